@@ -1,0 +1,36 @@
+#pragma once
+// A profile (INI) file read and written the way profile-string functions do:
+// opened by path at each call, nothing kept open, defaults for anything missing.
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace velora {
+
+class IniProfile {
+public:
+    explicit IniProfile(std::string path);
+
+    const std::string &path() const { return path_; }
+
+    // Section and key names compare without regard to ASCII case; the value
+    // is trimmed of blanks and of one pair of surrounding quotes.
+    std::string readString(std::string_view section, std::string_view key,
+                           std::string_view defaultValue) const;
+    // Non-numeric or out-of-range text reads as the default.
+    int readInteger(std::string_view section, std::string_view key, int defaultValue) const;
+    bool hasKey(std::string_view section, std::string_view key) const;
+
+    // Replaces the key's line, or adds the key at the end of its section, or
+    // adds the section at the end of the file; every other line keeps its bytes.
+    // The file is replaced atomically. Returns false with a reason on failure.
+    bool writeString(std::string_view section, std::string_view key, std::string_view value,
+                     std::string *error = nullptr) const;
+
+private:
+    std::optional<std::string> load() const;
+    std::string path_;
+};
+
+}  // namespace velora

@@ -1,0 +1,75 @@
+#include "TipFile.h"
+
+#include <fstream>
+#include <random>
+#include <sstream>
+
+namespace velora {
+
+std::vector<std::string> parseTips(std::string_view content)
+{
+    std::vector<std::string> tips;
+    std::string tip;
+    std::size_t start = 0;
+    while (start < content.size()) {
+        std::size_t end = content.find_first_of("\r\n", start);
+        if (end == std::string_view::npos)
+            end = content.size();
+        const std::string_view line = content.substr(start, end - start);
+        // CR LF, a lone CR and a lone LF all end a line.
+        start = end + ((end + 1 < content.size() && content[end] == '\r' && content[end + 1] == '\n') ? 2 : 1);
+        if (line == "#") {
+            tips.push_back(std::move(tip));
+            tip.clear();
+        } else if (!line.empty()) {
+            tip += line;
+            tip += '\n';
+        }
+    }
+    return tips;
+}
+
+std::optional<std::vector<std::string>> readTipFile(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return std::nullopt;
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    if (in.bad())
+        return std::nullopt;
+    return parseTips(ss.str());
+}
+
+TipList::TipList(std::vector<std::string> tips) : tips_(std::move(tips)) {}
+
+void TipList::startRandom(std::uint64_t seed)
+{
+    current_ = 0;
+    if (tips_.empty())
+        return;
+    std::mt19937_64 rng(seed);
+    std::uniform_int_distribution<std::size_t> pick(0, tips_.size() - 1);
+    current_ = pick(rng);
+}
+
+void TipList::next()
+{
+    if (tips_.empty())
+        return;
+    current_ = current_ + 1 < tips_.size() ? current_ + 1 : 0;
+}
+
+void TipList::previous()
+{
+    if (tips_.empty())
+        return;
+    current_ = current_ == 0 ? tips_.size() - 1 : current_ - 1;
+}
+
+std::string TipList::current() const
+{
+    return tips_.empty() ? std::string() : tips_[current_];
+}
+
+}  // namespace velora
