@@ -2,7 +2,7 @@
 
 #include <sys/stat.h>
 
-#include "TestFiles.h"
+#include "support/TestFiles.h"
 #include "common/IniProfile.h"
 
 using velora::IniProfile;

@@ -2,7 +2,7 @@
 
 #include <set>
 
-#include "TestFiles.h"
+#include "support/TestFiles.h"
 #include "common/TipFile.h"
 
 using namespace velora;

@@ -1,0 +1,128 @@
+#include "ServerConfig.h"
+
+#include "common/TextCodec.h"
+#include "server/frame/Autostart.h"
+
+namespace velora::server {
+
+namespace {
+const char *flag(bool on) { return on ? "1" : "0"; }
+}  // namespace
+
+ServerConfig::ServerConfig(std::string baseDir, Autostart &autostart)
+    : baseDir_(std::move(baseDir)), ini_(baseDir_ + "/config/config.ini"), autostart_(autostart)
+{
+}
+
+ServerSettings ServerConfig::loadcfg(ServerState &state) const
+{
+    ServerSettings s;
+    s.port = ini_.readString("server", "port", "225");
+    s.startWithSystem = autostart_.isEnabled();
+    if (state.ServiceMode) {
+        s.startWithSystem = false;
+        s.startWithSystemEnabled = false;
+        autostart_.disable();
+    }
+    s.onlineStartup = ini_.readString("general", "onlinestartup", "0") == "1";
+    s.startMinimized = ini_.readString("general", "startminimized", "0") == "1";
+    s.shutdownMode = ini_.readInteger("general", "shutdownmode", 0);
+    s.keepAlive = ini_.readString("dial", "keepalive", "0") == "1";
+    s.tipOfTheDay = ini_.readString("general", "tipoftheday", "0") == "1";
+    // No platform sharing service to ask here: the file alone decides.
+    s.ics = ini_.readString("dial", "ICS", "0") == "1";
+    if (!s.ics)
+        state.dialSettings.ics.assign(1, '0');  // (assign: avoids a false -Wrestrict of GCC 12)
+    s.pingIp = ini_.readString("dial", "pingip", "127.0.0.1");
+    s.smtpAutoRelay = ini_.readString("dial", "smtpautorelay", "0") == "1";
+    s.smtpPort = ini_.readString("dial", "smtpport", "25");
+    s.connectionLogging = ini_.readString("dial", "connectionlogging", "0") == "1";
+    s.clientPolling = ini_.readInteger("general", "clientpolling", 0);
+    state.PollingMinutes = s.clientPolling;
+    return s;
+}
+
+ServerConfig::SaveResult ServerConfig::savecfg(ServerSettings &s, const ServerState &state) const
+{
+    SaveResult result;
+    auto write = [&](const char *section, const char *key, const std::string &value) {
+        std::string why;
+        if (!ini_.writeString(section, key, value, &why) && result.ok) {
+            result.ok = false;
+            result.error = why;
+        }
+    };
+    const bool startWithSystem = s.startWithSystem && !state.ServiceMode;
+    write("server", "port", sanitizeTyped(s.port));
+    write("general", "winstart", flag(startWithSystem));
+    write("general", "onlinestartup", flag(s.onlineStartup));
+    write("general", "startminimized", flag(s.startMinimized));
+    write("general", "shutdownmode", std::to_string(s.shutdownMode));
+    write("dial", "keepalive", flag(s.keepAlive));
+    write("general", "tipoftheday", flag(s.tipOfTheDay));
+    write("dial", "ICS", flag(s.ics));
+    write("dial", "pingip", sanitizeTyped(trimBlanks(s.pingIp)));
+    write("dial", "smtpautorelay", flag(s.smtpAutoRelay));
+    write("dial", "smtpport", sanitizeTyped(trimBlanks(s.smtpPort)));
+    write("dial", "connectionlogging", flag(s.connectionLogging));
+    write("general", "clientpolling", std::to_string(s.clientPolling));
+
+    std::string why;
+    const bool autostartOk = startWithSystem ? autostart_.enable(&why) : autostart_.disable(&why);
+    if (!autostartOk && result.ok) {
+        result.ok = false;
+        result.error = why;
+    }
+    if (state.ServerState == "online" && s.portChanged) {
+        result.restartNotice = true;
+        s.portChanged = false;
+    }
+    return result;
+}
+
+int ServerConfig::listenPort() const { return ini_.readInteger("server", "port", DefaultPort); }
+
+bool ServerConfig::onlineAtStartup() const
+{
+    return ini_.readString("general", "onlinestartup", "1") == "1";
+}
+
+bool ServerConfig::startMinimizedAtStartup() const
+{
+    return ini_.readString("general", "startminimized", "0") != "0";
+}
+
+bool ServerConfig::tipAtStartup() const
+{
+    return ini_.readString("general", "tipoftheday", "0") == "1";
+}
+
+int ServerConfig::shutdownMode() const { return ini_.readInteger("general", "shutdownmode", 0); }
+
+DialSettings ServerConfig::dialSettings() const
+{
+    DialSettings d;
+    d.keepalive = ini_.readString("dial", "keepalive", "0");
+    d.ics = ini_.readString("dial", "ICS", "0");
+    d.pingip = trimBlanks(ini_.readString("dial", "pingip", "127.0.0.1"));
+    d.smtpautorelay = ini_.readString("dial", "smtpautorelay", "0");
+    d.smtpport = trimBlanks(ini_.readString("dial", "smtpport", "25"));
+    d.connectionlogging = ini_.readString("dial", "connectionlogging", "0");
+    return d;
+}
+
+int shutdownFlagsFor(int mode, int previousFlags)
+{
+    switch (mode) {
+    case 0:
+        return 1;
+    case 1:
+        return 8;
+    case 2:
+        return 4;
+    default:
+        return previousFlags;
+    }
+}
+
+}  // namespace velora::server

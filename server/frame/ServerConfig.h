@@ -1,0 +1,76 @@
+#pragma once
+// config.ini of the server: the settings page's model, its load and save, and
+// the readers used at the moments the values take effect.
+
+#include <string>
+
+#include "common/IniProfile.h"
+#include "server/frame/ServerState.h"
+
+namespace velora::server {
+
+class Autostart;
+
+inline constexpr int DefaultPort = 225;
+
+// What the configuration page shows and edits.
+struct ServerSettings {
+    std::string port = "225";
+    bool startWithSystem = false;
+    bool startWithSystemEnabled = true;  // off in service mode
+    bool onlineStartup = false;
+    bool startMinimized = false;
+    int shutdownMode = 0;
+    bool keepAlive = false;
+    bool tipOfTheDay = false;
+    bool ics = false;
+    std::string pingIp = "127.0.0.1";
+    bool smtpAutoRelay = false;
+    std::string smtpPort = "25";
+    bool connectionLogging = false;
+    int clientPolling = 0;
+    // The port field was edited since the last save.
+    bool portChanged = false;
+};
+
+class ServerConfig {
+public:
+    ServerConfig(std::string baseDir, Autostart &autostart);
+
+    IniProfile &ini() { return ini_; }
+    const std::string &path() const { return ini_.path(); }
+
+    // File (and autostart entry) -> page. Sets PollingMinutes; in service
+    // mode removes the autostart entry. The ICS check also clears the cached
+    // ICS value when it is off.
+    ServerSettings loadcfg(ServerState &state) const;
+
+    struct SaveResult {
+        bool ok = true;
+        std::string error;
+        // "you should stop the server ..." is due: online and the port was edited.
+        bool restartNotice = false;
+    };
+    // Page -> file, in the fixed order; clears settings.portChanged when the
+    // notice is due.
+    SaveResult savecfg(ServerSettings &settings, const ServerState &state) const;
+
+    // Readers at the moments the values take effect.
+    int listenPort() const;          // start-up and Online
+    bool onlineAtStartup() const;    // second-stage start-up, default on
+    bool startMinimizedAtStartup() const;
+    bool tipAtStartup() const;
+    int shutdownMode() const;        // each shutdown request
+    DialSettings dialSettings() const;  // each dial
+
+private:
+    std::string baseDir_;
+    IniProfile ini_;
+    Autostart &autostart_;
+};
+
+// [general] shutdownmode to the flags of the shutdown call; an unknown mode
+// keeps the previous flags.
+int shutdownFlagsFor(int mode, int previousFlags);
+
+}  // namespace velora::server

@@ -1,0 +1,130 @@
+#include "ServerCore.h"
+
+#include <QHostAddress>
+#include <QHostInfo>
+#include <QNetworkInterface>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include "server/frame/Autostart.h"
+#include "server/frame/Shutdown.h"
+
+namespace velora::server {
+
+ServerCore::ServerCore(ServerOptions options, Shutdown &shutdown, Autostart &autostart,
+                       QObject *parent)
+    : QObject(parent), options_(std::move(options)), shutdown_(shutdown), autostart_(autostart),
+      config_(options_.baseDir, autostart_), users_(options_.baseDir + "/config/user.cfg")
+{
+    state_.BaseDir = options_.baseDir;
+    state_.ServiceMode = options_.serviceMode;
+    timer2_.setSingleShot(true);
+    timer2_.setInterval(options_.secondStageDelayMs);
+    connect(&timer2_, &QTimer::timeout, this, &ServerCore::Timer2Timer);
+}
+
+ServerCore::~ServerCore() { goOffline(); }
+
+void ServerCore::inisiasiawal()
+{
+    // The log database opens here once it exists.
+    std::string why;
+    if (!users_.updateuserlist(&why))
+        emit problem(QString::fromStdString("Cannot read the user store: " + why +
+                                            "; every login is refused until it can be read."));
+    state_.LastStatusRecord = "w";
+    state_.StatusChanged = 0;
+    state_.SmtpRelayStarted = false;
+    state_.StatusText = "READY";
+    state_.SpeedText = "--";
+    state_.EntryNames.clear();
+    state_.SecondsOnline = 0;
+    state_.EntryListText.clear();
+    // The entry enumeration joins here with the dial-up engine.
+}
+
+void ServerCore::start()
+{
+    inisiasiawal();
+    timer2_.start();
+}
+
+void ServerCore::Timer2Timer()
+{
+    timer2_.stop();
+    loadcfg();
+    if (config_.onlineAtStartup())
+        goOnline();
+    else
+        goOffline();
+    // Showing the window, the tip and the log view belong to the windows.
+    emit secondStageDone();
+}
+
+void ServerCore::loadcfg() { settings_ = config_.loadcfg(state_); }
+
+ServerConfig::SaveResult ServerCore::savecfg()
+{
+    auto result = config_.savecfg(settings_, state_);
+    loadcfg();
+    return result;
+}
+
+std::string ServerCore::ownClientName()
+{
+    return "Admin@" + QHostInfo::localHostName().toStdString();
+}
+
+std::string ServerCore::ownAddress()
+{
+    for (const QHostAddress &a : QNetworkInterface::allAddresses())
+        if (a.protocol() == QAbstractSocket::IPv4Protocol && !a.isLoopback())
+            return a.toString().toStdString();
+    return "127.0.0.1";
+}
+
+bool ServerCore::goOnline()
+{
+    if (listener_)
+        return true;
+    loadcfg();
+    const int port = config_.listenPort();
+    auto *listener = new QTcpServer(this);
+    const QHostAddress address(QString::fromStdString(options_.listenAddress));
+    if (port < 0 || port > 65535 || !listener->listen(address, static_cast<quint16>(port))) {
+        listenError_ = "cannot listen on port " + std::to_string(port) + ": " +
+                       (port < 0 || port > 65535 ? std::string("not a valid port number")
+                                                 : listener->errorString().toStdString());
+        delete listener;
+        state_.ServerState = "offline";
+        emit problem(QString::fromStdString(listenError_));
+        emit onlineChanged(false);
+        return false;
+    }
+    listenError_.clear();
+    listener_ = listener;
+    connect(listener_, &QTcpServer::newConnection, this, [this] {
+        while (listener_ && listener_->hasPendingConnections())
+            emit newConnection(listener_->nextPendingConnection());
+    });
+    state_.ServerState = "online";
+    emit onlineChanged(true);
+    return true;
+}
+
+void ServerCore::goOffline()
+{
+    if (listener_) {
+        listener_->close();
+        delete listener_;
+        listener_ = nullptr;
+    }
+    const bool changed = state_.ServerState != "offline";
+    state_.ServerState = "offline";
+    if (changed)
+        emit onlineChanged(false);
+}
+
+quint16 ServerCore::listeningPort() const { return listener_ ? listener_->serverPort() : 0; }
+
+}  // namespace velora::server

@@ -1,0 +1,88 @@
+#pragma once
+// The server's composition root: builds the modules, owns the state block,
+// runs start-up, and takes the listener online and offline.
+
+#include <QObject>
+#include <QTimer>
+#include <memory>
+#include <string>
+
+#include "server/frame/ServerConfig.h"
+#include "server/frame/ServerState.h"
+#include "server/users/UserStore.h"
+
+class QTcpServer;
+class QTcpSocket;
+
+namespace velora::server {
+
+class Autostart;
+class Shutdown;
+
+struct ServerOptions {
+    std::string baseDir;
+    bool serviceMode = false;
+    // Where to listen; tests pin the loopback interface.
+    std::string listenAddress = "0.0.0.0";
+    // The second start-up stage waits for the window to settle; without a
+    // window there is nothing to wait for.
+    int secondStageDelayMs = 1000;
+};
+
+class ServerCore : public QObject {
+    Q_OBJECT
+public:
+    ServerCore(ServerOptions options, Shutdown &shutdown, Autostart &autostart,
+               QObject *parent = nullptr);
+    ~ServerCore() override;
+
+    ServerState &state() { return state_; }
+    ServerConfig &config() { return config_; }
+    UserStore &users() { return users_; }
+    Shutdown &shutdown() { return shutdown_; }
+    const ServerSettings &settings() const { return settings_; }
+    ServerSettings &settings() { return settings_; }
+
+    // Initial set-up; then the second stage one second later (or at once
+    // when called directly).
+    void inisiasiawal();
+    void start();
+    void Timer2Timer();
+
+    // Online / Offline. goOnline reports a port that cannot be bound and
+    // stays offline.
+    bool goOnline();
+    void goOffline();
+    bool isOnline() const { return listener_ != nullptr; }
+    quint16 listeningPort() const;
+    const std::string &lastListenError() const { return listenError_; }
+
+    // loadcfg / savecfg against the settings model.
+    void loadcfg();
+    ServerConfig::SaveResult savecfg();
+
+    // The server's own client record: "Admin@" + host name, local address.
+    static std::string ownClientName();
+    static std::string ownAddress();
+
+signals:
+    void onlineChanged(bool online);
+    // A text for the person: the listener could not start, and the like.
+    void problem(const QString &text);
+    void secondStageDone();
+    void newConnection(QTcpSocket *socket);
+
+private:
+    ServerOptions options_;
+    ServerState state_;
+    Shutdown &shutdown_;
+    Autostart &autostart_;
+    ServerConfig config_;
+    UserStore users_;
+    ServerSettings settings_;
+    QTcpServer *listener_ = nullptr;
+    QTimer timer2_;
+    std::string listenError_;
+};
+
+}  // namespace velora::server

@@ -1,0 +1,234 @@
+// Process start-up of the server: switches, single instance, base dir, run
+// mode, then the core on one event loop.
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QMessageBox>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include "server/frame/Autostart.h"
+#include "server/frame/ProcessSupport.h"
+#include "server/frame/ServerCore.h"
+#include "server/frame/Shutdown.h"
+
+using namespace velora::server;
+
+namespace {
+
+struct Args {
+    std::string baseDir;
+    bool headless = false;
+    bool service = false;
+    bool noShutdown = false;
+    bool install = false;
+    bool uninstall = false;
+    bool silent = false;
+    bool help = false;
+    std::string bad;
+};
+
+bool isSwitch(const char *arg, const char *name)
+{
+    return (arg[0] == '-' || arg[0] == '/') && strcasecmp(arg + 1, name) == 0;
+}
+
+Args parseArgs(int argc, char **argv)
+{
+    Args a;
+    for (int i = 1; i < argc; ++i) {
+        const std::string s = argv[i];
+        if (s == "--basedir" && i + 1 < argc)
+            a.baseDir = argv[++i];
+        else if (s.rfind("--basedir=", 0) == 0)
+            a.baseDir = s.substr(10);
+        else if (s == "--headless")
+            a.headless = true;
+        else if (s == "--service")
+            a.service = true;
+        else if (s == "--no-shutdown")
+            a.noShutdown = true;
+        else if (s == "--help" || s == "-h")
+            a.help = true;
+        else if (isSwitch(argv[i], "install"))
+            a.install = true;
+        else if (isSwitch(argv[i], "uninstall"))
+            a.uninstall = true;
+        else if (isSwitch(argv[i], "silent"))
+            a.silent = true;
+        else if (a.bad.empty())
+            a.bad = s;
+    }
+    return a;
+}
+
+const char Usage[] =
+    "Usage: velora [--basedir DIR] [--headless] [--service] [--no-shutdown]\n"
+    "       velora -INSTALL [-SILENT] [--basedir DIR]\n"
+    "       velora -UNINSTALL [-SILENT]\n"
+    "\n"
+    "Shares one dial-up line among the computers of the office.\n"
+    "  --basedir DIR   installation folder holding config/ (default: $VELORA_BASEDIR,\n"
+    "                  else the current directory)\n"
+    "  --headless      no window and no tray icon\n"
+    "  --service       run as the system service (the unit passes it)\n"
+    "  --no-shutdown   log shutdown requests from clients instead of carrying them out\n"
+    "  -INSTALL        write the systemd unit of the service VLOOSERVER\n"
+    "  -UNINSTALL      remove it\n"
+    "  -SILENT         with -INSTALL or -UNINSTALL: report nothing\n";
+
+bool haveDisplay()
+{
+    const char *qpa = std::getenv("QT_QPA_PLATFORM");
+    if (qpa && *qpa)
+        return true;
+    const char *x = std::getenv("DISPLAY");
+    const char *w = std::getenv("WAYLAND_DISPLAY");
+    return (x && *x) || (w && *w);
+}
+
+std::string selfExecutable(const char *argv0)
+{
+    std::error_code ec;
+    auto p = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (!ec)
+        return p.string();
+    return std::filesystem::absolute(argv0, ec).string();
+}
+
+int signalPipe[2] = {-1, -1};
+
+void onSignal(int)
+{
+    const char c = 1;
+    [[maybe_unused]] auto n = ::write(signalPipe[1], &c, 1);
+}
+
+// SIGTERM (systemd stop) and SIGINT end the loop, so the core closes its
+// sessions and files in order.
+void quitOnSignals()
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, qApp);
+    QObject::connect(notifier, &QSocketNotifier::activated, qApp, [] {
+        char c;
+        [[maybe_unused]] auto n = ::read(signalPipe[0], &c, 1);
+        QCoreApplication::quit();
+    });
+    struct sigaction sa {};
+    sa.sa_handler = onSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &sa, nullptr);
+    ::sigaction(SIGINT, &sa, nullptr);
+}
+
+void report(const ServiceUnitResult &r, bool silent, int argc, char **argv)
+{
+    if (silent)
+        return;
+    if (haveDisplay() && std::getenv("QT_QPA_PLATFORM") == nullptr) {
+        QApplication app(argc, argv);
+        if (r.ok)
+            QMessageBox::information(nullptr, QStringLiteral("Velora server"), QString::fromStdString(r.message));
+        else
+            QMessageBox::critical(nullptr, QStringLiteral("Velora server"), QString::fromStdString(r.message));
+        return;
+    }
+    std::fprintf(r.ok ? stdout : stderr, "%s\n", r.message.c_str());
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    const Args args = parseArgs(argc, argv);
+    if (args.help) {
+        std::fputs(Usage, stdout);
+        return 0;
+    }
+    if (!args.bad.empty()) {
+        std::fprintf(stderr, "velora: unknown argument: %s\n\n%s", args.bad.c_str(), Usage);
+        return 2;
+    }
+
+    std::string baseDir = args.baseDir;
+    if (baseDir.empty()) {
+        const char *env = std::getenv("VELORA_BASEDIR");
+        baseDir = env && *env ? env : std::filesystem::current_path().string();
+    }
+    std::error_code ec;
+    baseDir = std::filesystem::absolute(baseDir, ec).lexically_normal().string();
+    if (baseDir.size() > 1 && baseDir.back() == '/')
+        baseDir.pop_back();
+
+    if (args.install || args.uninstall) {
+        const ServiceUnitResult r = args.install ? installService(selfExecutable(argv[0]), baseDir)
+                                                 : uninstallService();
+        report(r, args.silent, argc, argv);
+        return r.ok ? 0 : 1;
+    }
+
+    SingleInstance instance(baseDir);
+    if (!instance.acquire())
+        return 0;
+
+    if (!std::filesystem::is_directory(baseDir, ec)) {
+        std::fprintf(stderr, "velora: base dir %s does not exist\n", baseDir.c_str());
+        return 1;
+    }
+    std::filesystem::create_directories(baseDir + "/config", ec);
+
+    bool headless = args.headless;
+    if (!headless && !haveDisplay()) {
+        std::fputs("velora: no display found, running without window (headless)\n", stderr);
+        headless = true;
+    }
+    std::unique_ptr<QCoreApplication> app;
+    if (headless)
+        app = std::make_unique<QCoreApplication>(argc, argv);
+    else
+        app = std::make_unique<QApplication>(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("velora"));
+    quitOnSignals();
+
+    std::unique_ptr<Shutdown> shutdown;
+    if (args.noShutdown)
+        shutdown = std::make_unique<LoggingShutdown>();
+    else
+        shutdown = std::make_unique<LogindShutdown>();
+    XdgAutostart autostart("velora-server.desktop", "Velora server",
+                           desktopExecQuote(selfExecutable(argv[0])) + " --basedir " +
+                               desktopExecQuote(baseDir));
+
+    ServerOptions options;
+    options.baseDir = baseDir;
+    options.serviceMode = args.service;
+    options.secondStageDelayMs = headless ? 0 : 1000;
+    ServerCore core(options, *shutdown, autostart);
+    QObject::connect(&core, &ServerCore::problem, [](const QString &text) {
+        std::fprintf(stderr, "velora: %s\n", text.toLocal8Bit().constData());
+    });
+    QObject::connect(&core, &ServerCore::secondStageDone, [&core, baseDir] {
+        if (core.isOnline())
+            std::fprintf(stderr, "velora: online, listening on port %u (base dir %s)\n",
+                         core.listeningPort(), baseDir.c_str());
+        else
+            std::fprintf(stderr, "velora: offline (base dir %s)\n", baseDir.c_str());
+        notifySystemdReady();
+    });
+    core.start();
+    return app->exec();
+}

@@ -1,0 +1,160 @@
+#include "UserStore.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "common/CredentialCipher.h"
+#include "common/TextCodec.h"
+#include "common/WireCodec.h"
+
+namespace velora::server {
+
+UserRecord UserRecord::parse(std::string_view line)
+{
+    const auto f = wire::split(line, wire::ListSep, 7);
+    UserRecord r;
+    r.name = wire::at(f, 0);
+    r.description = wire::at(f, 1);
+    r.passwordCipher = wire::at(f, 2);
+    r.disabled = wire::at(f, 3);
+    r.unlockAll = wire::at(f, 4);
+    r.dialHangup = wire::at(f, 5);
+    r.shutdown = wire::at(f, 6);
+    return r;
+}
+
+std::string UserRecord::format() const
+{
+    // Names and descriptions come from people: keep them from breaking the record.
+    return wire::join({sanitizeTyped(trimBlanks(name)), sanitizeTyped(trimBlanks(description)),
+                       sanitizeTyped(passwordCipher), disabled, unlockAll, dialHangup, shutdown},
+                      wire::ListSep);
+}
+
+UserStore::UserStore(std::string path)
+    : path_(std::move(path)), lines_(std::make_shared<const std::vector<std::string>>())
+{
+}
+
+bool UserStore::updateuserlist(std::string *error)
+{
+    std::ifstream in(path_, std::ios::binary);
+    if (!in) {
+        if (error)
+            *error = path_ + ": " + std::strerror(errno);
+        return false;
+    }
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    if (in.bad()) {
+        if (error)
+            *error = path_ + ": read error";
+        return false;
+    }
+    const std::string content = ss.str();
+    auto lines = std::make_shared<std::vector<std::string>>();
+    // CR LF, a lone CR and a lone LF all end a line.
+    std::size_t start = 0;
+    while (start < content.size()) {
+        std::size_t end = content.find_first_of("\r\n", start);
+        if (end == std::string::npos)
+            end = content.size();
+        lines->emplace_back(content, start, end - start);
+        if (end + 1 < content.size() && content[end] == '\r' && content[end + 1] == '\n')
+            ++end;
+        start = end + 1;
+    }
+    lines_ = std::move(lines);
+    return true;
+}
+
+std::vector<UserRecord> UserStore::records() const
+{
+    std::vector<UserRecord> out;
+    out.reserve(lines_->size());
+    for (const auto &l : *lines_)
+        out.push_back(UserRecord::parse(l));
+    return out;
+}
+
+LoginResult UserStore::check(std::string_view name, std::string_view passwordCipher) const
+{
+    const auto lines = lines_;  // a reload while checking swaps, never mutates
+    LoginResult result;
+    std::optional<std::string> given;  // deciphered only once a name matches
+    for (const auto &line : *lines) {
+        // Most lines differ by name: compare it before splitting the record.
+        const std::size_t end = line.find(wire::ListSep);
+        if (end == std::string::npos || std::string_view(line).substr(0, end) != name)
+            continue;
+        const auto f = wire::split(line, wire::ListSep, 7);
+        if (!given) {
+            given = Decrypt(passwordCipher);
+            if (!given)
+                return {LoginResult::Outcome::Malformed, {}, {}};
+        }
+        const auto stored = Decrypt(wire::at(f, 2));
+        if (!stored)
+            return {LoginResult::Outcome::Malformed, {}, {}};
+        if (*stored != *given)
+            continue;
+        if (wire::at(f, 3) == "0")
+            return {LoginResult::Outcome::Accepted, UserRecord::parse(line), {}};
+        result.reason = "this user is disabled";
+    }
+    result.outcome = LoginResult::Outcome::Refused;
+    if (result.reason.empty())
+        result.reason = "wrong username/password";
+    return result;
+}
+
+bool UserStore::save(const std::vector<UserRecord> &records, std::string *error)
+{
+    std::string out;
+    for (const auto &r : records) {
+        out += r.format();
+        out += "\r\n";
+    }
+    std::error_code ec;
+    const std::filesystem::path target(path_);
+    if (target.has_parent_path())
+        std::filesystem::create_directories(target.parent_path(), ec);
+    // Replace atomically so a crash never leaves a store without its users.
+    const std::string tmp = path_ + ".tmp" + std::to_string(::getpid());
+    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        if (error)
+            *error = tmp + ": " + std::strerror(errno);
+        return false;
+    }
+    std::size_t done = 0;
+    while (done < out.size()) {
+        const ssize_t n = ::write(fd, out.data() + done, out.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+    const bool ok = done == out.size() && ::fsync(fd) == 0;
+    const int savedErrno = errno;
+    ::close(fd);
+    if (!ok || std::rename(tmp.c_str(), path_.c_str()) != 0) {
+        const int e = ok ? errno : savedErrno;
+        std::remove(tmp.c_str());
+        if (error)
+            *error = path_ + ": " + std::strerror(e);
+        return false;
+    }
+    return updateuserlist(error);
+}
+
+}  // namespace velora::server

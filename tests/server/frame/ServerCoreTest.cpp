@@ -1,0 +1,87 @@
+#include <gtest/gtest.h>
+
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include "FakeAutostart.h"
+#include "server/frame/ServerCore.h"
+#include "server/frame/Shutdown.h"
+#include "support/TestFiles.h"
+
+using namespace velora;
+using namespace velora::server;
+
+namespace {
+struct CoreFixture : ::testing::Test {
+    test::TempDir dir;
+    test::FakeAutostart autostart;
+    RecordingShutdown shutdown;
+    std::string base() { return dir.file("base"); }
+    void config(const std::string &content)
+    {
+        std::filesystem::create_directories(base() + "/config");
+        test::writeFile(base() + "/config/config.ini", content);
+    }
+    ServerOptions options()
+    {
+        ServerOptions o;
+        o.baseDir = base();
+        o.listenAddress = "127.0.0.1";
+        return o;
+    }
+};
+}  // namespace
+
+TEST_F(CoreFixture, SecondStageGoesOnlineAndOfflineOnRequest)
+{
+    config("[server]\nport=0\n");
+    ServerCore core(options(), shutdown, autostart);
+    core.inisiasiawal();
+    core.Timer2Timer();
+    ASSERT_TRUE(core.isOnline());
+    EXPECT_EQ(core.state().ServerState, "online");
+    EXPECT_EQ(core.state().StatusText, "READY");
+
+    QSignalSpy accepted(&core, &ServerCore::newConnection);
+    QTcpSocket client;
+    client.connectToHost(QStringLiteral("127.0.0.1"), core.listeningPort());
+    ASSERT_TRUE(client.waitForConnected(2000));
+    ASSERT_TRUE(accepted.wait(2000));
+
+    core.goOffline();
+    EXPECT_FALSE(core.isOnline());
+    EXPECT_EQ(core.state().ServerState, "offline");
+    ASSERT_TRUE(core.goOnline());
+    EXPECT_TRUE(core.isOnline());
+}
+
+TEST_F(CoreFixture, OnlineStartupOffAndBusyPortStayOffline)
+{
+    config("[general]\nonlinestartup=0\n[server]\nport=0\n");
+    {
+        ServerCore core(options(), shutdown, autostart);
+        core.inisiasiawal();
+        core.Timer2Timer();
+        EXPECT_FALSE(core.isOnline());
+        EXPECT_EQ(core.state().ServerState, "offline");
+    }
+
+    QTcpServer taken;
+    ASSERT_TRUE(taken.listen(QHostAddress::LocalHost, 0));
+    config("[server]\nport=" + std::to_string(taken.serverPort()) + "\n");
+    ServerCore core(options(), shutdown, autostart);
+    QSignalSpy problems(&core, &ServerCore::problem);
+    core.inisiasiawal();
+    core.Timer2Timer();
+    EXPECT_FALSE(core.isOnline());
+    EXPECT_EQ(core.state().ServerState, "offline");
+    const std::string why = core.lastListenError();
+    EXPECT_NE(why.find(std::to_string(taken.serverPort())), std::string::npos) << why;
+    EXPECT_NE(why.find("in use"), std::string::npos) << why;
+    ASSERT_GE(problems.count(), 1);
+
+    config("[server]\nport=70000\n");
+    EXPECT_FALSE(core.goOnline());
+    EXPECT_NE(core.lastListenError().find("70000"), std::string::npos);
+}

@@ -1,0 +1,11 @@
+// GoogleTest main with a Qt application object, for tests that need an
+// event loop or Qt's networking.
+#include <QCoreApplication>
+#include <gtest/gtest.h>
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
