@@ -229,6 +229,18 @@ int main(int argc, char **argv)
             std::fprintf(stderr, "velora: offline (base dir %s)\n", baseDir.c_str());
         notifySystemdReady();
     });
+    // Without a window the person running the server still sees it work.
+    if (headless) {
+        QObject::connect(&core, &ServerCore::statusChanged, [&core] {
+            const auto &st = core.state();
+            std::string clients;
+            for (const auto *r : core.clients().clientList())
+                clients += (clients.empty() ? "" : ", ") + r->ClientName + " (" + r->Address + ", " + r->LockState + ")";
+            std::fprintf(stderr, "velora: status %s | entry %s | lock %s | clients: %s\n",
+                         st.StatusText.c_str(), st.ActiveEntry.c_str(), st.LockStatus.c_str(),
+                         clients.empty() ? "none" : clients.c_str());
+        });
+    }
     core.start();
     return app->exec();
 }

@@ -111,18 +111,4 @@ DialSettings ServerConfig::dialSettings() const
     return d;
 }
 
-int shutdownFlagsFor(int mode, int previousFlags)
-{
-    switch (mode) {
-    case 0:
-        return 1;
-    case 1:
-        return 8;
-    case 2:
-        return 4;
-    default:
-        return previousFlags;
-    }
-}
-
 }  // namespace velora::server

@@ -69,8 +69,4 @@ private:
     Autostart &autostart_;
 };
 
-// [general] shutdownmode to the flags of the shutdown call; an unknown mode
-// keeps the previous flags.
-int shutdownFlagsFor(int mode, int previousFlags);
-
 }  // namespace velora::server

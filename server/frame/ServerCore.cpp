@@ -14,8 +14,13 @@ namespace velora::server {
 ServerCore::ServerCore(ServerOptions options, Shutdown &shutdown, Autostart &autostart,
                        QObject *parent)
     : QObject(parent), options_(std::move(options)), shutdown_(shutdown), autostart_(autostart),
-      config_(options_.baseDir, autostart_), users_(options_.baseDir + "/config/user.cfg")
+      config_(options_.baseDir, autostart_), users_(options_.baseDir + "/config/user.cfg"),
+      clients_(state_, users_, shutdown_, [this] { return config_.shutdownMode(); })
 {
+    timer1_.setInterval(500);
+    connect(&timer1_, &QTimer::timeout, this, &ServerCore::Timer1Timer);
+    connect(this, &ServerCore::newConnection, &clients_, &ClientService::accept);
+    connect(&clients_, &ClientService::statusRecordChanged, this, &ServerCore::statusChanged);
     state_.BaseDir = options_.baseDir;
     state_.ServiceMode = options_.serviceMode;
     timer2_.setSingleShot(true);
@@ -24,6 +29,23 @@ ServerCore::ServerCore(ServerOptions options, Shutdown &shutdown, Autostart &aut
 }
 
 ServerCore::~ServerCore() { goOffline(); }
+
+void ServerCore::Timer1Timer()
+{
+    tickCounter_ = tickCounter_ >= 10 ? 0 : tickCounter_ + 1;
+    // The line's own steps (enumeration, speed, status texts) join here with
+    // the dial-up engine.
+    if (state_.ActiveEntry.empty())
+        state_.ActiveEntry = "--";
+    if (state_.ActiveDevice.empty())
+        state_.ActiveDevice = "--";
+    if (state_.ActiveStatus.empty()) {
+        state_.SpeedText = "--";
+        state_.SpeedValue = "0";
+    }
+    state_.ErrorNotice = state_.DialEventText == "Error press hangup button" ? state_.DialEventText : std::string();
+    clients_.runTickSteps();
+}
 
 void ServerCore::inisiasiawal()
 {
@@ -46,6 +68,7 @@ void ServerCore::inisiasiawal()
 void ServerCore::start()
 {
     inisiasiawal();
+    timer1_.start();
     timer2_.start();
 }
 
@@ -89,7 +112,7 @@ bool ServerCore::goOnline()
         return true;
     loadcfg();
     const int port = config_.listenPort();
-    auto *listener = new QTcpServer(this);
+    auto *listener = new SessionListener(this);
     const QHostAddress address(QString::fromStdString(options_.listenAddress));
     if (port < 0 || port > 65535 || !listener->listen(address, static_cast<quint16>(port))) {
         listenError_ = "cannot listen on port " + std::to_string(port) + ": " +
@@ -108,6 +131,7 @@ bool ServerCore::goOnline()
             emit newConnection(listener_->nextPendingConnection());
     });
     state_.ServerState = "online";
+    clients_.addOwnRecord(ownClientName(), ownAddress());
     emit onlineChanged(true);
     return true;
 }
@@ -119,6 +143,7 @@ void ServerCore::goOffline()
         delete listener_;
         listener_ = nullptr;
     }
+    clients_.goOffline();
     const bool changed = state_.ServerState != "offline";
     state_.ServerState = "offline";
     if (changed)

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "server/clientservice/ClientService.h"
 #include "server/frame/ServerConfig.h"
 #include "server/frame/ServerState.h"
 #include "server/users/UserStore.h"
@@ -40,6 +41,7 @@ public:
     ServerConfig &config() { return config_; }
     UserStore &users() { return users_; }
     Shutdown &shutdown() { return shutdown_; }
+    ClientService &clients() { return clients_; }
     const ServerSettings &settings() const { return settings_; }
     ServerSettings &settings() { return settings_; }
 
@@ -57,6 +59,10 @@ public:
     quint16 listeningPort() const;
     const std::string &lastListenError() const { return listenError_; }
 
+    // The status tick, every 500 ms; tests call it directly.
+    void Timer1Timer();
+    int tickCounter() const { return tickCounter_; }
+
     // loadcfg / savecfg against the settings model.
     void loadcfg();
     ServerConfig::SaveResult savecfg();
@@ -71,6 +77,8 @@ signals:
     void problem(const QString &text);
     void secondStageDone();
     void newConnection(QTcpSocket *socket);
+    // Items 1 to 11 of the status record changed on this tick.
+    void statusChanged();
 
 private:
     ServerOptions options_;
@@ -81,7 +89,10 @@ private:
     UserStore users_;
     ServerSettings settings_;
     QTcpServer *listener_ = nullptr;
+    ClientService clients_;
+    QTimer timer1_;
     QTimer timer2_;
+    int tickCounter_ = 0;
     std::string listenError_;
 };
 

@@ -2,6 +2,7 @@
 
 #include "FakeAutostart.h"
 #include "server/frame/ServerConfig.h"
+#include "server/frame/Shutdown.h"
 #include "support/TestFiles.h"
 
 using namespace velora;

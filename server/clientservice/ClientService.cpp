@@ -1,0 +1,524 @@
+#include "ClientService.h"
+
+#include <QTcpSocket>
+#include <algorithm>
+#include <map>
+
+#include <unistd.h>
+
+#include "common/WireCodec.h"
+#include "server/frame/Shutdown.h"
+#include "server/users/UserStore.h"
+
+namespace velora::server {
+
+// ---------------------------------------------------------------- Session
+
+Session::Session(QTcpSocket *socket, ClientService &service)
+    : QObject(&service), socket_(socket), service_(service)
+{
+    socket_->setParent(this);
+    // Push lines are small and due now; do not let them wait for an ACK.
+    socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    record.session = this;
+    connect(socket_, &QTcpSocket::readyRead, this, &Session::onReadyRead);
+    connect(socket_, &QTcpSocket::disconnected, this, [this] { service_.sessionEnded(this); });
+    connect(socket_, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError) {
+        if (socket_->state() == QAbstractSocket::UnconnectedState)
+            service_.sessionEnded(this);
+    });
+}
+
+Session::~Session() = default;
+
+std::size_t Session::queuedBytes() const { return static_cast<std::size_t>(socket_->bytesToWrite()); }
+
+void SessionListener::incomingConnection(qintptr descriptor)
+{
+    auto *socket = new QTcpSocket(this);
+    if (!socket->setSocketDescriptor(descriptor, QAbstractSocket::ConnectedState,
+                                     QIODevice::ReadWrite | QIODevice::Unbuffered)) {
+        delete socket;
+        ::close(static_cast<int>(descriptor));
+        return;
+    }
+    addPendingConnection(socket);
+}
+
+void Session::writeLine(const std::string &line)
+{
+    QByteArray framed;
+    framed.reserve(static_cast<qsizetype>(line.size() + 2));
+    framed.append(line.data(), static_cast<qsizetype>(line.size()));
+    framed.append("\r\n", 2);
+    writeFramed(framed);
+}
+
+void Session::writeFramed(const QByteArray &framed)
+{
+    if (closing_)
+        return;
+    socket_->write(framed);
+    // A peer that stopped reading must not hold its unsent lines in our
+    // memory forever, nor slow the others: let it go.
+    if (queuedBytes() > MaxQueuedBytes)
+        abort();
+}
+
+void Session::abort()
+{
+    if (closing_)
+        return;
+    closing_ = true;
+    socket_->abort();
+    service_.sessionEnded(this);
+}
+
+void Session::closeAfterWrite()
+{
+    if (closing_)
+        return;
+    closing_ = true;
+    socket_->disconnectFromHost();
+    if (socket_->state() == QAbstractSocket::UnconnectedState)
+        service_.sessionEnded(this);
+}
+
+void Session::onReadyRead()
+{
+    std::vector<std::string> lines;
+    while (!closing_ && socket_->bytesAvailable() > 0) {
+        const QByteArray chunk = socket_->read(64 * 1024);
+        lines.clear();
+        const bool ok = framer_.feed(std::string_view(chunk.constData(), static_cast<std::size_t>(chunk.size())), lines);
+        for (const auto &line : lines) {
+            if (closing_)
+                return;
+            service_.handleLine(*this, line);
+        }
+        if (!ok) {
+            abort();
+            return;
+        }
+    }
+}
+
+// ---------------------------------------------------------- ClientService
+
+ClientService::ClientService(ServerState &state, UserStore &users, Shutdown &shutdown,
+                             std::function<int()> readShutdownMode, QObject *parent)
+    : QObject(parent), state_(state), users_(users), shutdown_(shutdown),
+      readShutdownMode_(std::move(readShutdownMode))
+{
+}
+
+ClientService::~ClientService()
+{
+    for (Session *s : sessions_) {
+        s->disconnect();
+        s->socket()->disconnect();
+    }
+}
+
+void ClientService::accept(QTcpSocket *socket)
+{
+    auto *session = new Session(socket, *this);
+    sessions_.push_back(session);
+}
+
+void ClientService::addOwnRecord(const std::string &name, const std::string &address)
+{
+    if (own_)
+        return;
+    own_ = std::make_unique<TSimpleClient>();
+    own_->ClientName = name;
+    own_->Address = address;
+    own_->LockState = "free";
+    list_.insert(list_.begin(), own_.get());
+}
+
+void ClientService::goOffline()
+{
+    // Copy: each abort removes its session from the list.
+    const auto sessions = sessions_;
+    for (Session *s : sessions)
+        s->abort();
+    if (own_) {
+        list_.erase(std::remove(list_.begin(), list_.end(), own_.get()), list_.end());
+        own_.reset();
+    }
+}
+
+void ClientService::sessionEnded(Session *session)
+{
+    const auto it = std::find(sessions_.begin(), sessions_.end(), session);
+    if (it == sessions_.end())
+        return;
+    sessions_.erase(it);
+    list_.erase(std::remove(list_.begin(), list_.end(), &session->record), list_.end());
+    session->inList = false;
+    session->socket()->disconnect(session);
+    session->deleteLater();
+}
+
+// ------------------------------------------------------------- commands
+
+void ClientService::handleLine(Session &session, const std::string &line)
+{
+    const auto f = wire::parseCommandLine(line);
+    if (f.empty())
+        return;
+    const std::string &word = f[0];
+    TSimpleClient &rec = session.record;
+    if (word == "connect") {
+        login(session, f);
+    } else if (word == "stat") {
+        state_.StatusChanged = 2;
+    } else if (word == "trm") {
+        rec.Alive = "1";
+    } else if (word == "dial") {
+        if (dial_)
+            dial_->setDialEntry(wire::at(f, 1));
+        if (state_.LockStatus == "free" && dial_)
+            dial_->executedial(wire::at(f, 1), wire::at(f, 2));
+    } else if (word == "hangup") {
+        if (state_.LockStatus == "free" && dial_)
+            dial_->executehangup();
+    } else if (word == "lock") {
+        rec.LockState = rec.LockState == "free" ? "locking" : "free";
+    } else if (word == "unlockall") {
+        for (TSimpleClient *r : list_)
+            r->LockState = "free";
+        state_.StatusChanged = 1;
+    } else if (word == "shutdown") {
+        shutdownRequest();
+    } else if (word == "pesan") {
+        deliverFromClient(wire::at(f, 1), wire::at(f, 2));
+    } else if (word == "bandwidth") {
+        rec.MeterWanted = wire::at(f, 1) == "active";
+    }
+}
+
+void ClientService::login(Session &session, const std::vector<std::string> &f)
+{
+    TSimpleClient &rec = session.record;
+    rec.ClientName = wire::at(f, 1);
+    rec.Address = wire::at(f, 2);
+    const LoginResult r = users_.check(wire::at(f, 3), wire::at(f, 4));
+    switch (r.outcome) {
+    case LoginResult::Outcome::Accepted:
+        session.writeLine(wire::buildLoginAccepted(r.record.description, r.record.unlockAll,
+                                                   r.record.dialHangup, r.record.shutdown));
+        if (!session.inList && !session.isClosing()) {
+            list_.push_back(&rec);
+            session.inList = true;
+        }
+        break;
+    case LoginResult::Outcome::Refused:
+        session.writeLine(wire::buildLoginRefused(r.reason));
+        session.closeAfterWrite();
+        break;
+    case LoginResult::Outcome::Malformed:
+        session.abort();
+        break;
+    }
+}
+
+void ClientService::shutdownRequest()
+{
+    const int mode = readShutdownMode_ ? readShutdownMode_() : 0;
+    state_.ShutdownFlags = shutdownFlagsFor(mode, state_.ShutdownFlags);
+    shutdown_.MyExitWindows(state_.ShutdownFlags);
+}
+
+// ------------------------------------------------------------------ chat
+
+void ClientService::appendToMailbox(TSimpleClient &record, const std::string &message)
+{
+    record.Mailbox += message;
+}
+
+namespace {
+// A record that lacks its closing separator would run into the next one in
+// every mailbox it joins; close it.
+std::string wholeRecord(const std::string &record)
+{
+    if (!record.empty() && record.back() == wire::RecordSep)
+        return record;
+    return record + wire::RecordSep;
+}
+}  // namespace
+
+void ClientService::deliverFromClient(const std::string &recipient, const std::string &record)
+{
+    const std::string m = wholeRecord(record);
+    if (recipient == "All") {
+        for (TSimpleClient *r : list_) {
+            appendToMailbox(*r, m);
+            if (r == own_.get())
+                serverInbox_ = r->Mailbox;
+        }
+        if (!list_.empty())
+            state_.StatusChanged = 1;
+        return;
+    }
+    for (TSimpleClient *r : list_) {
+        if (r->Address != recipient)
+            continue;
+        appendToMailbox(*r, m);
+        r->PushPending = true;
+        if (r == own_.get())
+            serverInbox_ = r->Mailbox;
+    }
+}
+
+void ClientService::pesanserver(const std::string &recipient, const std::string &record)
+{
+    const std::string m = wholeRecord(record);
+    bool matched = false;
+    for (TSimpleClient *r : list_) {
+        if (recipient == "All" || r->Address == recipient) {
+            appendToMailbox(*r, m);
+            matched = true;
+        }
+    }
+    if (matched)
+        state_.StatusChanged = 1;
+}
+
+// -------------------------------------------------------------- operator
+
+void ClientService::operatorLock()
+{
+    if (!own_)
+        return;
+    own_->LockState = "locking";
+    operatorLockWord_ = "locking";
+    emit operatorLockChanged(true);
+}
+
+void ClientService::operatorUnlock()
+{
+    if (!own_)
+        return;
+    own_->LockState = "free";
+    operatorLockWord_ = "free";
+    emit operatorLockChanged(false);
+}
+
+void ClientService::unlockAll()
+{
+    for (TSimpleClient *r : list_)
+        r->LockState = "free";
+}
+
+// ------------------------------------------------------------ tick steps
+
+void ClientService::updateLockStatus()
+{
+    state_.LockStatus = "free";
+    for (const TSimpleClient *r : list_) {
+        if (r->LockState == "locking") {
+            state_.LockStatus = "locked";
+            break;
+        }
+    }
+}
+
+void ClientService::buildClientLists()
+{
+    names_.clear();
+    locks_.clear();
+    addresses_.clear();
+    for (const TSimpleClient *r : list_) {
+        names_ += r->ClientName;
+        names_ += wire::ListSep;
+        locks_ += r->LockState;
+        locks_ += wire::ListSep;
+        addresses_ += r->Address;
+        addresses_ += wire::ListSep;
+    }
+}
+
+void ClientService::pollClients()
+{
+    if (state_.PollingMinutes != 0 && pollCount_ >= state_.PollingMinutes * 120) {
+        std::vector<Session *> silent;
+        for (TSimpleClient *r : list_)
+            if (r->session && r->Alive == "0")
+                silent.push_back(r->session);
+        for (Session *s : silent)
+            s->abort();
+        for (TSimpleClient *r : list_)
+            if (r->session)
+                r->Alive = "0";
+        state_.StatusChanged = 1;
+        pollCount_ = 0;
+    } else {
+        ++pollCount_;
+    }
+}
+
+void ClientService::markTrafficSubscribers()
+{
+    if (state_.ActiveStatus != "Connected")
+        return;
+    for (TSimpleClient *r : list_)
+        if (r->session && r->MeterWanted)
+            r->PushPending = true;
+}
+
+const std::string &ClientService::buildStatusRecordText()
+{
+    std::string &s = statusRecordText_;
+    s.clear();
+    static const std::string fixedTime = "0:0:0";
+    for (const std::string *item : std::initializer_list<const std::string *>{&state_.StatusText, &fixedTime, &state_.ActiveEntry, &state_.LockStatus,
+                                    &state_.ErrorNotice, &state_.SpeedValue, &state_.ActiveDevice,
+                                    &state_.EntryListText, &names_, &locks_, &addresses_}) {
+        s += *item;
+        s += wire::ItemSep;
+    }
+    return s;
+}
+
+void ClientService::handOperatorInbox()
+{
+    if (!serverInbox_.empty())
+        emit serverInboxReady(serverInbox_);
+    if (own_)
+        own_->Mailbox.clear();
+    serverInbox_.clear();
+}
+
+void ClientService::updateOperatorLock()
+{
+    if (!list_.empty())
+        operatorLockWord_ = list_.front()->LockState;
+}
+
+void ClientService::UpdateClientList()
+{
+    std::vector<ClientRow> rows;
+    rows.reserve(list_.size());
+    for (const TSimpleClient *r : list_)
+        rows.push_back({r->ClientName, r->Address, r->LockState});
+    emit clientListUpdated(rows);
+}
+
+void ClientService::Broadcastmessage()
+{
+    for (TSimpleClient *r : list_)
+        if (r->session)
+            r->PushPending = true;
+}
+
+void ClientService::writePushLines(Session &session, const std::string &status)
+{
+    TSimpleClient &rec = session.record;
+    const std::size_t limit = LineFramer::MaxLineLength;
+    const std::size_t fixed = status.size() + trafficText_.size() + 4;
+    if (fixed + rec.Mailbox.size() <= limit) {
+        session.writeLine(wire::buildPushLine(status, rec.Mailbox, trafficText_));
+        rec.Mailbox.clear();
+        return;
+    }
+    // Too much mail for one line: spread whole records over several lines,
+    // the status record in the first only.
+    std::string_view rest = rec.Mailbox;
+    std::string_view statusPart = status;
+    while (true) {
+        const std::size_t budget = limit - std::min(limit, statusPart.size() + trafficText_.size() + 4);
+        std::size_t take = 0;
+        while (take < rest.size()) {
+            std::size_t end = rest.find(wire::RecordSep, take);
+            end = end == std::string_view::npos ? rest.size() : end + 1;
+            if (end > budget) {
+                // A record too big for any line still goes out whole, alone.
+                if (take == 0 && statusPart.empty())
+                    take = end;
+                break;
+            }
+            take = end;
+        }
+        session.writeLine(wire::buildPushLine(statusPart, rest.substr(0, take), trafficText_));
+        rest.remove_prefix(take);
+        statusPart = {};
+        if (rest.empty() || session.isClosing())
+            break;
+    }
+    rec.Mailbox.clear();
+}
+
+void ClientService::sendclientdata()
+{
+    const std::string &shared = statusRecordText_;
+    // Clients with an empty mailbox and the same lock word get the same
+    // bytes: build them once and let the sockets share them.
+    std::map<std::string, QByteArray> sameLine;
+    // Copy: a write may close a session and shrink the list.
+    const auto records = list_;
+    for (TSimpleClient *r : records) {
+        if (!r->session || !r->PushPending)
+            continue;
+        Session &s = *r->session;
+        r->PushPending = false;
+        if (s.isClosing())
+            continue;
+        if (r->Mailbox.empty()) {
+            QByteArray &line = sameLine[r->LockState];
+            if (line.isEmpty()) {
+                std::string text = wire::buildPushLine(
+                    statusFresh_ > 0 ? wire::buildStatusRecord(shared, r->LockState, std::to_string(state_.SecondsOnline))
+                                     : std::string(),
+                    {}, trafficText_);
+                text += "\r\n";
+                line = QByteArray(text.data(), static_cast<qsizetype>(text.size()));
+            }
+            s.writeFramed(line);
+            continue;
+        }
+        std::string status;
+        if (statusFresh_ > 0)
+            status = wire::buildStatusRecord(shared, r->LockState, std::to_string(state_.SecondsOnline));
+        writePushLines(s, status);
+    }
+}
+
+void ClientService::pushIfDue()
+{
+    const bool changed = statusRecordText_ != state_.LastStatusRecord;
+    if (changed)
+        statusFresh_ = 2;
+    if (changed || state_.StatusChanged > 0) {
+        UpdateClientList();
+        Broadcastmessage();
+    }
+    sendclientdata();
+    state_.LastStatusRecord = statusRecordText_;
+    if (changed)
+        emit statusRecordChanged();
+}
+
+void ClientService::countdowns()
+{
+    if (state_.StatusChanged > 0)
+        --state_.StatusChanged;
+    if (statusFresh_ > 0)
+        --statusFresh_;
+}
+
+void ClientService::runTickSteps()
+{
+    updateLockStatus();
+    buildClientLists();
+    pollClients();
+    markTrafficSubscribers();
+    buildStatusRecordText();
+    handOperatorInbox();
+    updateOperatorLock();
+    pushIfDue();
+    countdowns();
+}
+
+}  // namespace velora::server

@@ -1,0 +1,178 @@
+#pragma once
+// The client service: sessions on the listener's connections, the commands
+// they send, the client list with the server's own record first, and the
+// push lines the status tick writes. Everything runs on the event loop.
+
+#include <QByteArray>
+#include <QObject>
+#include <QTcpServer>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/LineFramer.h"
+#include "server/clientservice/TSimpleClient.h"
+#include "server/frame/ServerState.h"
+
+class QTcpSocket;
+
+namespace velora::server {
+
+class Shutdown;
+class UserStore;
+
+// What "dial" and "hangup" reach: the dial-up engine's owner.
+class DialControl {
+public:
+    virtual ~DialControl() = default;
+    // The engine's entry name follows every "dial", locked or not.
+    virtual void setDialEntry(const std::string &entry) = 0;
+    virtual void executedial(const std::string &entry, const std::string &dialer) = 0;
+    virtual void executehangup() = 0;
+};
+
+class ClientService;
+
+class Session : public QObject {
+    Q_OBJECT
+public:
+    Session(QTcpSocket *socket, ClientService &service);
+    ~Session() override;
+
+    TSimpleClient record;
+    bool inList = false;
+
+    // Queues a line (CR LF appended). A peer that leaves more than
+    // MaxQueuedBytes unread is closed.
+    void writeLine(const std::string &line);
+    // An already framed line; shared, not copied, when many get the same.
+    void writeFramed(const QByteArray &framed);
+    // Ends the session at once; the disconnect handling follows.
+    void abort();
+    // Sends what is queued, then closes.
+    void closeAfterWrite();
+    bool isClosing() const { return closing_; }
+    QTcpSocket *socket() const { return socket_; }
+    std::size_t queuedBytes() const;
+
+    static constexpr std::size_t MaxQueuedBytes = 1 << 20;
+
+private:
+    void onReadyRead();
+    QTcpSocket *socket_;
+    ClientService &service_;
+    LineFramer framer_;
+    bool closing_ = false;
+};
+
+// The listener for sessions. Its sockets read straight from the system
+// instead of through a buffer of their own: an idle session then costs a
+// few hundred bytes, not a read buffer.
+class SessionListener : public QTcpServer {
+    Q_OBJECT
+public:
+    using QTcpServer::QTcpServer;
+
+protected:
+    void incomingConnection(qintptr descriptor) override;
+};
+
+struct ClientRow {
+    std::string name;
+    std::string address;
+    std::string lock;
+};
+
+class ClientService : public QObject {
+    Q_OBJECT
+public:
+    ClientService(ServerState &state, UserStore &users, Shutdown &shutdown,
+                  std::function<int()> readShutdownMode, QObject *parent = nullptr);
+    ~ClientService() override;
+
+    void setDialControl(DialControl *dial) { dial_ = dial; }
+
+    // A connection the listener accepted; the service owns it from now on.
+    void accept(QTcpSocket *socket);
+
+    // Online: item 0 is the server's own record. Offline: every session is
+    // closed and the list emptied.
+    void addOwnRecord(const std::string &name, const std::string &address);
+    void goOffline();
+
+    const std::vector<TSimpleClient *> &clientList() const { return list_; }
+    std::size_t sessionCount() const { return sessions_.size(); }
+
+    // ---- status tick steps, in tick order ----
+    void updateLockStatus();        // the line lock word
+    void buildClientLists();        // names, locks, addresses
+    void pollClients();             // close those that stopped answering
+    void markTrafficSubscribers();  // while connected
+    const std::string &buildStatusRecordText();
+    void handOperatorInbox();
+    void updateOperatorLock();
+    void pushIfDue();               // compare, refresh views, broadcast, write
+    void countdowns();
+    // All of the above in order; what the tick calls.
+    void runTickSteps();
+
+    void UpdateClientList();
+    void Broadcastmessage();
+    void sendclientdata();
+
+    // ---- chat ----
+    void deliverFromClient(const std::string &recipient, const std::string &record);
+    void pesanserver(const std::string &recipient, const std::string &record);
+
+    // ---- the operator's lock buttons ----
+    void operatorLock();
+    void operatorUnlock();
+    void unlockAll();
+    const std::string &operatorLockWord() const { return operatorLockWord_; }
+
+    // The latest traffic sample, download â upload â.
+    void setTrafficText(std::string text) { trafficText_ = std::move(text); }
+    int statusFresh() const { return statusFresh_; }
+    int pollCount() const { return pollCount_; }
+    const std::string &statusRecordText() const { return statusRecordText_; }
+
+    // Used by sessions.
+    void handleLine(Session &session, const std::string &line);
+    void sessionEnded(Session *session);
+
+signals:
+    void clientListUpdated(const std::vector<velora::server::ClientRow> &rows);
+    // Messages for the operator, as received (message records).
+    void serverInboxReady(const std::string &records);
+    void operatorLockChanged(bool locking);
+    // Items 1 to 11 changed on this tick.
+    void statusRecordChanged();
+
+private:
+    void login(Session &session, const std::vector<std::string> &fields);
+    void shutdownRequest();
+    void appendToMailbox(TSimpleClient &record, const std::string &message);
+    void writePushLines(Session &session, const std::string &status);
+
+    ServerState &state_;
+    UserStore &users_;
+    Shutdown &shutdown_;
+    std::function<int()> readShutdownMode_;
+    DialControl *dial_ = nullptr;
+
+    std::unique_ptr<TSimpleClient> own_;
+    std::vector<TSimpleClient *> list_;
+    std::vector<Session *> sessions_;
+
+    std::string names_, locks_, addresses_;
+    std::string statusRecordText_ = "w";
+    std::string previousStatusRecord_ = "w";
+    int statusFresh_ = 0;
+    int pollCount_ = 0;
+    std::string serverInbox_;
+    std::string operatorLockWord_;
+    std::string trafficText_;
+};
+
+}  // namespace velora::server

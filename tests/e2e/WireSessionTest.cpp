@@ -1,0 +1,170 @@
+// The server over the wire, byte for byte, as a client of any make sees it.
+#include <gtest/gtest.h>
+
+#include <QTcpSocket>
+
+#include "ServerProcess.h"
+
+using namespace velora::test;
+
+namespace {
+
+// "à" and friends as the single bytes they are on the wire.
+const std::string F = "\xE0", I = "\xE2", L = "\xE3";
+
+struct RawClient {
+    QTcpSocket socket;
+    std::string buffer;
+
+    bool open(quint16 port)
+    {
+        socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+        return socket.waitForConnected(2000);
+    }
+    void send(const std::string &bytes)
+    {
+        socket.write(bytes.data(), static_cast<qint64>(bytes.size()));
+        socket.waitForBytesWritten(1000);
+    }
+    // The next CR LF line without its terminator; "" on time-out.
+    std::string line(int ms = 3000)
+    {
+        QElapsedTimer t;
+        t.start();
+        while (buffer.find("\r\n") == std::string::npos && t.elapsed() < ms) {
+            if (socket.waitForReadyRead(50))
+                buffer += socket.readAll().toStdString();
+            else if (socket.state() != QAbstractSocket::ConnectedState)
+                break;
+        }
+        const auto end = buffer.find("\r\n");
+        if (end == std::string::npos)
+            return {};
+        std::string l = buffer.substr(0, end);
+        buffer.erase(0, end + 2);
+        return l;
+    }
+    // Next line whose status record holds the given text.
+    std::string lineWith(const std::string &text, int ms = 4000)
+    {
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < ms) {
+            const std::string l = line(ms - static_cast<int>(t.elapsed()));
+            if (l.empty())
+                return {};
+            send("trm" + F + "\r\n");
+            if (l.find(text) != std::string::npos)
+                return l;
+        }
+        return {};
+    }
+    bool closedByPeer(int ms = 3000)
+    {
+        QElapsedTimer t;
+        t.start();
+        while (socket.state() == QAbstractSocket::ConnectedState && t.elapsed() < ms)
+            socket.waitForReadyRead(50);
+        return socket.state() != QAbstractSocket::ConnectedState;
+    }
+};
+
+std::vector<std::string> splitBy(const std::string &s, char sep)
+{
+    std::vector<std::string> out;
+    std::string cur;
+    for (char c : s) {
+        if (c == sep) {
+            out.push_back(cur);
+            cur.clear();
+        } else {
+            cur += c;
+        }
+    }
+    return out;
+}
+
+struct WireFixture : ::testing::Test {
+    TempDir dir;
+    ServerProcess server{dir.file("base")};
+    quint16 port = freePort();
+
+    void SetUp() override
+    {
+        server.writeConfig("[server]\nport=" + std::to_string(port) + "\n");
+        // demo/demo with every privilege; guest/guest disabled.
+        writeFile(server.baseDir() + "/config/user.cfg",
+                  "demo" + L + "Demo user" + L + "245-53-210-81-" + L + "0" + L + "1" + L + "0" + L + "1" + L + "\r\n" +
+                  "guest" + L + "Off" + L + "246-107-128-157-151-" + L + "1" + L + "0" + L + "0" + L + "0" + L + "\r\n");
+        server.start();
+        ASSERT_TRUE(server.waitForOutput("listening on port")) << server.output();
+    }
+};
+
+}  // namespace
+
+TEST_F(WireFixture, LoginRepliesAreTheProtocolsBytes)
+{
+    RawClient ok;
+    ASSERT_TRUE(ok.open(port));
+    ok.send("connect" + F + "pc1" + F + "10.0.0.1" + F + "demo" + F + "245-53-210-81-" + F + "\r\n");
+    EXPECT_EQ(ok.line(), "OK" + F + "Demo user" + F + "0" + F + "1" + F + "4" + F + "0" + F + "1" + F);
+
+    RawClient wrong;
+    ASSERT_TRUE(wrong.open(port));
+    wrong.send("connect" + F + "pc2" + F + "10.0.0.2" + F + "demo" + F + "1-" + F + "\r\n");
+    EXPECT_EQ(wrong.line(), "FAIL" + F + "wrong username/password" + F);
+    EXPECT_TRUE(wrong.closedByPeer());
+
+    RawClient disabled;
+    ASSERT_TRUE(disabled.open(port));
+    disabled.send("connect" + F + "pc3" + F + "10.0.0.3" + F + "guest" + F + "246-107-128-157-151-" + F + "\r\n");
+    EXPECT_EQ(disabled.line(), "FAIL" + F + "this user is disabled" + F);
+    EXPECT_TRUE(disabled.closedByPeer());
+}
+
+TEST_F(WireFixture, PushLinesCarryLocksAndMessagesToEveryone)
+{
+    RawClient a, b;
+    ASSERT_TRUE(a.open(port));
+    ASSERT_TRUE(b.open(port));
+    a.send("connect" + F + "pc-a" + F + "10.0.0.1" + F + "demo" + F + "245-53-210-81-" + F + "\r\n");
+    b.send("connect" + F + "pc-b" + F + "10.0.0.2" + F + "demo" + F + "245-53-210-81-" + F + "\r\n");
+    ASSERT_EQ(a.line().substr(0, 3), "OK" + F);
+    ASSERT_EQ(b.line().substr(0, 3), "OK" + F);
+    a.send("stat" + F + "\r\n");
+
+    // A status record of thirteen items, the client list with both of us.
+    const std::string first = a.lineWith("pc-b");
+    ASSERT_FALSE(first.empty());
+    const auto parts = splitBy(first, '\xE0');
+    ASSERT_EQ(parts.size(), 3u);
+    const auto items = splitBy(parts[0], '\xE2');
+    ASSERT_EQ(items.size(), 13u);
+    EXPECT_EQ(items[0], "READY");
+    EXPECT_EQ(items[1], "0:0:0");
+    EXPECT_EQ(items[3], "free");
+    EXPECT_EQ(splitBy(items[8], '\xE3').size(), 3u);  // the server's record, a and b
+    EXPECT_EQ(items[10].substr(items[10].size() - 18), "10.0.0.1" + L + "10.0.0.2" + L);
+    EXPECT_EQ(items[11], "free");
+    EXPECT_EQ(items[12], "0");
+    EXPECT_EQ(parts[1], I);
+
+    a.send("lock" + F + "\r\n");
+    const std::string la = a.lineWith(I + "locked" + I);
+    const std::string lb = b.lineWith(I + "locked" + I);
+    ASSERT_FALSE(la.empty());
+    ASSERT_FALSE(lb.empty());
+    EXPECT_EQ(splitBy(splitBy(la, '\xE0')[0], '\xE2')[11], "locking");
+    EXPECT_EQ(splitBy(splitBy(lb, '\xE0')[0], '\xE2')[11], "free");
+
+    b.send("unlockall" + F + "\r\n");
+    ASSERT_FALSE(a.lineWith(I + "free" + I).empty());
+
+    const std::string record = "10.0.0.2" + L + "pc-b" + L + "hello" + "\xE4" + L + "\xE5";
+    b.send("pesan" + F + "All" + F + record + F + "\r\n");
+    const std::string withMail = a.lineWith(record);
+    ASSERT_FALSE(withMail.empty());
+    EXPECT_EQ(splitBy(withMail, '\xE0')[1], record + I);
+    ASSERT_FALSE(b.lineWith(record).empty());
+}

@@ -1,0 +1,417 @@
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include "common/CredentialCipher.h"
+#include "common/LineFramer.h"
+#include "common/WireCodec.h"
+#include "server/clientservice/ClientService.h"
+#include "server/frame/Shutdown.h"
+#include "server/users/UserStore.h"
+#include "support/TestFiles.h"
+
+using namespace velora;
+using namespace velora::server;
+
+namespace {
+
+struct RecordingDial : DialControl {
+    std::vector<std::string> calls;
+    void setDialEntry(const std::string &e) override { calls.push_back("entry " + e); }
+    void executedial(const std::string &e, const std::string &d) override { calls.push_back("dial " + e + " " + d); }
+    void executehangup() override { calls.push_back("hangup"); }
+};
+
+template <class Pred>
+bool pumpUntil(Pred pred, int ms = 2000)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!pred()) {
+        if (t.elapsed() > ms)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+// A client at the far end of a real loopback connection.
+struct Peer {
+    QTcpSocket socket;
+    LineFramer framer{1 << 20};
+    std::vector<std::string> lines;
+
+    void send(const std::string &line) { socket.write(QByteArray::fromStdString(line + "\r\n")); socket.flush(); }
+    void read()
+    {
+        const QByteArray b = socket.readAll();
+        framer.feed(std::string_view(b.constData(), static_cast<std::size_t>(b.size())), lines);
+    }
+    // The next line, or "" after the time-out.
+    std::string next(int ms = 2000)
+    {
+        pumpUntil([&] { read(); return !lines.empty(); }, ms);
+        if (lines.empty())
+            return {};
+        std::string l = lines.front();
+        lines.erase(lines.begin());
+        return l;
+    }
+};
+
+struct ServiceFixture : ::testing::Test {
+    test::TempDir dir;
+    ServerState state;
+    UserStore users{dir.file("user.cfg")};
+    RecordingShutdown shutdown;
+    int shutdownMode = 0;
+    ClientService service{state, users, shutdown, [this] { return shutdownMode; }};
+    RecordingDial dial;
+    SessionListener listener;
+    std::vector<std::unique_ptr<Peer>> peers;
+
+    void SetUp() override
+    {
+        const std::string sep = "\xE3";
+        test::writeFile(dir.file("user.cfg"),
+                        "ann" + sep + "Front desk" + sep + Encrypt("pw") + sep + "0" + sep + "1" + sep + "1" + sep + "0" + sep + "\r\n" +
+                        "off" + sep + "gone" + sep + Encrypt("pw") + sep + "1" + sep + "0" + sep + "0" + sep + "0" + sep + "\r\n");
+        ASSERT_TRUE(users.updateuserlist());
+        state.ActiveEntry = "--";
+        state.ActiveDevice = "--";
+        state.SpeedValue = "0";
+        service.setDialControl(&dial);
+        ASSERT_TRUE(listener.listen(QHostAddress::LocalHost, 0));
+        QObject::connect(&listener, &QTcpServer::newConnection, [this] {
+            while (listener.hasPendingConnections())
+                service.accept(listener.nextPendingConnection());
+        });
+        service.addOwnRecord("Admin@srv", "192.0.2.1");
+    }
+
+    Peer &connect()
+    {
+        peers.push_back(std::make_unique<Peer>());
+        Peer &p = *peers.back();
+        const std::size_t before = service.sessionCount();
+        p.socket.connectToHost(QHostAddress::LocalHost, listener.serverPort());
+        EXPECT_TRUE(p.socket.waitForConnected(2000));
+        // Small command lines back to back must not wait for delayed ACKs.
+        p.socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        EXPECT_TRUE(pumpUntil([&] { return service.sessionCount() > before; }));
+        return p;
+    }
+    Peer &login(const std::string &host, const std::string &address)
+    {
+        Peer &p = connect();
+        const std::size_t before = service.clientList().size();
+        p.send(wire::buildCommandLine("connect", {host, address, "ann", Encrypt("pw")}));
+        EXPECT_EQ(wire::parseLoginReply(p.next()).kind, wire::LoginReply::Kind::Accepted);
+        EXPECT_TRUE(pumpUntil([&] { return service.clientList().size() > before; }));
+        return p;
+    }
+    // Lets the service read what the peers sent.
+    void settle() { pumpUntil([] { return false; }, 30); }
+};
+
+}  // namespace
+
+TEST_F(ServiceFixture, LoginRepliesAndTheClientList)
+{
+    Peer &a = connect();
+    a.send(wire::buildCommandLine("connect", {"pc1", "10.0.0.1", "ann", Encrypt("pw")}));
+    EXPECT_EQ(a.next(), "OK\xE0" "Front desk\xE0" "0\xE0" "1\xE0" "4\xE0" "1\xE0" "0\xE0");
+    // A second login on the same connection does not add the record twice.
+    a.send(wire::buildCommandLine("connect", {"pc1", "10.0.0.1", "ann", Encrypt("pw")}));
+    EXPECT_EQ(a.next().substr(0, 3), "OK\xE0");
+    ASSERT_EQ(service.clientList().size(), 2u);
+    EXPECT_EQ(service.clientList()[1]->ClientName, "pc1");
+
+    Peer &b = connect();
+    b.send(wire::buildCommandLine("connect", {"pc2", "10.0.0.2", "off", Encrypt("pw")}));
+    EXPECT_EQ(b.next(), "FAIL\xE0this user is disabled\xE0");
+    EXPECT_TRUE(pumpUntil([&] { return b.socket.state() == QAbstractSocket::UnconnectedState; }));
+
+    Peer &c = connect();
+    c.send(wire::buildCommandLine("connect", {"pc3", "10.0.0.3", "ANN", Encrypt("pw")}));
+    EXPECT_EQ(c.next(), "FAIL\xE0wrong username/password\xE0");
+
+    // Letters in a matching user's cipher end the session without a reply.
+    Peer &d = connect();
+    d.send(wire::buildCommandLine("connect", {"pc4", "10.0.0.4", "ann", "12a-"}));
+    EXPECT_TRUE(pumpUntil([&] { return d.socket.state() == QAbstractSocket::UnconnectedState; }));
+    d.read();
+    EXPECT_TRUE(d.lines.empty());
+    EXPECT_EQ(service.clientList().size(), 2u);
+
+    // Disconnect removes the record.
+    a.socket.disconnectFromHost();
+    EXPECT_TRUE(pumpUntil([&] { return service.clientList().size() == 1; }));
+}
+
+TEST_F(ServiceFixture, LocksDialsAndTheLineLockWord)
+{
+    Peer &a = login("pc1", "10.0.0.1");
+    Peer &b = login("pc2", "10.0.0.2");
+    a.send("stat\xE0");
+    settle();
+    service.runTickSteps();
+    const auto first = wire::parsePushLine(a.next());
+    ASSERT_TRUE(first.hasStatus);
+    EXPECT_EQ(first.status.clientNames, (std::vector<std::string>{"Admin@srv", "pc1", "pc2"}));
+    b.next();
+
+    a.send("lock\xE0");
+    settle();
+    service.runTickSteps();
+    EXPECT_EQ(state.LockStatus, "locked");
+    const auto pa = wire::parsePushLine(a.next());
+    const auto pb = wire::parsePushLine(b.next());
+    EXPECT_EQ(pa.status.lockStatus, "locked");
+    EXPECT_EQ(pa.status.ownLock, "locking");
+    EXPECT_EQ(pb.status.lockStatus, "locked");
+    EXPECT_EQ(pb.status.ownLock, "free");
+    EXPECT_EQ(pb.status.clientLocks, (std::vector<std::string>{"free", "locking", "free"}));
+
+    // Locked: dial and hang-up are dropped, but the entry name follows.
+    b.send("dial\xE0ISP\xE0pc2\xE0");
+    b.send("hangup\xE0pc2\xE0");
+    settle();
+    EXPECT_EQ(dial.calls, std::vector<std::string>{"entry ISP"});
+
+    b.send("unlockall\xE0");
+    settle();
+    service.runTickSteps();
+    EXPECT_EQ(state.LockStatus, "free");
+    b.send("dial\xE0ISP\xE0pc2\xE0");
+    b.send("hangup\xE0\xE0");
+    settle();
+    EXPECT_EQ(dial.calls, (std::vector<std::string>{"entry ISP", "entry ISP", "dial ISP pc2", "hangup"}));
+
+    // The operator's lock counts for the line too; a client's unlockall frees it.
+    service.operatorLock();
+    service.runTickSteps();
+    EXPECT_EQ(state.LockStatus, "locked");
+    EXPECT_EQ(service.operatorLockWord(), "locking");
+    a.send("unlockall\xE0");
+    settle();
+    service.runTickSteps();
+    EXPECT_EQ(state.LockStatus, "free");
+    EXPECT_EQ(service.operatorLockWord(), "free");
+
+    // Not logged in: commands still work, its lock does not count.
+    Peer &c = connect();
+    c.send("lock\xE0");
+    c.send("dial\xE0" "Other\xE0x\xE0");
+    settle();
+    service.runTickSteps();
+    EXPECT_EQ(state.LockStatus, "free");
+    EXPECT_EQ(dial.calls.back(), "dial Other x");
+}
+
+TEST_F(ServiceFixture, CommandsThatTouchTheServerState)
+{
+    Peer &a = login("pc1", "10.0.0.1");
+    a.send("stat");  // no separator: no field, ignored
+    a.send("STAT\xE0");
+    settle();
+    EXPECT_EQ(state.StatusChanged, 0);
+    a.send("stat\xE0");
+    settle();
+    EXPECT_EQ(state.StatusChanged, 2);
+
+    a.send("bandwidth\xE0" "active\xE0");
+    settle();
+    EXPECT_TRUE(service.clientList()[1]->MeterWanted);
+    a.send("bandwidth\xE0" "ACTIVE\xE0");
+    settle();
+    EXPECT_FALSE(service.clientList()[1]->MeterWanted);
+
+    shutdownMode = 5;
+    a.send("shutdown\xE0");
+    settle();
+    shutdownMode = 1;
+    a.send("shutdown\xE0");
+    settle();
+    shutdownMode = 7;
+    a.send("shutdown\xE0");
+    settle();
+    EXPECT_EQ(shutdown.calls, (std::vector<int>{0, 8, 8}));
+}
+
+TEST_F(ServiceFixture, MessagesReachMailboxesAndTheOperator)
+{
+    Peer &a = login("pc1", "10.0.0.1");
+    Peer &b = login("pc2", "10.0.0.2");
+    service.runTickSteps();
+    a.next();
+    b.next();
+    service.runTickSteps();
+    service.runTickSteps();  // let the status record go stale
+
+    std::string inbox;
+    QObject::connect(&service, &ClientService::serverInboxReady, [&](const std::string &m) { inbox = m; });
+    const std::string rec = wire::buildMessageRecord({"10.0.0.1", "pc1", {"hello"}});
+    a.send("pesan\xE0" "All\xE0" + rec + "\xE0");
+    settle();
+    service.runTickSteps();
+    EXPECT_EQ(inbox, rec);
+    for (Peer *p : {&a, &b}) {
+        const auto line = wire::parsePushLine(p->next());
+        EXPECT_FALSE(line.hasStatus);
+        ASSERT_EQ(line.messages.size(), 1u);
+        EXPECT_EQ(line.messages[0].bodyLines, std::vector<std::string>{"hello"});
+    }
+
+    // To one address: only that client gets a line; two messages arrive together.
+    a.send("pesan\xE0" "10.0.0.2\xE0" + wire::buildMessageRecord({"10.0.0.1", "pc1", {"one"}}) + "\xE0");
+    a.send("pesan\xE0" "10.0.0.2\xE0" + wire::buildMessageRecord({"10.0.0.1", "pc1", {"two"}}) + "\xE0");
+    a.send("pesan\xE0" "10.9.9.9\xE0" + rec + "\xE0");  // nobody there: dropped
+    settle();
+    service.runTickSteps();
+    const std::string raw = b.next();
+    const auto line = wire::parsePushLine(raw);
+    ASSERT_EQ(line.messages.size(), 2u) << raw;
+    EXPECT_EQ(line.messages[1].bodyLines[0], "two");
+    EXPECT_EQ(a.next(300), "");
+
+    // The operator's message to one client: everyone gets a line, only it has mail.
+    service.pesanserver("10.0.0.1", wire::buildMessageRecord({"192.0.2.1", "Admin@srv", {"hi"}}));
+    service.runTickSteps();
+    EXPECT_EQ(wire::parsePushLine(a.next()).messages.size(), 1u);
+    EXPECT_EQ(wire::parsePushLine(b.next()).messages.size(), 0u);
+}
+
+TEST_F(ServiceFixture, PollingClosesClientsThatStoppedAnswering)
+{
+    state.PollingMinutes = 1;
+    Peer &quiet = login("quiet", "10.0.0.1");
+    Peer &answering = login("answers", "10.0.0.2");
+    auto answeringRecord = [&]() -> TSimpleClient * {
+        for (TSimpleClient *r : service.clientList())
+            if (r->ClientName == "answers")
+                return r;
+        return nullptr;
+    };
+    auto tick = [&] {
+        service.runTickSteps();
+        // Lines go out after a polling round (and after the logins); nothing
+        // else changes here.
+        if (service.pollCount() != 0 && state.StatusChanged == 0 && service.statusFresh() == 0)
+            return;
+        // The answering client says "trm" for every non-empty line it reads.
+        if (answering.next(500).empty())
+            return;
+        answering.lines.clear();
+        answering.send("trm\xE0");
+        pumpUntil([&] { return answeringRecord() && answeringRecord()->Alive == "1"; });
+    };
+    for (int i = 0; i < 121; ++i)
+        tick();  // first round: everyone was alive since login
+    EXPECT_EQ(service.clientList().size(), 3u);
+    for (int i = 0; i < 121; ++i)
+        tick();  // second round: the quiet one never answered
+    EXPECT_TRUE(pumpUntil([&] { return quiet.socket.state() == QAbstractSocket::UnconnectedState; }));
+    ASSERT_EQ(service.clientList().size(), 2u);
+    EXPECT_EQ(service.clientList()[1]->ClientName, "answers");
+
+    state.PollingMinutes = 0;
+    for (int i = 0; i < 300; ++i)
+        service.runTickSteps();
+    EXPECT_EQ(service.clientList().size(), 2u);
+}
+
+TEST_F(ServiceFixture, ASlowReaderIsDroppedAndTheOthersKeepTheirLines)
+{
+    Peer &slow = login("slow", "10.0.0.1");
+    Peer &fast = login("fast", "10.0.0.2");
+    slow.socket.setReadBufferSize(1);  // stops reading from the kernel almost at once
+    state.ActiveStatus = "Connected";
+    slow.send("bandwidth\xE0" "active\xE0");
+    fast.send("bandwidth\xE0" "active\xE0");
+    settle();
+    slow.socket.setSocketOption(QAbstractSocket::ReceiveBufferSizeSocketOption, 4096);
+    service.setTrafficText(std::string(16000, '7') + "\xE2" "1\xE2");
+    int received = 0;
+    int ticks = 0;
+    for (int i = 0; i < 5000 && service.clientList().size() == 3; ++i, ++ticks) {
+        service.runTickSteps();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 1);
+        fast.read();
+        received += static_cast<int>(fast.lines.size());
+        fast.lines.clear();
+    }
+    ASSERT_EQ(service.clientList().size(), 2u);
+    EXPECT_EQ(service.clientList()[1]->ClientName, "fast");
+    // The fast client got a line on every tick, before the drop and after it.
+    for (int i = 0; i < 5; ++i, ++ticks)
+        service.runTickSteps();
+    EXPECT_TRUE(pumpUntil([&] {
+        fast.read();
+        received += static_cast<int>(fast.lines.size());
+        fast.lines.clear();
+        return received >= ticks;
+    }));
+    EXPECT_EQ(received, ticks);
+    EXPECT_GT(ticks, 20);
+}
+
+TEST_F(ServiceFixture, ALargeMailboxIsSpreadOverWholeLines)
+{
+    Peer &a = login("pc1", "10.0.0.1");
+    Peer &b = login("pc2", "10.0.0.2");
+    service.runTickSteps();
+    a.next();
+    b.next();
+    service.runTickSteps();
+    service.runTickSteps();
+    for (int i = 0; i < 200; ++i) {
+        std::string body = std::to_string(i) + ":" + std::string(190, 'x');
+        a.send("pesan\xE0" "10.0.0.2\xE0" + wire::buildMessageRecord({"10.0.0.1", "pc1", {body}}) + "\xE0");
+    }
+    settle();
+    ASSERT_TRUE(pumpUntil([&] { return service.clientList()[2]->Mailbox.size() > 200 * 200; }));
+    // A status change on the same tick puts the status record in the first line.
+    state.StatusText = "Dialing...";
+    service.runTickSteps();
+    std::vector<wire::MessageRecord> got;
+    int lines = 0;
+    bool statusSeen = false;
+    while (got.size() < 200) {
+        const std::string l = b.next();
+        ASSERT_FALSE(l.empty()) << "after " << got.size();
+        EXPECT_LE(l.size(), LineFramer::MaxLineLength);
+        const auto p = wire::parsePushLine(l);
+        if (lines == 0)
+            statusSeen = p.hasStatus && p.status.statusText == "Dialing...";
+        else
+            EXPECT_FALSE(p.hasStatus);
+        got.insert(got.end(), p.messages.begin(), p.messages.end());
+        ++lines;
+    }
+    EXPECT_TRUE(statusSeen);
+    EXPECT_GT(lines, 2);
+    for (int i = 0; i < 200; ++i)
+        ASSERT_EQ(got[i].bodyLines.at(0).substr(0, std::to_string(i).size() + 1), std::to_string(i) + ":");
+    EXPECT_EQ(b.next(200), "");
+}
+
+TEST_F(ServiceFixture, OverlongLineEndsOnlyThatSession)
+{
+    Peer &a = login("pc1", "10.0.0.1");
+    Peer &b = login("pc2", "10.0.0.2");
+    a.socket.write(QByteArray(20000, 'x'));
+    EXPECT_TRUE(pumpUntil([&] { return a.socket.state() == QAbstractSocket::UnconnectedState; }));
+    EXPECT_TRUE(pumpUntil([&] { return service.clientList().size() == 2; }));
+    b.send("lock\xE0");
+    settle();
+    service.runTickSteps();
+    EXPECT_EQ(wire::parsePushLine(b.next()).status.ownLock, "locking");
+
+    service.goOffline();
+    EXPECT_TRUE(service.clientList().empty());
+    EXPECT_TRUE(pumpUntil([&] { return b.socket.state() == QAbstractSocket::UnconnectedState; }));
+}
