@@ -1,0 +1,47 @@
+#pragma once
+// The line's state numbers, their English texts and the error codes and texts
+// of the line drivers, kept in one place so every driver speaks alike.
+
+#include <string>
+
+namespace velora::server {
+
+namespace RasState {
+inline constexpr int OpenPort = 0;
+inline constexpr int PortOpened = 1;
+inline constexpr int ConnectDevice = 2;
+inline constexpr int DeviceConnected = 3;
+inline constexpr int AllDevicesConnected = 4;
+inline constexpr int Authenticate = 5;
+inline constexpr int Authenticated = 14;
+inline constexpr int Projected = 18;
+inline constexpr int Connected = 8192;
+inline constexpr int Disconnected = 8193;
+}  // namespace RasState
+
+namespace RasError {
+inline constexpr int InvalidHandle = 6;
+inline constexpr int InvalidParameter = 87;
+inline constexpr int AlreadyExists = 183;
+inline constexpr int PortAlreadyOpen = 602;
+inline constexpr int CannotOpenPhonebook = 621;
+inline constexpr int CannotFindPhonebookEntry = 623;
+inline constexpr int CannotWritePhonebook = 624;
+inline constexpr int UserDisconnection = 631;
+inline constexpr int NoConnection = 668;
+inline constexpr int LineBusy = 676;
+inline constexpr int NoAnswer = 678;
+inline constexpr int NoDialTone = 680;
+inline constexpr int AuthenticationFailure = 691;
+inline constexpr int ProjectionNotComplete = 730;
+inline constexpr int NotSupported = 50;
+}  // namespace RasError
+
+// The English text of a state number; empty for a number outside the table.
+std::string rasStateText(int state);
+
+// The text of one of the codes above (and a few more a driver may report);
+// "Error <code>." for a code without a text.
+std::string rasErrorText(int code);
+
+}  // namespace velora::server
