@@ -28,6 +28,7 @@
 #include "server/clientservice/ClientService.h"
 #include "server/frame/Shutdown.h"
 #include "server/users/UserStore.h"
+#include "RawClients.h"
 
 using namespace velora;
 using namespace velora::server;
@@ -47,48 +48,6 @@ long rssKiB()
         in.ignore(1 << 20, '\n');
     }
     return 0;
-}
-
-// The child: N raw connections that log in, then read and drop whatever
-// comes until the parent closes the control pipe.
-[[noreturn]] void runClients(int n, quint16 port, int control)
-{
-    const std::string login = wire::terminated(wire::buildCommandLine(
-        "connect", {"bench", "10.1.2.3", "bench", Encrypt("bench")}));
-    const int ep = ::epoll_create1(0);
-    std::vector<int> fds;
-    for (int i = 0; i < n; ++i) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(port);
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
-            std::perror("connect");
-            ::_exit(1);
-        }
-        [[maybe_unused]] auto w = ::write(fd, login.data(), login.size());
-        epoll_event ev{};
-        ev.events = EPOLLIN;
-        ev.data.fd = fd;
-        ::epoll_ctl(ep, EPOLL_CTL_ADD, fd, &ev);
-        fds.push_back(fd);
-    }
-    epoll_event ev{};
-    ev.events = EPOLLIN;
-    ev.data.fd = control;
-    ::epoll_ctl(ep, EPOLL_CTL_ADD, control, &ev);
-    std::vector<epoll_event> events(1024);
-    static char buf[1 << 16];
-    for (;;) {
-        const int k = ::epoll_wait(ep, events.data(), static_cast<int>(events.size()), 1000);
-        for (int i = 0; i < k; ++i) {
-            if (events[i].data.fd == control)
-                ::_exit(0);
-            while (::recv(events[i].data.fd, buf, sizeof buf, MSG_DONTWAIT) > 0) {
-            }
-        }
-    }
 }
 
 void pump(int ms)
@@ -148,7 +107,7 @@ int main(int argc, char **argv)
         const pid_t child = ::fork();
         if (child == 0) {
             ::close(control[1]);
-            runClients(n, listener.serverPort(), control[0]);
+            bench::runClients(n, listener.serverPort(), control[0]);
         }
         ::close(control[0]);
         QElapsedTimer wait;

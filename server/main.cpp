@@ -222,6 +222,8 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "velora: %s\n", text.toLocal8Bit().constData());
     });
     QObject::connect(&core, &ServerCore::secondStageDone, [&core, baseDir] {
+        std::fprintf(stderr, "velora: line: %s, %zu entries\n", core.line().driverName().c_str(),
+                     core.state().EntryNames.size());
         if (core.isOnline())
             std::fprintf(stderr, "velora: online, listening on port %u (base dir %s)\n",
                          core.listeningPort(), baseDir.c_str());

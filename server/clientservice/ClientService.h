@@ -13,6 +13,7 @@
 
 #include "common/LineFramer.h"
 #include "server/clientservice/TSimpleClient.h"
+#include "server/frame/DialControl.h"
 #include "server/frame/ServerState.h"
 
 class QTcpSocket;
@@ -21,16 +22,6 @@ namespace velora::server {
 
 class Shutdown;
 class UserStore;
-
-// What "dial" and "hangup" reach: the dial-up engine's owner.
-class DialControl {
-public:
-    virtual ~DialControl() = default;
-    // The engine's entry name follows every "dial", locked or not.
-    virtual void setDialEntry(const std::string &entry) = 0;
-    virtual void executedial(const std::string &entry, const std::string &dialer) = 0;
-    virtual void executehangup() = 0;
-};
 
 class ClientService;
 
@@ -72,7 +63,8 @@ private:
 class SessionListener : public QTcpServer {
     Q_OBJECT
 public:
-    using QTcpServer::QTcpServer;
+    // An office turning its computers on at nine must not find the queue full.
+    explicit SessionListener(QObject *parent = nullptr) : QTcpServer(parent) { setListenBacklogSize(1024); }
 
 protected:
     void incomingConnection(qintptr descriptor) override;

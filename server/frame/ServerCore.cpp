@@ -6,17 +6,53 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <QLocale>
+
+#include "common/NumberFormat.h"
+#include "server/dialup/LinuxIcmpPort.h"
+#include "server/dialup/QtHostLookup.h"
+#include "server/dialup/SimulatedLine.h"
 #include "server/frame/Autostart.h"
 #include "server/frame/Shutdown.h"
 
 namespace velora::server {
 
+namespace {
+
+std::unique_ptr<LineDriver> chooseLine(ServerPlatform &platform, const IniProfile &ini,
+                                       const std::string &baseDir, std::string &problem)
+{
+    if (platform.line)
+        return std::move(platform.line);
+    const std::string driver = ini.readString("line", "driver", "simulated");
+    if (driver != "simulated")
+        problem = "unknown line driver \"" + driver + "\" in [line] driver; using the simulated line";
+    return std::make_unique<SimulatedLine>(baseDir);
+}
+
+NumberSeparators localeSeparators()
+{
+    const QLocale locale = QLocale::system();
+    return {locale.decimalPoint().toStdString(), locale.groupSeparator().toStdString()};
+}
+
+}  // namespace
+
 ServerCore::ServerCore(ServerOptions options, Shutdown &shutdown, Autostart &autostart,
-                       QObject *parent)
+                       ServerPlatform platform, QObject *parent)
     : QObject(parent), options_(std::move(options)), shutdown_(shutdown), autostart_(autostart),
       config_(options_.baseDir, autostart_), users_(options_.baseDir + "/config/user.cfg"),
-      clients_(state_, users_, shutdown_, [this] { return config_.shutdownMode(); })
+      clients_(state_, users_, shutdown_, [this] { return config_.shutdownMode(); }),
+      line_(chooseLine(platform, config_.ini(), options_.baseDir, lineProblem_)),
+      dialUp_(*line_),
+      dialOps_(state_, dialUp_, [this] { return config_.dialSettings(); }),
+      lookup_(platform.lookup ? std::move(platform.lookup) : std::make_unique<QtHostLookup>()),
+      icmp_(platform.icmp ? std::move(platform.icmp) : std::make_unique<LinuxIcmpPort>()),
+      ping_(*lookup_, *icmp_)
 {
+    clients_.setDialControl(&dialOps_);
+    timer3_.setInterval(1000);
+    connect(&timer3_, &QTimer::timeout, this, &ServerCore::Timer3Timer);
     timer1_.setInterval(500);
     connect(&timer1_, &QTimer::timeout, this, &ServerCore::Timer1Timer);
     connect(this, &ServerCore::newConnection, &clients_, &ClientService::accept);
@@ -33,18 +69,60 @@ ServerCore::~ServerCore() { goOffline(); }
 void ServerCore::Timer1Timer()
 {
     tickCounter_ = tickCounter_ >= 10 ? 0 : tickCounter_ + 1;
-    // The line's own steps (enumeration, speed, status texts) join here with
-    // the dial-up engine.
-    if (state_.ActiveEntry.empty())
-        state_.ActiveEntry = "--";
-    if (state_.ActiveDevice.empty())
-        state_.ActiveDevice = "--";
-    if (state_.ActiveStatus.empty()) {
+    dialOps_.enumerateActive();
+    const bool connected = state_.ActiveStatus == "Connected";
+    // The traffic sample of even ticks joins here with the sampler.
+    if (connected && !timer3_.isActive())
+        timer3_.start();
+    if (connected && (state_.SpeedText == "--" || state_.SpeedText.empty()))
+        Getspeed();
+    else if (state_.ActiveStatus.empty()) {
         state_.SpeedText = "--";
         state_.SpeedValue = "0";
     }
-    state_.ErrorNotice = state_.DialEventText == "Error press hangup button" ? state_.DialEventText : std::string();
+    if (state_.StatusText == "Connected" && state_.ActiveStatus.empty())
+        state_.StatusText = "READY";
+    if (connected)
+        state_.StatusText = state_.ActiveStatus;
+    state_.ErrorNotice =
+        state_.DialEventText == "Error press hangup button" ? state_.DialEventText : std::string();
     clients_.runTickSteps();
+}
+
+void ServerCore::Getspeed()
+{
+    if (state_.StatusText != "Connected") {
+        state_.SpeedText = "--";
+        state_.SpeedValue = "0";
+        return;
+    }
+    const std::uint32_t bps = dialOps_.activeSpeed();
+    // Unknown yet: leave it empty so the next tick asks again.
+    state_.SpeedText = bps ? formatBitRate(bps, localeSeparators()) : std::string();
+    if (bps)
+        state_.SpeedValue = std::to_string(bps);
+}
+
+void ServerCore::Timer3Timer()
+{
+    state_.TimeOnlineText = olahwaktu(state_.SecondsOnline);
+    if (state_.dialSettings.keepalive == "1" && state_.SecondsOnline % 30 == 0) {
+        std::string why;
+        if (!ping_.startRound(state_.dialSettings.pingip, &why)) {
+            state_.dialSettings.keepalive = "0";
+            emit problem(QString::fromStdString("keep-alive off until the next dial: " + why));
+        }
+    }
+    // The connection log and the mail relay join here.
+    if (state_.ActiveStatus != "Connected") {
+        state_.SecondsOnline = 0;
+        state_.TimeOnlineText = olahwaktu(0);
+        state_.DialerName.clear();
+        state_.SmtpRelayStarted = false;
+        timer3_.stop();
+    } else {
+        ++state_.SecondsOnline;
+    }
 }
 
 void ServerCore::inisiasiawal()
@@ -62,7 +140,9 @@ void ServerCore::inisiasiawal()
     state_.EntryNames.clear();
     state_.SecondsOnline = 0;
     state_.EntryListText.clear();
-    // The entry enumeration joins here with the dial-up engine.
+    if (!lineProblem_.empty())
+        emit problem(QString::fromStdString(lineProblem_));
+    dialOps_.getentry();
 }
 
 void ServerCore::start()

@@ -8,6 +8,11 @@
 #include <string>
 
 #include "server/clientservice/ClientService.h"
+#include "server/dialup/DialupOperations.h"
+#include "server/dialup/IcmpPort.h"
+#include "server/dialup/LineDriver.h"
+#include "server/dialup/TDialUp.h"
+#include "server/dialup/TPing.h"
 #include "server/frame/ServerConfig.h"
 #include "server/frame/ServerState.h"
 #include "server/users/UserStore.h"
@@ -30,11 +35,19 @@ struct ServerOptions {
     int secondStageDelayMs = 1000;
 };
 
+// The parts that touch the system; tests hand in fakes, the program leaves
+// them empty and gets the real ones.
+struct ServerPlatform {
+    std::unique_ptr<LineDriver> line;
+    std::unique_ptr<HostLookup> lookup;
+    std::unique_ptr<IcmpPort> icmp;
+};
+
 class ServerCore : public QObject {
     Q_OBJECT
 public:
     ServerCore(ServerOptions options, Shutdown &shutdown, Autostart &autostart,
-               QObject *parent = nullptr);
+               ServerPlatform platform = {}, QObject *parent = nullptr);
     ~ServerCore() override;
 
     ServerState &state() { return state_; }
@@ -42,6 +55,12 @@ public:
     UserStore &users() { return users_; }
     Shutdown &shutdown() { return shutdown_; }
     ClientService &clients() { return clients_; }
+    LineDriver &line() { return *line_; }
+    TDialUp &dialUp() { return dialUp_; }
+    DialupOperations &dialup() { return dialOps_; }
+    TPing &ping() { return ping_; }
+    // Why the configured line could not be used, if it could not.
+    const std::string &lineProblem() const { return lineProblem_; }
     const ServerSettings &settings() const { return settings_; }
     ServerSettings &settings() { return settings_; }
 
@@ -62,6 +81,10 @@ public:
     // The status tick, every 500 ms; tests call it directly.
     void Timer1Timer();
     int tickCounter() const { return tickCounter_; }
+    // The online-time tick, every second while connected.
+    void Timer3Timer();
+    bool onlineTimeTicking() const { return timer3_.isActive(); }
+    void Getspeed();
 
     // loadcfg / savecfg against the settings model.
     void loadcfg();
@@ -90,7 +113,15 @@ private:
     ServerSettings settings_;
     QTcpServer *listener_ = nullptr;
     ClientService clients_;
+    std::unique_ptr<LineDriver> line_;
+    std::string lineProblem_;
+    TDialUp dialUp_;
+    DialupOperations dialOps_;
+    std::unique_ptr<HostLookup> lookup_;
+    std::unique_ptr<IcmpPort> icmp_;
+    TPing ping_;
     QTimer timer1_;
+    QTimer timer3_;
     QTimer timer2_;
     int tickCounter_ = 0;
     std::string listenError_;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QTcpSocket>
+#include <QThread>
 
 #include "ServerProcess.h"
 
@@ -167,4 +168,62 @@ TEST_F(WireFixture, PushLinesCarryLocksAndMessagesToEveryone)
     ASSERT_FALSE(withMail.empty());
     EXPECT_EQ(splitBy(withMail, '\xE0')[1], record + I);
     ASSERT_FALSE(b.lineWith(record).empty());
+}
+
+TEST_F(WireFixture, DialingTheSimulatedLineOverTheWire)
+{
+    // The server read its phonebook at start-up; give it one and restart.
+    server.stop();
+    writeFile(server.baseDir() + "/config/phonebook.ini",
+              "[Metro]\nspeed=56000\naddress=10.64.10.2\ndelay=5\n[Busy]\nfailcode=676\nfailstate=2\ndelay=5\n");
+    server.start();
+    ASSERT_TRUE(server.waitForOutput("2 entries")) << server.output();
+    ASSERT_TRUE(server.waitForOutput("listening on port")) << server.output();
+
+    RawClient a;
+    ASSERT_TRUE(a.open(port));
+    a.send("connect" + F + "pc-a" + F + "10.0.0.1" + F + "demo" + F + "245-53-210-81-" + F + "\r\n");
+    ASSERT_EQ(a.line().substr(0, 3), "OK" + F);
+    a.send("stat" + F + "\r\n");
+    const std::string first = a.lineWith("READY" + I);
+    ASSERT_FALSE(first.empty());
+    EXPECT_EQ(splitBy(splitBy(first, '\xE0')[0], '\xE2')[7], "Metro" + L + "Busy" + L);
+
+    a.send("dial" + F + "Metro" + F + "pc-a" + F + "\r\n");
+    const std::string up = a.lineWith("Connected" + I);
+    ASSERT_FALSE(up.empty());
+    auto items = splitBy(splitBy(up, '\xE0')[0], '\xE2');
+    EXPECT_EQ(items[2], "Metro");
+    EXPECT_EQ(items[6], "Simulated modem");
+    // The speed is read on the tick after "Connected"; a lock toggle brings a fresh record.
+    QElapsedTimer t;
+    t.start();
+    while (items[5] != "56000" && t.elapsed() < 3000) {
+        a.send("lock" + F + "\r\n");
+        const std::string l = a.lineWith("Connected" + I);
+        ASSERT_FALSE(l.empty());
+        items = splitBy(splitBy(l, '\xE0')[0], '\xE2');
+    }
+    EXPECT_EQ(items[5], "56000");
+    const int before = std::stoi(items[12]);
+    QThread::msleep(2100);
+    a.send("lock" + F + "\r\n");
+    const std::string later = a.lineWith("Connected" + I);
+    ASSERT_FALSE(later.empty());
+    EXPECT_GE(std::stoi(splitBy(splitBy(later, '\xE0')[0], '\xE2')[12]), before + 2);
+
+    // The toggles may have left our lock on, which would refuse the hang-up.
+    a.send("unlockall" + F + "\r\n");
+    ASSERT_FALSE(a.lineWith("Metro" + I + "free" + I).empty());
+    a.send("hangup" + F + "pc-a" + F + "\r\n");
+    ASSERT_FALSE(a.lineWith("READY" + I + "0:0:0" + I + "--").empty());
+
+    a.send("dial" + F + "Busy" + F + "pc-a" + F + "\r\n");
+    const std::string busy = a.lineWith("The line is busy." + I);
+    ASSERT_FALSE(busy.empty());
+    EXPECT_EQ(splitBy(splitBy(busy, '\xE0')[0], '\xE2')[4], "Error press hangup button");
+    a.send("hangup" + F + "pc-a" + F + "\r\n");
+    const std::string ready = a.lineWith("READY" + I);
+    ASSERT_FALSE(ready.empty());
+    EXPECT_EQ(splitBy(splitBy(ready, '\xE0')[0], '\xE2')[4], "");
 }
