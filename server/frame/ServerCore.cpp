@@ -11,7 +11,7 @@
 #include "common/NumberFormat.h"
 #include "server/dialup/LinuxIcmpPort.h"
 #include "server/dialup/QtHostLookup.h"
-#include "server/dialup/SimulatedLine.h"
+#include "server/dialup/LineFactory.h"
 #include "server/frame/Autostart.h"
 #include "server/frame/Shutdown.h"
 
@@ -24,10 +24,7 @@ std::unique_ptr<LineDriver> chooseLine(ServerPlatform &platform, const IniProfil
 {
     if (platform.line)
         return std::move(platform.line);
-    const std::string driver = ini.readString("line", "driver", "simulated");
-    if (driver != "simulated")
-        problem = "unknown line driver \"" + driver + "\" in [line] driver; using the simulated line";
-    return std::make_unique<SimulatedLine>(baseDir);
+    return makeLineDriver(ini, baseDir, problem);
 }
 
 NumberSeparators localeSeparators()
