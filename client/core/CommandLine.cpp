@@ -1,0 +1,272 @@
+#include "CommandLine.h"
+
+#include <algorithm>
+
+#include <QTextStream>
+
+#include "common/NumberFormat.h"
+#include "common/TextCodec.h"
+
+namespace velora::client {
+
+namespace {
+
+QString shown(const std::string &cp1252) { return QString::fromStdString(cp1252ToUtf8(cp1252)); }
+
+std::string joined(const std::vector<std::string> &items)
+{
+    std::string out;
+    for (const auto &i : items) {
+        if (!out.empty())
+            out += ", ";
+        out += i;
+    }
+    return out;
+}
+
+}  // namespace
+
+QString commandLineUsage()
+{
+    return QStringLiteral(
+        "usage: velora-client [--clientdir DIR]\n"
+        "       velora-client [--clientdir DIR] [--host H] [--port P] [--user U --password P]\n"
+        "                     [--timeout SECONDS] --status | --dial ENTRY | --hangup\n"
+        "  --status        print the line status once\n"
+        "  --dial ENTRY    dial ENTRY and print the status that follows\n"
+        "  --hangup        hang up and print the status that follows\n"
+        "The login is the saved one unless --user is given (the password may also\n"
+        "come from VELORA_PASSWORD). Exit codes: 0 done, 1 refused or failed,\n"
+        "2 cannot reach the server.\n");
+}
+
+CommandLineOptions parseCommandLine(const QStringList &arguments)
+{
+    CommandLineOptions o;
+    auto setAction = [&o](CommandLineOptions::Action a) {
+        if (o.action != CommandLineOptions::Action::Window && o.action != a)
+            o.error = QStringLiteral("choose one of --status, --dial and --hangup");
+        o.action = a;
+    };
+    for (int i = 1; i < arguments.size(); ++i) {
+        const QString &a = arguments[i];
+        auto value = [&](QString &into) {
+            if (i + 1 >= arguments.size()) {
+                o.error = QStringLiteral("%1 needs a value").arg(a);
+                return false;
+            }
+            into = arguments[++i];
+            return true;
+        };
+        QString v;
+        if (a == QLatin1String("--clientdir")) {
+            value(o.clientDir);
+        } else if (a == QLatin1String("--status")) {
+            setAction(CommandLineOptions::Action::Status);
+        } else if (a == QLatin1String("--hangup")) {
+            setAction(CommandLineOptions::Action::Hangup);
+        } else if (a == QLatin1String("--dial")) {
+            setAction(CommandLineOptions::Action::Dial);
+            if (value(v))
+                o.entry = typedToWire(v.toStdString());
+        } else if (a == QLatin1String("--host")) {
+            value(o.host);
+        } else if (a == QLatin1String("--port")) {
+            value(o.port);
+        } else if (a == QLatin1String("--user")) {
+            if (value(v))
+                o.user = typedToWire(v.toStdString());
+        } else if (a == QLatin1String("--password")) {
+            if (value(v))
+                o.password = utf8ToCp1252(v.toStdString());
+        } else if (a == QLatin1String("--timeout")) {
+            if (value(v)) {
+                bool ok = false;
+                o.timeoutSeconds = v.toInt(&ok);
+                if (!ok || o.timeoutSeconds < 1)
+                    o.error = QStringLiteral("--timeout needs a number of seconds");
+            }
+        } else if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
+            o.action = CommandLineOptions::Action::Help;
+            return o;
+        } else {
+            o.error = QStringLiteral("unknown argument %1").arg(a);
+        }
+        if (!o.error.isEmpty())
+            return o;
+    }
+    if (o.user && !o.password) {
+        const QByteArray env = qgetenv("VELORA_PASSWORD");
+        o.password = utf8ToCp1252(env.toStdString());
+    }
+    return o;
+}
+
+ScriptedCommand::ScriptedCommand(ClientSettings &settings, const CommandLineOptions &options,
+                                 QTextStream &out, QTextStream &err, QObject *parent)
+    : QObject(parent), settings_(settings), options_(options), out_(out), err_(err),
+      session_(settings)
+{
+    deadline_.setSingleShot(true);
+    int seconds = options.timeoutSeconds;
+    if (seconds <= 0)
+        seconds = options.action == CommandLineOptions::Action::Dial ? 120 : 30;
+    deadline_.setInterval(seconds * 1000);
+
+    connect(&deadline_, &QTimer::timeout, this, [this] {
+        finish(commandSent_ || session_.inSession() ? ExitFailed : ExitUnreachable,
+               QStringLiteral("no answer from the server in time"));
+    });
+    connect(&session_, &ClientSession::connectFailed, this, [this](const QString &reason) {
+        finish(ExitUnreachable, QStringLiteral("cannot reach the server %1:%2: %3")
+                                    .arg(shown(session_.applied().host))
+                                    .arg(session_.applied().port)
+                                    .arg(reason));
+    });
+    connect(&session_, &ClientSession::handshakeFailed, this, [this] {
+        finish(ExitUnreachable, QStringLiteral("the server did not answer the login"));
+    });
+    connect(&session_, &ClientSession::loginFailed, this, [this] {
+        finish(ExitFailed, QStringLiteral("the saved login in %1 cannot be read")
+                               .arg(settings_.savedLoginFile()));
+    });
+    connect(&session_, &ClientSession::loginRefused, this, [this](const std::string &reason) {
+        finish(ExitFailed, QStringLiteral("login refused: %1").arg(shown(reason)));
+    });
+    // Queued: a refusal or a handshake error that follows the reset names the cause.
+    connect(
+        &session_, &ClientSession::disconnectedState, this,
+        [this] { finish(ExitUnreachable, QStringLiteral("the server closed the connection")); },
+        Qt::QueuedConnection);
+    connect(&session_, &ClientSession::statusReceived, this, &ScriptedCommand::onStatus);
+}
+
+void ScriptedCommand::start()
+{
+    settings_.loadcfg();
+    if (!options_.host.isEmpty())
+        settings_.setValue(ClientSettings::ServerAddress, utf8ToCp1252(options_.host.toStdString()));
+    if (!options_.port.isEmpty())
+        settings_.setValue(ClientSettings::ServerPort, options_.port.toStdString());
+    QString error;
+    if (!session_.activatecfg(&error)) {
+        finish(ExitUnreachable, error);
+        return;
+    }
+    if (session_.applied().host.empty()) {
+        finish(ExitUnreachable, QStringLiteral("no server address: give --host or configure one"));
+        return;
+    }
+    if (options_.user)
+        session_.setFixedLogin(*options_.user, options_.password.value_or(std::string()));
+    deadline_.start();
+    session_.executeconnect(1);
+}
+
+void ScriptedCommand::print(const wire::StatusRecord &r)
+{
+    const bool connected = r.statusText == "Connected";
+    out_ << "Status        : " << shown(r.statusText) << '\n'
+         << "Connected via : " << shown(r.activeEntry) << '\n'
+         << "Lock status   : " << shown(r.lockStatus) << '\n'
+         << "Speed         : " << shown(r.speedValue) << '\n'
+         << "Device name   : " << shown(r.activeDevice) << '\n'
+         << "Time online   : "
+         << (connected ? shown(olahwaktu(std::strtoull(r.secondsOnline.c_str(), nullptr, 10)))
+                       : QStringLiteral("--"))
+         << '\n';
+    if (!r.errorNotice.empty())
+        out_ << "Error         : " << shown(r.errorNotice) << '\n';
+    out_ << "Entries       : " << shown(joined(r.entryNames)) << '\n';
+    out_.flush();
+}
+
+void ScriptedCommand::onStatus(const wire::StatusRecord &record)
+{
+    if (done_)
+        return;
+    if (!commandSent_) {
+        act(record);
+        return;
+    }
+    // Progress while waiting for the outcome, one line per change.
+    if (record.statusText != lastShown_) {
+        lastShown_ = record.statusText;
+        if (record.statusText != "READY" && record.statusText != "Connected") {
+            sawChange_ = true;
+            out_ << shown(record.statusText) << '\n';
+            out_.flush();
+        }
+    }
+    const bool dialing = options_.action == CommandLineOptions::Action::Dial;
+    if (dialing && record.statusText == "Connected") {
+        print(record);
+        finish(ExitDone);
+    } else if (!record.errorNotice.empty()) {
+        print(record);
+        finish(ExitFailed, QStringLiteral("the server reports an error"));
+    } else if (record.statusText == "READY" && (!dialing || sawChange_)) {
+        print(record);
+        finish(dialing ? ExitFailed : ExitDone, dialing ? QStringLiteral("the dial did not connect") : QString());
+    }
+}
+
+void ScriptedCommand::act(const wire::StatusRecord &r)
+{
+    using Action = CommandLineOptions::Action;
+    if (options_.action == Action::Status) {
+        print(r);
+        finish(ExitDone);
+        return;
+    }
+    const bool dial = options_.action == Action::Dial;
+    if (session_.privileges().dialHangup != "1") {
+        print(r);
+        finish(ExitFailed, dial ? QStringLiteral("this user may not dial")
+                                : QStringLiteral("this user may not hang up"));
+        return;
+    }
+    if (r.lockStatus != "free") {
+        print(r);
+        finish(ExitFailed, QStringLiteral("the line is locked"));
+        return;
+    }
+    if (dial) {
+        if (std::find(r.entryNames.begin(), r.entryNames.end(), options_.entry) == r.entryNames.end()) {
+            print(r);
+            finish(ExitFailed, QStringLiteral("the server has no entry \"%1\"").arg(shown(options_.entry)));
+            return;
+        }
+        if (r.statusText != "READY") {
+            print(r);
+            finish(ExitFailed, QStringLiteral("the line is busy"));
+            return;
+        }
+        session_.sendDial(options_.entry);
+    } else {
+        if (r.statusText == "READY") {
+            print(r);
+            finish(ExitDone);
+            return;
+        }
+        session_.sendHangup();
+    }
+    commandSent_ = true;
+    lastShown_ = r.statusText;
+}
+
+void ScriptedCommand::finish(int code, const QString &why)
+{
+    if (done_)
+        return;
+    done_ = true;
+    deadline_.stop();
+    if (!why.isEmpty()) {
+        err_ << "velora-client: " << why << '\n';
+        err_.flush();
+    }
+    session_.executedisconnect(0);
+    emit finished(code);
+}
+
+}  // namespace velora::client

@@ -1,0 +1,95 @@
+#include "SavedLogin.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+#include "common/CredentialCipher.h"
+#include "common/TextCodec.h"
+#include "common/WireCodec.h"
+
+namespace velora::client {
+
+SavedLogin::SavedLogin(QString path) : path_(std::move(path)) {}
+
+bool SavedLogin::load()
+{
+    lines_.clear();
+    QFile f(path_);
+    if (!f.exists())
+        return true;
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray data = f.readAll();
+    if (f.error() != QFileDevice::NoError)
+        return false;
+    std::string current;
+    for (qsizetype i = 0; i < data.size(); ++i) {
+        const char c = data[i];
+        if (c == '\r' || c == '\n') {
+            lines_.push_back(std::move(current));
+            current.clear();
+            if (c == '\r' && i + 1 < data.size() && data[i + 1] == '\n')
+                ++i;
+        } else {
+            current += c;
+        }
+    }
+    if (!current.empty())
+        lines_.push_back(std::move(current));
+    return true;
+}
+
+bool SavedLogin::save(QString *error) const
+{
+    QByteArray data;
+    for (const auto &l : lines_) {
+        data.append(l.data(), static_cast<qsizetype>(l.size()));
+        data.append("\r\n");
+    }
+    QDir().mkpath(QFileInfo(path_).absolutePath());
+    QSaveFile f(path_);
+    if (!f.open(QIODevice::WriteOnly) || f.write(data) != data.size() || !f.commit()) {
+        if (error)
+            *error = QStringLiteral("cannot write %1").arg(path_);
+        return false;
+    }
+    return true;
+}
+
+std::optional<LoginCredentials> SavedLogin::remembered(bool *corrupt) const
+{
+    if (corrupt)
+        *corrupt = false;
+    if (lines_.empty())
+        return std::nullopt;
+    const auto fields = wire::split(lines_.front(), wire::ListSep, 2);
+    const auto password = Decrypt(wire::at(fields, 1));
+    if (!password) {
+        if (corrupt)
+            *corrupt = true;
+        return std::nullopt;
+    }
+    return LoginCredentials{wire::at(fields, 0), *password};
+}
+
+void SavedLogin::remember(const std::string &user, const std::string &password)
+{
+    std::string line = sanitizeTyped(trimBlanks(user));
+    line += wire::ListSep;
+    line += Encrypt(trimBlanks(password));
+    line += wire::ListSep;
+    if (lines_.empty())
+        lines_.push_back(std::move(line));
+    else
+        lines_.front() = std::move(line);
+}
+
+void SavedLogin::forget()
+{
+    if (!lines_.empty())
+        lines_.erase(lines_.begin());
+}
+
+}  // namespace velora::client

@@ -1,0 +1,97 @@
+#include "StatusModel.h"
+
+#include <optional>
+
+#include "common/NumberFormat.h"
+
+namespace velora::client {
+
+namespace {
+std::optional<std::uint64_t> wholeNumber(const std::string &t)
+{
+    if (t.empty() || t.size() > 18)
+        return std::nullopt;
+    std::uint64_t v = 0;
+    for (char c : t) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        v = v * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    return v;
+}
+}  // namespace
+
+void StatusModel::reset()
+{
+    message = "Disconnected from server";
+    activeEntry = onlineText = lockStatus = speed = device = "--";
+    errorNotice.clear();
+    ownLock.clear();
+    entries.clear();
+    clientNames.clear();
+    clientLocks.clear();
+    clientAddresses.clear();
+    secondsOnline = 0;
+}
+
+bool StatusModel::apply(const wire::StatusRecord &r)
+{
+    message = r.statusText;
+    activeEntry = r.activeEntry;
+    lockStatus = r.lockStatus;
+    errorNotice = r.errorNotice;
+    speed = r.speedValue;
+    device = r.activeDevice;
+    entries = r.entryNames;
+    clientNames = r.clientNames;
+    clientLocks = r.clientLocks;
+    clientAddresses = r.clientAddresses;
+    ownLock = r.ownLock;
+    const auto seconds = wholeNumber(r.secondsOnline);
+    if (!seconds)
+        return false;
+    secondsOnline = *seconds;
+    return true;
+}
+
+StatusModel::Controls StatusModel::controls(const std::string &dialHangupPrivilege) const
+{
+    Controls c;
+    if (lockStatus == "free" && dialHangupPrivilege == "1") {
+        c.dialEnabled = true;
+        c.trayDialEnabled = message == "READY";
+        c.trayHangupEnabled = !c.trayDialEnabled;
+    }
+    if (lockStatus == "free")
+        c.lockIcon = LockIcon::Hidden;
+    else if (lockStatus == "locked")
+        c.lockIcon = LockIcon::Shown;
+    c.showUnlock = ownLock != "free";
+    c.showHangup = message != "READY";
+    c.lineConnected = message == "Connected";
+    c.trayImage = c.lineConnected ? LineConnected : LineNotConnected;
+    return c;
+}
+
+void StatusModel::clockTick()
+{
+    if (message == "Connected") {
+        ++secondsOnline;
+        onlineText = olahwaktu(secondsOnline);
+    } else if (message == "READY") {
+        onlineText = "--";
+    }
+}
+
+std::string StatusModel::fullHint() const
+{
+    return "Status : " + message + "\nConnected via : " + activeEntry + "\nSpeed : " + speed +
+           "\nTime Online : " + onlineText;
+}
+
+std::string StatusModel::shortOrFullHint() const
+{
+    return (speed != "--" && activeEntry != "--") ? fullHint() : message;
+}
+
+}  // namespace velora::client

@@ -1,0 +1,170 @@
+#pragma once
+// The client's main window: the server's line as the server reports it, the
+// commands the user's privileges allow, the settings panel and the tray.
+
+#include <functional>
+#include <vector>
+
+#include <QTimer>
+#include <QUrl>
+#include <QWidget>
+
+#include "client/core/ClientSession.h"
+#include "client/core/ClientSettings.h"
+#include "client/core/StatusModel.h"
+#include "common/Prompter.h"
+
+class QAction;
+class QActionGroup;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QSystemTrayIcon;
+class QToolButton;
+class QTreeWidget;
+
+namespace velora::client {
+
+class TFpassword;
+class TFtip;
+
+class TFmain : public QWidget {
+    Q_OBJECT
+public:
+    enum Panel { PanelNormal, PanelConfig, PanelClientList, PanelTask };
+
+    TFmain(ClientSettings &settings, ClientSession &session, Prompter &prompter,
+           QWidget *parent = nullptr);
+    ~TFmain() override;
+
+    // How URLs and help files are opened; tests replace it.
+    std::function<bool(const QUrl &)> urlOpener;
+
+    // Settings.
+    bool loadcfg();
+    bool savecfg();
+    void Button6Click();
+    void Timer2Timer();
+
+    // Session.
+    void Button1Click();
+    void Button3Click();
+    void connect1Click();
+
+    // Status view.
+    void UpdateGUI(const wire::StatusRecord &record);
+    void tulisentry();
+    void hapuspopup();
+    void isiclientlist();
+    void Timer3Timer();
+
+    // Commands.
+    void Button2Click();
+    void zanfel(int index);
+    void Button4Click();
+    void hangup1Click();
+    void Button5Click();
+    void SpeedButton1Click();
+    void SpeedButton2Click();
+
+    // Navigation.
+    void showPanel(Panel panel);
+    void TrayDblClick();
+    void restore1Click();
+    void Showhelp1Click();
+    void Stepbystepshareinternetconnection2Click();
+    void ipoftheday1Click();
+    void Onlinehelp2Click();
+    void About2Click();
+    void Userpassword2Click();
+    bool OpenURL(const QUrl &url);
+
+    int trayImage() const { return trayImage_; }
+    QString trayHint() const;
+    const StatusModel &model() const { return model_; }
+    QMenu *trayMenu() const { return PopupMenu1; }
+    QMenu *dialMenu() const { return dial1; }
+    QMenu *mainMenu() const { return PopupMenu3; }
+    TFpassword *passwordWindow() const { return password_; }
+    TFtip *tipWindow() const { return tip_; }
+    QTimer &clockTimer() { return Timer3; }
+
+    static const char *const OnlineHelpUrl;
+
+signals:
+    // The person confirmed closing the program.
+    void closeConfirmed();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+
+private:
+    void buildWindow();
+    void buildMenus();
+    void onLoginStarted();
+    void onLoginAccepted();
+    void onLoginRefused(const std::string &reason);
+    void onHandshakeFailed();
+    void onDisconnectedState();
+    void onConnectFailed(const QString &reason);
+    void setTrayImage(int index);
+    void setTrayHint(const std::string &hint);
+    void setMessage(const std::string &text);
+    void showLabels();
+    void openHelpFile(const QString &name);
+    void notConnected();
+    void error(const std::string &text);
+
+    ClientSettings &settings_;
+    ClientSession &session_;
+    Prompter &prompter_;
+    StatusModel model_;
+    int trayImage_ = 0;
+    std::vector<QAction *> dialItems_;
+    // What the entry lists and the client list show, so that an unchanged
+    // record leaves an open list or a selection alone.
+    std::vector<std::string> shownEntries_;
+    std::vector<std::vector<std::string>> shownClients_;
+    bool dialItemsExist_ = false;
+    bool closing_ = false;
+
+    QTimer Timer2;  // start-up step, once
+    QTimer Timer3;  // online clock
+
+public:
+    // Controls, named as the window's design names them.
+    QToolButton *SpeedButton4 = nullptr;
+    QComboBox *ComboBox1 = nullptr;
+    QLabel *Image1 = nullptr, *Image2 = nullptr, *Image3 = nullptr, *Image6 = nullptr, *Image7 = nullptr;
+    QPushButton *Button1 = nullptr, *Button3 = nullptr, *Button5 = nullptr, *Button5a = nullptr,
+                *Button2 = nullptr, *Button4 = nullptr;
+    QWidget *Panelnormal = nullptr, *Panelconfig = nullptr, *Panelclientlist = nullptr, *Paneltask = nullptr;
+    QLabel *Label1 = nullptr, *Label4 = nullptr, *Label6 = nullptr, *Label8 = nullptr, *Label14 = nullptr,
+           *Label21 = nullptr, *Label22 = nullptr;
+    QLineEdit *IPWRITER1 = nullptr, *edport = nullptr;
+    QComboBox *comboupdate = nullptr, *combodefault = nullptr;
+    QCheckBox *ckautoconnect = nullptr, *ckminimize = nullptr, *ckstart = nullptr;
+    QPushButton *Button6 = nullptr;
+    QTreeWidget *Lvclient = nullptr;
+    QPushButton *SpeedButton1 = nullptr, *SpeedButton2 = nullptr;
+    QSystemTrayIcon *tray = nullptr;
+    QMenu *PopupMenu1 = nullptr, *PopupMenu3 = nullptr, *dial1 = nullptr;
+    QAction *restore1 = nullptr, *connect1 = nullptr, *hangup1 = nullptr, *sendmessage1 = nullptr,
+            *Bandwidthmeter1 = nullptr, *exit1 = nullptr;
+    QAction *Mainwindow1 = nullptr, *Configuration2 = nullptr, *Clientlist2 = nullptr, *Task1 = nullptr,
+            *Sendmessege1 = nullptr, *Bandwidthmeter2 = nullptr, *Userpassword2 = nullptr,
+            *Showhelp1 = nullptr, *Stepbystepshareinternetconnection2 = nullptr, *ipoftheday1 = nullptr,
+            *Onlinehelp2 = nullptr, *About2 = nullptr, *exit3 = nullptr;
+
+private:
+    TFpassword *password_ = nullptr;
+    TFtip *tip_ = nullptr;
+};
+
+}  // namespace velora::client

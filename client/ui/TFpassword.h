@@ -1,0 +1,44 @@
+#pragma once
+// The login window: retry mode after a refused login, edit mode from the menu.
+
+#include <QDialog>
+
+#include "client/core/ClientSession.h"
+#include "client/core/ClientSettings.h"
+#include "common/Prompter.h"
+
+class QCheckBox;
+class QLineEdit;
+class QPushButton;
+
+namespace velora::client {
+
+class TFpassword : public QDialog {
+    Q_OBJECT
+public:
+    enum class Mode { Retry, Edit };
+
+    TFpassword(ClientSettings &settings, ClientSession &session, Prompter &prompter,
+               QWidget *parent = nullptr);
+
+    // Shows the window without blocking the caller's event loop.
+    void openIn(Mode mode, const QString &caption);
+    Mode mode() const { return mode_; }
+    // Loads the remembered login into the fields.
+    void getpassword();
+    void SpeedButton1Click();
+    void clearFields();
+
+    QLineEdit *Edit1 = nullptr;
+    QLineEdit *Edit2 = nullptr;
+    QCheckBox *CheckBox1 = nullptr;
+    QPushButton *SpeedButton1 = nullptr;
+
+private:
+    ClientSettings &settings_;
+    ClientSession &session_;
+    Prompter &prompter_;
+    Mode mode_ = Mode::Edit;
+};
+
+}  // namespace velora::client
