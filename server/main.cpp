@@ -22,6 +22,8 @@
 #include "server/frame/ProcessSupport.h"
 #include "server/frame/ServerCore.h"
 #include "server/frame/Shutdown.h"
+#include "server/ui/MessageBoxPrompter.h"
+#include "server/ui/TForm1.h"
 
 using namespace velora::server;
 
@@ -125,7 +127,8 @@ void quitOnSignals()
     QObject::connect(notifier, &QSocketNotifier::activated, qApp, [] {
         char c;
         [[maybe_unused]] auto n = ::read(signalPipe[0], &c, 1);
-        QCoreApplication::quit();
+        // exit, not quit: quit would first ask the window, whose close asks the operator.
+        QCoreApplication::exit(0);
     });
     struct sigaction sa {};
     sa.sa_handler = onSignal;
@@ -231,6 +234,19 @@ int main(int argc, char **argv)
             std::fprintf(stderr, "velora: offline (base dir %s)\n", baseDir.c_str());
         notifySystemdReady();
     });
+    // Declared after the core, so that the window is destroyed before it.
+    std::unique_ptr<MessageBoxPrompter> prompter;
+    std::unique_ptr<TForm1> window;
+    if (!headless) {
+        // The window hides to the tray; only the operator's exit ends the program.
+        QApplication::setQuitOnLastWindowClosed(false);
+        prompter = std::make_unique<MessageBoxPrompter>();
+        window = std::make_unique<TForm1>(core, *prompter);
+        prompter->setParent(window.get());
+        // The operator has already answered; quit would ask the window again.
+        QObject::connect(window.get(), &TForm1::quitRequested, qApp, [] { QCoreApplication::exit(0); },
+                         Qt::QueuedConnection);
+    }
     // Without a window the person running the server still sees it work.
     if (headless) {
         QObject::connect(&core, &ServerCore::statusChanged, [&core] {

@@ -75,6 +75,19 @@ void DialupOperations::operatorDial(const std::string &selected, Prompter &promp
     executedial(selected, "Local");
 }
 
+void DialupOperations::zanfel(std::size_t position, Prompter &prompter)
+{
+    if (position >= state_.EntryNames.size())
+        return;
+    // Copied before asking: the list may be enumerated again while the box is open.
+    const std::string entry = state_.EntryNames[position];
+    if (state_.LockStatus == "locked" &&
+        prompter.ask("Velora has detected that connection is currently locked\nDo you want to force dialing anyway ?",
+                     {Prompter::Button::Yes, Prompter::Button::No}) != Prompter::Button::Yes)
+        return;
+    executedial(entry, "Local");
+}
+
 void DialupOperations::operatorHangup(Prompter &prompter)
 {
     if (state_.LockStatus == "locked" &&

@@ -45,6 +45,8 @@ public:
     // of the window would. `selected` is empty when no entry is chosen.
     void operatorDial(const std::string &selected, Prompter &prompter);
     void operatorHangup(Prompter &prompter);
+    // A tray "dial" item: the entry at that position of EntryNames.
+    void zanfel(std::size_t position, Prompter &prompter);
 
     // Status tick: clear the active fields and enumerate the connections.
     void enumerateActive();

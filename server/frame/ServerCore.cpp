@@ -84,6 +84,64 @@ void ServerCore::Timer1Timer()
     state_.ErrorNotice =
         state_.DialEventText == "Error press hangup button" ? state_.DialEventText : std::string();
     clients_.runTickSteps();
+    updateStatusView();
+    emit ticked();
+}
+
+void ServerCore::updateStatusView()
+{
+    StatusView &v = view_;
+    v.ticked = true;
+    v.entry = state_.ActiveEntry;
+    v.device = state_.ActiveDevice;
+    v.timeOnline = state_.TimeOnlineText;
+    v.speed = state_.SpeedText;
+    v.lock = state_.LockStatus;
+    v.status = state_.StatusText;
+    v.errorNotice = state_.ErrorNotice;
+    const std::string status = "Status : " + state_.StatusText;
+    const std::string server = "Server status : " + state_.ServerState;
+    if (state_.ServerState == "offline") {
+        v.trayImage = 2;
+        v.trayHint = status + "\n" + server;
+    } else if (state_.StatusText == "Connected") {
+        v.trayImage = 0;
+        v.trayHint = status + "\nConnected via : " + state_.ActiveEntry + "\nSpeed : " + state_.SpeedText +
+                     "\n" + server;
+    } else {
+        v.trayImage = 1;
+        v.trayHint = status + "\n" + server;
+    }
+    v.unlockShown = clients_.operatorLockWord() == "locking";
+}
+
+ServerCore::CloseAction ServerCore::FormClose(Prompter &prompter)
+{
+    using B = Prompter::Button;
+    if (state_.ActiveStatus == "Connected" && !state_.ServiceMode) {
+        switch (prompter.ask("Close application ?\nVelora ditect that connection is still online\n"
+                             "Do you want to hangup current dial up connection ?\n"
+                             "Or Velora will not correctly record the online time",
+                             {B::Yes, B::No, B::Cancel})) {
+        case B::Yes:
+            state_.HangupRequested = true;
+            dialUp_.HangUp();
+            return CloseAction::EndProgram;
+        case B::No:
+            return CloseAction::EndProgram;
+        default:
+            return CloseAction::KeepOpen;
+        }
+    }
+    if (!state_.ServiceMode)
+        return prompter.ask("Do you really want to stop Velora ?\nVelora will stop tracking your connection",
+                            {B::Ok, B::Cancel}) == B::Ok
+                   ? CloseAction::EndProgram
+                   : CloseAction::KeepOpen;
+    prompter.ask("You can not close Velora because it runs in service mode\n"
+                 "Plese go to Start menu > Velora > dialer server > server manager to stop the service.",
+                 {B::Ok});
+    return CloseAction::KeepOpen;
 }
 
 void ServerCore::Getspeed()
@@ -161,12 +219,28 @@ void ServerCore::Timer2Timer()
     emit secondStageDone();
 }
 
-void ServerCore::loadcfg() { settings_ = config_.loadcfg(state_); }
+void ServerCore::loadcfg()
+{
+    settings_ = config_.loadcfg(state_);
+    emit configLoaded();
+}
 
 ServerConfig::SaveResult ServerCore::savecfg()
 {
     auto result = config_.savecfg(settings_, state_);
     loadcfg();
+    return result;
+}
+
+ServerConfig::SaveResult ServerCore::savecfg(Prompter &prompter)
+{
+    auto result = savecfg();
+    // A write that failed must not pass for a saved configuration.
+    if (!result.ok)
+        prompter.tell(Prompter::Kind::Error, "The configuration could not be saved: " + result.error);
+    if (result.restartNotice)
+        prompter.tell(Prompter::Kind::Information,
+                      "you should stop the server  and start it again to activate configuration");
     return result;
 }
 

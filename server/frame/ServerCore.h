@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "common/Prompter.h"
 #include "server/clientservice/ClientService.h"
 #include "server/dialup/DialupOperations.h"
 #include "server/dialup/IcmpPort.h"
@@ -24,6 +25,22 @@ namespace velora::server {
 
 class Autostart;
 class Shutdown;
+
+// What the main page and the tray icon show, as of the latest status tick.
+// Texts are Windows-1252 bytes.
+struct StatusView {
+    bool ticked = false;  // no tick yet: the value labels read "--"
+    std::string entry = "--";
+    std::string device = "--";
+    std::string timeOnline = "--";
+    std::string speed = "--";
+    std::string lock = "--";
+    std::string status = "--";
+    std::string errorNotice;
+    int trayImage = 1;  // 0 connected, 1 not connected, 2 server offline
+    std::string trayHint;
+    bool unlockShown = false;  // the operator holds the lock: Unlock instead of Lock
+};
 
 struct ServerOptions {
     std::string baseDir;
@@ -89,6 +106,19 @@ public:
     // loadcfg / savecfg against the settings model.
     void loadcfg();
     ServerConfig::SaveResult savecfg();
+    // savecfg, then tells the person what step 9 (or a failed write) calls for.
+    ServerConfig::SaveResult savecfg(Prompter &prompter);
+
+    const StatusView &statusView() const { return view_; }
+
+    // The window's close request: EndProgram or KeepOpen, after asking.
+    enum class CloseAction { EndProgram, KeepOpen };
+    CloseAction FormClose(Prompter &prompter);
+
+    // The second stage's window decisions, read from the file when asked.
+    bool showWindowAtStart() const { return !config_.startMinimizedAtStartup(); }
+    bool showTipAtStart() const { return config_.tipAtStartup(); }
+    std::string tipFilePath() const { return options_.baseDir + "/config/tip.cfg"; }
 
     // The server's own client record: "Admin@" + host name, local address.
     static std::string ownClientName();
@@ -102,8 +132,14 @@ signals:
     void newConnection(QTcpSocket *socket);
     // Items 1 to 11 of the status record changed on this tick.
     void statusChanged();
+    // Every status tick, after statusView() was refreshed.
+    void ticked();
+    // settings() was filled from the file again.
+    void configLoaded();
 
 private:
+    void updateStatusView();
+
     ServerOptions options_;
     ServerState state_;
     Shutdown &shutdown_;
@@ -125,6 +161,7 @@ private:
     QTimer timer2_;
     int tickCounter_ = 0;
     std::string listenError_;
+    StatusView view_;
 };
 
 }  // namespace velora::server

@@ -1,0 +1,141 @@
+#pragma once
+// The server's main window and its tray icon: a view over ServerCore. It
+// shows what the status tick left behind and hands the operator's commands to
+// the core, which decides and asks through the Prompter.
+
+#include <QMainWindow>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QMenu;
+class QPushButton;
+class QSystemTrayIcon;
+class QTabWidget;
+class QTreeWidget;
+
+namespace velora {
+class Prompter;
+}
+
+namespace velora::server {
+
+class ServerCore;
+class TFtip;
+struct ClientRow;
+
+class TForm1 : public QMainWindow {
+    Q_OBJECT
+public:
+    TForm1(ServerCore &core, Prompter &prompter, QWidget *parent = nullptr);
+    ~TForm1() override;
+
+    // The operator's commands, as the buttons and the tray menu run them.
+    void Button5Click();       // Online
+    void Button6Click();       // Offline
+    void Button2Click();       // Dial the selected entry
+    void Button3Click();       // Hang up
+    void hangup1Click();       // tray "hangup"
+    void Button1Click();       // Get entries
+    void SpeedButton6Click();  // Lock
+    void SpeedButton7Click();  // Unlock
+    void SpeedButton8Click();  // Unlock all
+    void SpeedButton3Click();  // Save configuration
+    void restore1Click();      // tray "restore"/"hide" and the icon's double click
+    void exit1Click();
+    // Page to file, with the messages of the save; also the tip window's Close.
+    void savecfg();
+
+    TFtip *tipWindow() const { return tip_.get(); }
+    // Null where the desktop has no tray.
+    QSystemTrayIcon *trayIcon() const { return tray_; }
+    QMenu *trayMenu() const { return PopupMenu1; }
+    int trayImageShown() const { return trayImage_; }
+    const QString &trayHintShown() const { return trayHint_; }
+
+signals:
+    // The operator chose to end the program.
+    void quitRequested();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+    void changeEvent(QEvent *event) override;
+
+private:
+    QWidget *buildMainPage();
+    QWidget *buildConfigurationPage();
+    QWidget *buildClientListPage();
+    void buildTray();
+
+    void refreshStatus();
+    void updateentry(const std::vector<std::string> &names);
+    void loadcfg();
+    void pageToSettings();
+    void showClientRows(const std::vector<ClientRow> &rows);
+    void showOnline(bool online);
+    void secondStageDone();
+    void showProblem(const QString &text);
+
+    ServerCore &core_;
+    Prompter &prompter_;
+    std::unique_ptr<TFtip> tip_;
+
+    QTabWidget *PageControl1 = nullptr;
+    // "Main window"
+    QLabel *Label8 = nullptr;
+    QLabel *Label22 = nullptr;
+    QLabel *Label4 = nullptr;
+    QLabel *Label21 = nullptr;
+    QLabel *Label6 = nullptr;
+    QLabel *Label2 = nullptr;
+    QLabel *Label25 = nullptr;
+    QLabel *Label10 = nullptr;
+    QListWidget *lventry = nullptr;
+    QPushButton *Button6 = nullptr;
+    QPushButton *Button5 = nullptr;
+    QPushButton *Button2 = nullptr;
+    QPushButton *Button3 = nullptr;
+    QPushButton *SpeedButton6 = nullptr;
+    QPushButton *SpeedButton7 = nullptr;
+    QPushButton *Button1 = nullptr;
+    QPushButton *SpeedButton4 = nullptr;
+    QMenu *PopupMenu4 = nullptr;
+    // "Configuration"
+    QLineEdit *Edit1 = nullptr;
+    QCheckBox *CheckBox1 = nullptr;
+    QCheckBox *CheckBox2 = nullptr;
+    QCheckBox *CheckBox3 = nullptr;
+    QComboBox *ComboBox5 = nullptr;
+    QComboBox *ComboBox6 = nullptr;
+    QCheckBox *CheckBox4 = nullptr;
+    QLineEdit *Edit3 = nullptr;
+    QCheckBox *CheckBox9 = nullptr;
+    QCheckBox *CheckBox6 = nullptr;
+    QCheckBox *CheckBox7 = nullptr;
+    QPushButton *SpeedButton3 = nullptr;
+    // "Client list"
+    QTreeWidget *Lvclient = nullptr;
+    QPushButton *SpeedButton8 = nullptr;
+    // Tray
+    QSystemTrayIcon *tray_ = nullptr;
+    QMenu *PopupMenu1 = nullptr;
+    QAction *restore1 = nullptr;
+    QMenu *dial1 = nullptr;
+    QAction *hangup1 = nullptr;
+    QAction *Sendmessage2 = nullptr;
+    QAction *Bandwidthmeter2 = nullptr;
+    QAction *exit1 = nullptr;
+    std::vector<QAction *> dialItems_;
+    int trayImage_ = -1;
+    QString trayHint_;
+};
+
+}  // namespace velora::server

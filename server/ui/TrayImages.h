@@ -1,0 +1,11 @@
+#pragma once
+// The tray's three pictures, painted by the program: no image files to ship.
+
+#include <QIcon>
+
+namespace velora::server {
+
+// 0 connected, 1 not connected, 2 server offline; anything else reads as 1.
+QIcon trayImage(int index);
+
+}  // namespace velora::server

@@ -1,0 +1,480 @@
+// The server window over a real core with the simulated line; ticks are
+// driven by hand and every message box goes to a scripted prompter.
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QSystemTrayIcon>
+#include <QTest>
+#include <QTreeWidget>
+
+#include <filesystem>
+#include <memory>
+
+#include "DialupFakes.h"
+#include "common/Prompter.h"
+#include "server/dialup/SimulatedLine.h"
+#include "server/frame/FakeAutostart.h"
+#include "server/frame/ServerCore.h"
+#include "server/frame/Shutdown.h"
+#include "server/ui/TFtip.h"
+#include "server/ui/TForm1.h"
+#include "support/TestFiles.h"
+
+using namespace velora;
+using namespace velora::server;
+using B = Prompter::Button;
+
+namespace {
+
+const char Phonebook[] = "[ISP One]\nspeed=56000\ndelay=0\n"
+                         "[ISP Two]\nspeed=33600\ndelay=0\n"
+                         "[Busy]\nfailcode=676\nfailstate=2\ndelay=0\n"
+                         "[Caf\xE9 Net]\ndelay=0\n";
+
+const char DialLocked[] =
+    "Velora has detected that connection is currently locked\nDo you want to force dialing anyway ?";
+const char HangupLocked[] =
+    "Velora has detected that connection is currently locked\nDo you want to force hang up anyway ?";
+
+// One server with its window, in a base dir of its own.
+struct Server {
+    velora::test::TempDir dir;
+    velora::test::FakeAutostart autostart;
+    RecordingShutdown shutdown;
+    ScriptedPrompter prompter;
+    SimulatedLine *line = nullptr;
+    std::unique_ptr<ServerCore> core;
+    std::unique_ptr<TForm1> window;
+
+    explicit Server(const std::string &ini = "[server]\nport=0\n", bool service = false)
+    {
+        std::filesystem::create_directories(base() + "/config");
+        velora::test::writeFile(base() + "/config/config.ini", ini);
+        velora::test::writeFile(base() + "/config/phonebook.ini", Phonebook);
+        ServerPlatform platform;
+        auto l = std::make_unique<SimulatedLine>(base());
+        line = l.get();
+        platform.line = std::move(l);
+        platform.lookup = std::make_unique<server::test::FakeHostLookup>();
+        platform.icmp = std::make_unique<server::test::FakeIcmpPort>();
+        ServerOptions o;
+        o.baseDir = base();
+        o.listenAddress = "127.0.0.1";
+        o.serviceMode = service;
+        core = std::make_unique<ServerCore>(o, shutdown, autostart, std::move(platform));
+        // As at start-up: the window exists before the initial set-up runs.
+        window = std::make_unique<TForm1>(*core, prompter);
+        core->inisiasiawal();
+        core->Timer2Timer();
+    }
+    ~Server()
+    {
+        window.reset();
+        core.reset();
+    }
+    std::string base() const { return dir.file("base"); }
+    ServerState &st() { return core->state(); }
+    std::string ini(const char *section, const char *key) { return core->config().ini().readString(section, key, "?"); }
+
+    template <class T>
+    T *get(const char *name)
+    {
+        T *w = window->findChild<T *>(QString::fromLatin1(name));
+        if (!w)
+            qFatal("no %s named %s", T::staticMetaObject.className(), name);
+        return w;
+    }
+    QString text(const char *label) { return get<QLabel>(label)->text(); }
+    void click(const char *name) { QTest::mouseClick(get<QPushButton>(name), Qt::LeftButton); }
+    QList<QAction *> dialItems() { return get<QMenu>("dial1")->actions(); }
+    void waitFor(const char *statusText)
+    {
+        QTRY_COMPARE_WITH_TIMEOUT(QString::fromStdString(st().StatusText), QString::fromLatin1(statusText), 3000);
+    }
+};
+
+}  // namespace
+
+class TForm1Test : public QObject {
+    Q_OBJECT
+private slots:
+    void labelsAndTrayFollowTheStateAfterATick();
+    void dialNeedsASelectionAndAsksWhileLocked();
+    void closingAsksAndEndsOnlyWhenAllowed();
+    void serviceModeRefusesToClose();
+    void getEntriesReplacesTheTrayDialItems();
+    void configurationPageRoundTripsThroughTheFile();
+    void clientListPageShowsTheRows();
+    void tipWindowIsRebuiltOnEveryShowAndSavesOnClose();
+};
+
+void TForm1Test::labelsAndTrayFollowTheStateAfterATick()
+{
+    Server s;
+    for (const char *label : {"Label8", "Label22", "Label4", "Label21", "Label6", "Label2"})
+        QCOMPARE(s.text(label), QStringLiteral("--"));
+    QVERIFY(!s.window->trayIcon());  // offscreen has no tray...
+    QVERIFY(s.window->isVisible());  // ...so the window stays on the screen
+
+    s.core->Timer1Timer();
+    QCOMPARE(s.text("Label2"), QStringLiteral("READY"));
+    QCOMPARE(s.text("Label8"), QStringLiteral("--"));
+    QCOMPARE(s.text("Label6"), QStringLiteral("free"));
+    QCOMPARE(s.text("Label25"), QString());
+    QCOMPARE(s.window->trayImageShown(), 1);
+    QCOMPARE(s.window->trayHintShown(), QStringLiteral("Status : READY\nServer status : online"));
+
+    QVERIFY(s.line->connectFromOutside("ISP One"));
+    s.core->Timer1Timer();
+    s.core->Timer1Timer();  // the speed is read once the status already says Connected
+    s.core->Timer3Timer();
+    s.core->Timer3Timer();
+    s.core->Timer1Timer();
+    QCOMPARE(s.text("Label2"), QStringLiteral("Connected"));
+    QCOMPARE(s.text("Label8"), QStringLiteral("ISP One"));
+    QCOMPARE(s.text("Label22"), QStringLiteral("Simulated modem"));
+    QCOMPARE(s.text("Label4"), QStringLiteral("0:0:1"));
+    const QString speed = s.text("Label21");
+    QVERIFY2(speed.contains(QStringLiteral("Kbps")), qPrintable(speed));
+    QCOMPARE(s.window->trayImageShown(), 0);
+    QCOMPARE(s.window->trayHintShown(), QStringLiteral("Status : Connected\nConnected via : ISP One\nSpeed : ") +
+                                            speed + QStringLiteral("\nServer status : online"));
+
+    // The line drops; a failed dial then shows the red notice until hang-up.
+    s.line->dropFromOutside(s.core->dialup().activeHandle());
+    s.core->dialup().executedial("Busy", "Local");
+    QTRY_COMPARE_WITH_TIMEOUT(QString::fromStdString(s.st().DialEventText),
+                              QStringLiteral("Error press hangup button"), 3000);
+    s.core->Timer1Timer();
+    QCOMPARE(s.text("Label25"), QStringLiteral("Error press hangup button"));
+    QCOMPARE(s.get<QLabel>("Label25")->palette().color(QPalette::WindowText), QColor(Qt::red));
+    s.click("Button3");
+    s.core->Timer1Timer();
+    QCOMPARE(s.text("Label25"), QString());
+    QCOMPARE(s.text("Label2"), QStringLiteral("READY"));
+
+    QVERIFY(!s.get<QPushButton>("Button6")->isHidden());
+    QVERIFY(s.get<QPushButton>("Button5")->isHidden());
+    s.click("Button6");
+    QVERIFY(s.get<QPushButton>("Button6")->isHidden());
+    QVERIFY(!s.get<QPushButton>("Button5")->isHidden());
+    s.core->Timer1Timer();
+    QCOMPARE(s.window->trayImageShown(), 2);
+    QCOMPARE(s.window->trayHintShown(), QStringLiteral("Status : READY\nServer status : offline"));
+    s.click("Button5");
+    QVERIFY(s.core->isOnline());
+    QVERIFY(!s.get<QPushButton>("Button6")->isHidden());
+}
+
+void TForm1Test::dialNeedsASelectionAndAsksWhileLocked()
+{
+    Server s;
+    s.core->Timer1Timer();
+    s.click("Button2");
+    QCOMPARE(s.prompter.said.size(), std::size_t(1));
+    QCOMPARE(s.prompter.said[0].text, std::string("You have not choose an entry yet"));
+    QCOMPARE(s.st().DialEventText, std::string());
+
+    // Lock hides itself and shows Unlock at the next tick, not before.
+    s.click("SpeedButton6");
+    QVERIFY(!s.get<QPushButton>("SpeedButton6")->isHidden());
+    s.core->Timer1Timer();
+    QVERIFY(s.get<QPushButton>("SpeedButton6")->isHidden());
+    QVERIFY(!s.get<QPushButton>("SpeedButton7")->isHidden());
+    QCOMPARE(s.text("Label6"), QStringLiteral("locked"));
+
+    auto *lventry = s.get<QListWidget>("lventry");
+    lventry->setCurrentRow(1);
+    s.prompter.answers = {B::No};
+    s.click("Button2");
+    QCOMPARE(s.prompter.said.back().text, std::string(DialLocked));
+    QCOMPARE(s.prompter.said.back().buttons, (std::vector<B>{B::Yes, B::No}));
+    QCOMPARE(s.st().DialEventText, std::string());
+
+    // The tray's dial item asks the same question.
+    s.prompter.answers = {B::No};
+    s.dialItems().at(0)->trigger();
+    QCOMPARE(s.prompter.said.size(), std::size_t(3));
+    QCOMPARE(s.prompter.said.back().text, std::string(DialLocked));
+    QCOMPARE(s.st().DialEventText, std::string());
+
+    s.prompter.answers = {B::Yes};
+    s.click("Button2");
+    QCOMPARE(s.st().DialEventText, std::string("Dialing..."));
+    QCOMPARE(s.st().DialerName, std::string("Local"));
+    s.waitFor("Connected");
+    s.core->Timer1Timer();
+    QCOMPARE(s.text("Label8"), QStringLiteral("ISP Two"));
+
+    s.prompter.answers = {B::No};
+    s.get<QMenu>("PopupMenu1")->findChild<QAction *>(QStringLiteral("hangup1"))->trigger();
+    QCOMPARE(s.prompter.said.back().text, std::string(HangupLocked));
+    s.core->Timer1Timer();
+    QCOMPARE(s.text("Label2"), QStringLiteral("Connected"));
+    s.prompter.answers = {B::Yes};
+    s.click("Button3");
+    QCOMPARE(s.prompter.said.back().text, std::string(HangupLocked));
+    s.core->Timer1Timer();
+    QCOMPARE(s.text("Label2"), QStringLiteral("READY"));
+    QCOMPARE(s.text("Label8"), QStringLiteral("--"));
+
+    s.click("SpeedButton7");
+    s.core->Timer1Timer();
+    QVERIFY(!s.get<QPushButton>("SpeedButton6")->isHidden());
+    QVERIFY(s.get<QPushButton>("SpeedButton7")->isHidden());
+    QCOMPARE(s.text("Label6"), QStringLiteral("free"));
+}
+
+void TForm1Test::closingAsksAndEndsOnlyWhenAllowed()
+{
+    Server s;
+    QSignalSpy quit(s.window.get(), &TForm1::quitRequested);
+    s.core->Timer1Timer();
+    auto *exit1 = s.get<QMenu>("PopupMenu1")->findChild<QAction *>(QStringLiteral("exit1"));
+    QVERIFY(exit1->isEnabled());
+
+    s.prompter.answers = {B::Cancel};
+    QVERIFY(!s.window->close());
+    QVERIFY(s.window->isVisible());
+    QCOMPARE(s.prompter.said.back().text,
+             std::string("Do you really want to stop Velora ?\nVelora will stop tracking your connection"));
+    QCOMPARE(s.prompter.said.back().buttons, (std::vector<B>{B::Ok, B::Cancel}));
+    QCOMPARE(quit.count(), 0);
+
+    // Connected: Cancel keeps it, No ends without hanging up, Yes hangs up.
+    s.core->dialup().executedial("ISP One", "Local");
+    s.waitFor("Connected");
+    s.core->Timer1Timer();
+    const std::string online = "Close application ?\nVelora ditect that connection is still online\n"
+                               "Do you want to hangup current dial up connection ?\n"
+                               "Or Velora will not correctly record the online time";
+    s.prompter.answers = {B::Cancel};
+    exit1->trigger();
+    QCOMPARE(s.prompter.said.back().text, online);
+    QCOMPARE(s.prompter.said.back().buttons, (std::vector<B>{B::Yes, B::No, B::Cancel}));
+    QVERIFY(s.window->isVisible());
+    QCOMPARE(quit.count(), 0);
+
+    std::vector<ConnectionInfo> up;
+    auto *restore1 = s.get<QMenu>("PopupMenu1")->findChild<QAction *>(QStringLiteral("restore1"));
+    QCOMPARE(restore1->text(), QStringLiteral("hide"));
+    s.prompter.answers = {B::No};
+    QVERIFY(s.window->close());
+    QCOMPARE(quit.count(), 1);
+    QCOMPARE(restore1->text(), QStringLiteral("restore"));
+    s.line->enumConnections(up);
+    QCOMPARE(up.size(), std::size_t(1));
+
+    s.window->show();
+    s.prompter.answers = {B::Yes};
+    QVERIFY(s.window->close());
+    QCOMPARE(quit.count(), 2);
+    up.clear();
+    s.line->enumConnections(up);
+    QCOMPARE(up.size(), std::size_t(0));
+
+    s.window->show();
+    s.prompter.answers = {B::Ok};
+    s.core->Timer1Timer();
+    QVERIFY(s.window->close());
+    QCOMPARE(quit.count(), 3);
+}
+
+void TForm1Test::serviceModeRefusesToClose()
+{
+    Server s("[server]\nport=0\n", true);
+    QSignalSpy quit(s.window.get(), &TForm1::quitRequested);
+    QVERIFY(!s.get<QMenu>("PopupMenu1")->findChild<QAction *>(QStringLiteral("exit1"))->isEnabled());
+    QVERIFY(!s.get<QCheckBox>("CheckBox1")->isEnabled());
+    QVERIFY(s.line->connectFromOutside("ISP One"));
+    s.core->Timer1Timer();
+    s.prompter.defaultAnswer = B::Ok;
+    QVERIFY(!s.window->close());
+    QCOMPARE(s.prompter.said.size(), std::size_t(1));
+    QCOMPARE(s.prompter.said[0].text,
+             std::string("You can not close Velora because it runs in service mode\n"
+                         "Plese go to Start menu > Velora > dialer server > server manager to stop the service."));
+    QCOMPARE(s.prompter.said[0].buttons, (std::vector<B>{B::Ok}));
+    QVERIFY(s.window->isVisible());
+    QCOMPARE(quit.count(), 0);
+}
+
+void TForm1Test::getEntriesReplacesTheTrayDialItems()
+{
+    Server s;
+    auto names = [&] {
+        QStringList l;
+        for (QAction *a : s.dialItems())
+            l << a->text();
+        return l;
+    };
+    const QStringList four{QStringLiteral("ISP One"), QStringLiteral("ISP Two"), QStringLiteral("Busy"),
+                           QStringLiteral("Caf\u00e9 Net")};
+    QCOMPARE(names(), four);
+    QCOMPARE(s.get<QListWidget>("lventry")->item(3)->text(), four[3]);
+
+    s.click("Button1");
+    QCOMPARE(names(), four);
+    velora::test::writeFile(s.base() + "/config/phonebook.ini", "[Night]\n[Day & Night]\n");
+    s.click("Button1");
+    s.click("Button1");
+    QCOMPARE(names(), (QStringList{QStringLiteral("Night"), QStringLiteral("Day && Night")}));
+    auto *lventry = s.get<QListWidget>("lventry");
+    QCOMPARE(lventry->count(), 2);
+    QCOMPARE(lventry->item(1)->text(), QStringLiteral("Day & Night"));
+    // The tray item dials the entry by its own name, "&" and all.
+    s.dialItems().at(1)->trigger();
+    QCOMPARE(s.st().DialEventText, std::string("Dialing..."));
+    QVERIFY(s.prompter.said.empty());  // unlocked: no question
+
+    velora::test::writeFile(s.base() + "/config/phonebook.ini", "");
+    s.click("Button1");
+    QVERIFY(s.dialItems().isEmpty());
+    QCOMPARE(lventry->count(), 0);
+}
+
+void TForm1Test::configurationPageRoundTripsThroughTheFile()
+{
+    Server s("[server]\nport=0\n"
+             "[general]\nonlinestartup=1\nstartminimized=1\nshutdownmode=1\ntipoftheday=1\nclientpolling=3\n"
+             "[dial]\nkeepalive=1\nICS=1\npingip=ping.test\nsmtpautorelay=1\nsmtpport=2525\nconnectionlogging=1\n");
+    QVERIFY(s.window->isVisible());  // start minimized, but there is no tray to go to
+    auto *edit1 = s.get<QLineEdit>("Edit1");
+    auto *edit3 = s.get<QLineEdit>("Edit3");
+    auto *shutdownMode = s.get<QComboBox>("ComboBox5");
+    auto *polling = s.get<QComboBox>("ComboBox6");
+    auto *tipBox = s.window->tipWindow()->CheckBox1;
+    QCOMPARE(edit1->text(), QStringLiteral("0"));
+    QVERIFY(!s.get<QCheckBox>("CheckBox1")->isChecked());
+    QVERIFY(s.get<QCheckBox>("CheckBox1")->isEnabled());
+    for (const char *box : {"CheckBox2", "CheckBox3", "CheckBox4", "CheckBox9", "CheckBox6", "CheckBox7"})
+        QVERIFY2(s.get<QCheckBox>(box)->isChecked(), box);
+    QVERIFY(tipBox->isChecked());
+    QCOMPARE(shutdownMode->currentText(), QStringLiteral("Power off (Win2000/Xp only)"));
+    QCOMPARE(polling->currentText(), QStringLiteral("3 minutes"));
+    QCOMPARE(edit3->text(), QStringLiteral("ping.test"));
+
+    // Flip everything; nothing typed into the port field, so no notice.
+    s.get<QCheckBox>("CheckBox1")->setChecked(true);
+    for (const char *box : {"CheckBox2", "CheckBox3", "CheckBox4", "CheckBox9", "CheckBox6", "CheckBox7"})
+        s.get<QCheckBox>(box)->setChecked(false);
+    tipBox->setChecked(false);
+    shutdownMode->setCurrentIndex(0);
+    polling->setCurrentIndex(5);
+    edit3->setText(QStringLiteral("  other.test "));
+    s.click("SpeedButton3");
+    QVERIFY(s.prompter.said.empty());
+    QCOMPARE(s.ini("general", "winstart"), std::string("1"));
+    QVERIFY(s.autostart.enabled);
+    for (auto [section, key] : std::initializer_list<std::pair<const char *, const char *>>{
+             {"general", "onlinestartup"}, {"general", "startminimized"}, {"general", "tipoftheday"},
+             {"dial", "keepalive"}, {"dial", "ICS"}, {"dial", "smtpautorelay"}, {"dial", "connectionlogging"}})
+        QVERIFY2(s.ini(section, key) == "0", key);
+    QCOMPARE(s.ini("general", "shutdownmode"), std::string("0"));
+    QCOMPARE(s.ini("general", "clientpolling"), std::string("5"));
+    QCOMPARE(s.st().PollingMinutes, 5);
+    QCOMPARE(s.ini("dial", "pingip"), std::string("other.test"));
+    QCOMPARE(s.ini("dial", "smtpport"), std::string("2525"));  // its field is on a later page
+    QCOMPARE(edit3->text(), QStringLiteral("other.test"));      // the page was loaded again
+
+    // A port typed while online: the notice once, on the next save only.
+    edit1->selectAll();
+    QTest::keyClicks(edit1, QStringLiteral("2226"));
+    s.click("SpeedButton3");
+    QCOMPARE(s.prompter.said.size(), std::size_t(1));
+    QCOMPARE(s.prompter.said[0].text,
+             std::string("you should stop the server  and start it again to activate configuration"));
+    QCOMPARE(s.ini("server", "port"), std::string("2226"));
+    s.click("SpeedButton3");
+    QCOMPARE(s.prompter.said.size(), std::size_t(1));
+
+    // Values the lists cannot show survive a save instead of turning into -1.
+    velora::test::writeFile(s.base() + "/config/config.ini",
+                            "[server]\nport=0\n[general]\nshutdownmode=2\nclientpolling=9\n");
+    s.core->loadcfg();
+    QCOMPARE(polling->currentIndex(), -1);
+    QCOMPARE(s.st().PollingMinutes, 9);
+    s.click("SpeedButton3");
+    QCOMPARE(s.ini("general", "shutdownmode"), std::string("2"));
+    QCOMPARE(s.ini("general", "clientpolling"), std::string("9"));
+}
+
+void TForm1Test::clientListPageShowsTheRows()
+{
+    Server s;
+    auto *list = s.get<QTreeWidget>("Lvclient");
+    QCOMPARE(list->headerItem()->text(0), QStringLiteral("client name"));
+    QCOMPARE(list->headerItem()->text(1), QStringLiteral("ip address"));
+    QCOMPARE(list->headerItem()->text(2), QStringLiteral("lock status"));
+    s.core->Timer1Timer();
+    QCOMPARE(list->topLevelItemCount(), 1);
+    QVERIFY(list->topLevelItem(0)->text(0).startsWith(QStringLiteral("Admin@")));
+    QCOMPARE(list->topLevelItem(0)->text(1), QString::fromStdString(ServerCore::ownAddress()));
+    QCOMPARE(list->topLevelItem(0)->text(2), QStringLiteral("free"));
+
+    s.click("SpeedButton6");
+    s.core->Timer1Timer();
+    QCOMPARE(list->topLevelItemCount(), 1);
+    QCOMPARE(list->topLevelItem(0)->text(2), QStringLiteral("locking"));
+    s.click("SpeedButton8");
+    s.core->Timer1Timer();
+    QCOMPARE(list->topLevelItem(0)->text(2), QStringLiteral("free"));
+    QCOMPARE(s.text("Label6"), QStringLiteral("free"));
+
+    s.click("Button6");
+    s.core->Timer1Timer();
+    QCOMPARE(list->topLevelItemCount(), 0);
+}
+
+void TForm1Test::tipWindowIsRebuiltOnEveryShowAndSavesOnClose()
+{
+    {
+        // Off in the file: no tip at start-up.
+        Server s;
+        QVERIFY(!s.window->tipWindow()->isVisible());
+    }
+    Server s("[server]\nport=0\n[general]\ntipoftheday=1\n");
+    TFtip *tip = s.window->tipWindow();
+    // Shown at start-up, but the file does not exist yet: no tip, and a word why.
+    QVERIFY(tip->isVisible());
+    QVERIFY(s.window->statusBar()->currentMessage().contains(QStringLiteral("tip.cfg")));
+    QCOMPARE(tip->Label2->text(), QString());
+    QCOMPARE(tip->windowTitle(), QStringLiteral("Tip of the day"));
+    QCOMPARE(tip->Label1->text(), QStringLiteral("Did You know ?"));
+    QVERIFY(tip->CheckBox1->isChecked());
+    tip->hide();
+
+    velora::test::writeFile(s.base() + "/config/tip.cfg", "A\n\nB\n#\nC\n#\nnever shown\n");
+    tip->show();
+    QCOMPARE(tip->tips().size(), std::size_t(2));
+    const QString first = tip->Label2->text();
+    QVERIFY2(first == QStringLiteral("A\nB\n") || first == QStringLiteral("C\n"), qPrintable(first));
+    QTest::mouseClick(tip->SpeedButton1, Qt::LeftButton);
+    QVERIFY(tip->Label2->text() != first);
+    QTest::mouseClick(tip->SpeedButton1, Qt::LeftButton);
+    QCOMPARE(tip->Label2->text(), first);
+    QTest::mouseClick(tip->SpeedButton2, Qt::LeftButton);
+    QVERIFY(tip->Label2->text() != first);
+
+    velora::test::writeFile(s.base() + "/config/tip.cfg", "X\n#\n");
+    tip->hide();
+    tip->show();
+    QCOMPARE(tip->tips().size(), std::size_t(1));
+    QCOMPARE(tip->Label2->text(), QStringLiteral("X\n"));
+
+    tip->CheckBox1->setChecked(false);
+    QTest::mouseClick(tip->SpeedButton3, Qt::LeftButton);
+    QVERIFY(!tip->isVisible());
+    QCOMPARE(s.ini("general", "tipoftheday"), std::string("0"));
+}
+
+QTEST_MAIN(TForm1Test)
+#include "TForm1Test.moc"
