@@ -38,7 +38,31 @@ constexpr std::array<std::pair<int, const char *>, 28> kStateTexts{{
     {8193, "Disconnected"},
 }};
 
-constexpr std::array<std::pair<int, const char *>, 17> kErrorTexts{{
+// pppd's exit statuses as its manual explains them.
+constexpr std::array<const char *, 20> kPppdExitTexts{{
+    "The connection ended at the peer's request.",
+    "The dialer stopped on a fatal error.",
+    "The dialer's options for this entry are wrong.",
+    "The dialer is not allowed to run: it needs root.",
+    "The kernel has no PPP support.",
+    "The dialer was stopped by a signal.",
+    "The serial port could not be locked.",
+    "The serial port could not be opened.",
+    "The connect script failed.",
+    "The pty command could not be run.",
+    "The PPP negotiation failed.",
+    "The peer failed to authenticate itself.",
+    "The link was idle and was closed.",
+    "The connect time limit was reached.",
+    "Callback was negotiated; a call should arrive shortly.",
+    "The peer is not responding to echo requests.",
+    "The modem hung up.",
+    "Serial loopback was detected.",
+    "The init script failed.",
+    "Authentication failed: the provider refused the user name or password.",
+}};
+
+constexpr std::array<std::pair<int, const char *>, 23> kErrorTexts{{
     {RasError::InvalidHandle, "The handle is invalid."},
     {RasError::NotSupported, "The request is not supported."},
     {RasError::InvalidParameter, "The parameter is incorrect."},
@@ -57,6 +81,12 @@ constexpr std::array<std::pair<int, const char *>, 17> kErrorTexts{{
      "Access was denied because the user name and/or password was invalid."},
     {692, "There was a hardware failure in the modem."},
     {RasError::ProjectionNotComplete, "The connection has no network address yet."},
+    {RasError::DialerCrashed, "The dialer ended abnormally."},
+    {RasError::DialerNotStarted, "The dialer program could not be started."},
+    {RasError::EntryIncomplete, "The phone book entry has no connect command or no interface."},
+    {RasError::CommandSyntax, "A command of the phone book entry has an unmatched quote."},
+    {RasError::CommandTimeout, "The connection did not come up in time."},
+    {RasError::CommandFailed, "The connect command failed."},
 }};
 
 }  // namespace
@@ -71,6 +101,12 @@ std::string rasStateText(int state)
 
 std::string rasErrorText(int code)
 {
+    if (code >= RasError::PppdExit && code <= RasError::PppdExitLast) {
+        const int status = code - RasError::PppdExit;
+        if (status < static_cast<int>(kPppdExitTexts.size()))
+            return kPppdExitTexts[static_cast<std::size_t>(status)];
+        return "The dialer ended with exit status " + std::to_string(status) + ".";
+    }
     for (const auto &[number, text] : kErrorTexts)
         if (number == code)
             return text;

@@ -35,6 +35,16 @@ inline constexpr int NoDialTone = 680;
 inline constexpr int AuthenticationFailure = 691;
 inline constexpr int ProjectionNotComplete = 730;
 inline constexpr int NotSupported = 50;
+
+// Codes of the real lines. pppd's exit status s is reported as PppdExit + s.
+inline constexpr int PppdExit = 20000;
+inline constexpr int PppdExitLast = PppdExit + 255;
+inline constexpr int DialerCrashed = 20300;
+inline constexpr int DialerNotStarted = 20301;
+inline constexpr int EntryIncomplete = 20400;
+inline constexpr int CommandSyntax = 20401;
+inline constexpr int CommandTimeout = 20402;
+inline constexpr int CommandFailed = 20403;
 }  // namespace RasError
 
 // The English text of a state number; empty for a number outside the table.
