@@ -324,10 +324,13 @@ void ClientSession::connectTimeout()
 void ClientSession::reconnectTick()
 {
     reconnectTimer_.stop();
-    const int flag = wantConnected_;
-    executedisconnect(flag);
+    // The suspend closed the line. If the person has connected or disconnected
+    // since, that choice stands: redoing it would drop a fresh session (and its
+    // lock) or open one that was just refused.
+    if (wantConnected_ != 1 || state_ != State::Disconnected)
+        return;
     if (activatecfg())
-        executeconnect(flag);
+        executeconnect(1);
 }
 
 void ClientSession::systemSuspending()

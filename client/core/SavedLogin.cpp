@@ -50,7 +50,11 @@ bool SavedLogin::save(QString *error) const
     }
     QDir().mkpath(QFileInfo(path_).absolutePath());
     QSaveFile f(path_);
-    if (!f.open(QIODevice::WriteOnly) || f.write(data) != data.size() || !f.commit()) {
+    // The cipher is no secret: only the owner may read the remembered password,
+    // also when an older copy of the file was readable by others.
+    if (!f.open(QIODevice::WriteOnly) ||
+        !f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) ||
+        f.write(data) != data.size() || !f.commit()) {
         if (error)
             *error = QStringLiteral("cannot write %1").arg(path_);
         return false;

@@ -13,8 +13,12 @@ SingleInstance::SingleInstance(const QString &clientDir)
     QString base = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
     if (base.isEmpty())
         base = QDir::tempPath();
+    // One folder reached through a link or another spelling is still one folder.
+    QString folder = QDir(clientDir).canonicalPath();
+    if (folder.isEmpty())
+        folder = QDir(clientDir).absolutePath();
     const QByteArray key =
-        QCryptographicHash::hash(QDir(clientDir).absolutePath().toUtf8(), QCryptographicHash::Sha1)
+        QCryptographicHash::hash(folder.toUtf8(), QCryptographicHash::Sha1)
             .toHex()
             .left(16);
     path_ = base + QStringLiteral("/velora-client-") + QString::fromLatin1(key) + QStringLiteral(".lock");

@@ -1,5 +1,6 @@
 #include "StatusModel.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "common/NumberFormat.h"
@@ -18,6 +19,11 @@ std::optional<std::uint64_t> wholeNumber(const std::string &t)
         v = v * 10 + static_cast<std::uint64_t>(c - '0');
     }
     return v;
+}
+
+std::vector<std::string> firstOf(const std::vector<std::string> &list, std::size_t most)
+{
+    return {list.begin(), list.begin() + static_cast<std::ptrdiff_t>(std::min(list.size(), most))};
 }
 }  // namespace
 
@@ -42,10 +48,10 @@ bool StatusModel::apply(const wire::StatusRecord &r)
     errorNotice = r.errorNotice;
     speed = r.speedValue;
     device = r.activeDevice;
-    entries = r.entryNames;
-    clientNames = r.clientNames;
-    clientLocks = r.clientLocks;
-    clientAddresses = r.clientAddresses;
+    entries = firstOf(r.entryNames, MaxEntries);
+    clientNames = firstOf(r.clientNames, MaxClients);
+    clientLocks = firstOf(r.clientLocks, MaxClients);
+    clientAddresses = firstOf(r.clientAddresses, MaxClients);
     ownLock = r.ownLock;
     const auto seconds = wholeNumber(r.secondsOnline);
     if (!seconds)

@@ -3,6 +3,7 @@
 // status record, the local online clock, and the rules that derive buttons,
 // icons and the tray hint from them. Texts are Windows-1252 bytes.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -28,6 +29,12 @@ public:
         bool lineConnected = false;      // Image1 instead of Image2
         int trayImage = NoServer;
     };
+
+    // The most entries and client rows taken from one record. Every entry
+    // becomes a menu item and two list items; a record with tens of thousands
+    // would hold the window for seconds each time it arrives.
+    static constexpr std::size_t MaxEntries = 200;
+    static constexpr std::size_t MaxClients = 500;
 
     StatusModel() { reset(); }
 

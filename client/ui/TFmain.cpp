@@ -81,6 +81,10 @@ TFmain::TFmain(ClientSettings &settings, ClientSession &session, Prompter &promp
     urlOpener = [](const QUrl &url) { return QDesktopServices::openUrl(url); };
     buildWindow();
     buildMenus();
+    // Texts from the server are shown as they are: a status text that looks
+    // like markup must not be rendered as such.
+    for (QLabel *label : findChildren<QLabel *>())
+        label->setTextFormat(Qt::PlainText);
 
     password_ = new TFpassword(settings_, session_, prompter_, this);
     tip_ = new TFtip(settings_.tipFile(), this);
@@ -96,11 +100,15 @@ TFmain::TFmain(ClientSettings &settings, ClientSession &session, Prompter &promp
     connect(&session_, &ClientSession::loginStarted, this, &TFmain::onLoginStarted);
     connect(&session_, &ClientSession::loginAccepted, this, &TFmain::onLoginAccepted);
     connect(&session_, &ClientSession::loginRefused, this, &TFmain::onLoginRefused);
-    connect(&session_, &ClientSession::handshakeFailed, this, &TFmain::onHandshakeFailed);
+    // Queued: the error box waits in an event loop of its own, and inside the
+    // socket's signal that loop would never hand on a new connection's reply.
+    connect(&session_, &ClientSession::handshakeFailed, this, &TFmain::onHandshakeFailed,
+            Qt::QueuedConnection);
     connect(&session_, &ClientSession::disconnectedState, this, &TFmain::onDisconnectedState);
     connect(&session_, &ClientSession::connectFailed, this, &TFmain::onConnectFailed);
-    connect(&session_, &ClientSession::loginFailed, this,
-            [this] { error("fail to connect to server"); });
+    connect(
+        &session_, &ClientSession::loginFailed, this, [this] { error("fail to connect to server"); },
+        Qt::QueuedConnection);
     connect(&session_, &ClientSession::statusReceived, this, &TFmain::UpdateGUI);
 
     // Initial appearance.

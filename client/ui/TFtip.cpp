@@ -29,6 +29,7 @@ TFtip::TFtip(const QString &tipFile, QWidget *parent) : QDialog(parent)
     Label1->setFont(heading);
     layout->addWidget(Label1);
     Label2 = new QLabel(this);
+    Label2->setTextFormat(Qt::PlainText);  // a tip file is text, never markup
     Label2->setObjectName(QStringLiteral("Label2"));
     Label2->setWordWrap(true);
     Label2->setAlignment(Qt::AlignTop | Qt::AlignLeft);
@@ -60,7 +61,19 @@ TFtip::TFtip(const QString &tipFile, QWidget *parent) : QDialog(parent)
 void TFtip::showEvent(QShowEvent *event)
 {
     startAt(static_cast<std::uint64_t>(QDateTime::currentMSecsSinceEpoch()));
+    checkedWhenShown_ = CheckBox1->isChecked();
     QDialog::showEvent(event);
+}
+
+void TFtip::reject()
+{
+    // Only "Close" saves by design, but a person who cleared the check box
+    // and closed the window another way expects it to stick as well.
+    if (CheckBox1->isChecked() != checkedWhenShown_) {
+        checkedWhenShown_ = CheckBox1->isChecked();
+        emit saveRequested();
+    }
+    QDialog::reject();
 }
 
 void TFtip::startAt(std::uint64_t seed)
@@ -88,6 +101,7 @@ void TFtip::SpeedButton2Click()
 
 void TFtip::SpeedButton3Click()
 {
+    checkedWhenShown_ = CheckBox1->isChecked();
     emit saveRequested();
     close();
 }

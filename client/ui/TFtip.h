@@ -22,6 +22,8 @@ public:
     void SpeedButton3Click();  // close
     const TipList &tips() const { return tips_; }
     void startAt(std::uint64_t seed);
+    // The title bar's close button and Escape end here.
+    void reject() override;
 
     QLabel *Label1 = nullptr;
     QLabel *Label2 = nullptr;
@@ -40,6 +42,7 @@ protected:
 private:
     void showTip();
     TipList tips_;
+    bool checkedWhenShown_ = false;
 };
 
 }  // namespace velora::client

@@ -69,6 +69,9 @@ TForm1::TForm1(ServerCore &core, Prompter &prompter, QWidget *parent)
     PageControl1->addTab(buildConfigurationPage(), QStringLiteral("Configuration"));
     PageControl1->addTab(buildClientListPage(), QStringLiteral("Client list"));
     setCentralWidget(PageControl1);
+    // Entry names and status texts come from files and the line: never markup.
+    for (QLabel *label : findChildren<QLabel *>())
+        label->setTextFormat(Qt::PlainText);
     statusBar()->setObjectName(QStringLiteral("problemBar"));
     statusBar()->setSizeGripEnabled(false);
     resize(820, 380);

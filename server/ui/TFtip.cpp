@@ -27,6 +27,7 @@ TFtip::TFtip(std::string tipFile, QWidget *parent)
     Label1->setFont(heading);
 
     Label2 = new QLabel(this);
+    Label2->setTextFormat(Qt::PlainText);  // a tip file is text, never markup
     Label2->setObjectName(QStringLiteral("Label2"));
     Label2->setWordWrap(true);
     Label2->setAlignment(Qt::AlignLeft | Qt::AlignTop);

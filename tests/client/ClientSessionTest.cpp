@@ -256,6 +256,29 @@ private slots:
         QVERIFY(!session_->reconnectTimer().isActive());
     }
 
+    void whatThePersonDoesAfterAResumeStands()
+    {
+        QVERIFY(logIn());
+        session_->systemSuspending();
+        session_->systemResumed();
+        // Connected by hand before the delayed reconnection came due: kept as it is.
+        QVERIFY(logIn());
+        session_->reconnectTick();
+        QTest::qWait(50);
+        QCOMPARE(session_->state(), ClientSession::State::InSession);
+        QCOMPARE(server_->connections, 2);
+
+        session_->systemSuspending();
+        session_->systemResumed();
+        // Disconnected by hand meanwhile: the line stays closed.
+        QVERIFY(logIn());
+        session_->executedisconnect(0);
+        session_->reconnectTick();
+        QTest::qWait(50);
+        QCOMPARE(session_->state(), ClientSession::State::Disconnected);
+        QCOMPARE(server_->connections, 3);
+    }
+
     void connectDoesNothingWhileOpen()
     {
         QVERIFY(logIn());

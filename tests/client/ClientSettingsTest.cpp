@@ -2,12 +2,15 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
 #include "client/core/ClientSettings.h"
 #include "client/core/SavedLogin.h"
+#include "client/core/SingleInstance.h"
 #include "client/core/StatusModel.h"
 #include "common/CredentialCipher.h"
 
@@ -159,6 +162,48 @@ TEST(SavedLogin, OnlyLineOneChanges)
     bool bad = false;
     EXPECT_FALSE(corrupt.remembered(&bad));
     EXPECT_TRUE(bad);
+}
+
+namespace {
+unsigned modeOf(const QString &path)
+{
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? (st.st_mode & 07777) : 0;
+}
+}  // namespace
+
+TEST(SavedLogin, OnlyTheOwnerMayReadIt)
+{
+    Folder f;
+    const QString path = f.dir.path() + QStringLiteral("/config/user.cfg");
+    SavedLogin fresh(path);
+    fresh.remember("bob", "secret");
+    ASSERT_TRUE(fresh.save());
+    EXPECT_EQ(modeOf(path), 0600u);
+
+    // A copy that others could read is closed on the next save.
+    ASSERT_TRUE(QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup |
+                                                QFile::ReadOther));
+    SavedLogin again(path);
+    ASSERT_TRUE(again.load());
+    again.remember("bob", "other");
+    ASSERT_TRUE(again.save());
+    EXPECT_EQ(modeOf(path), 0600u);
+}
+
+TEST(SingleInstance, OneHolderPerFolderWhateverItsSpelling)
+{
+    Folder f;
+    QDir(f.dir.path()).mkdir(QStringLiteral("client"));
+    const QString folder = f.dir.path() + QStringLiteral("/client");
+    const QString link = f.dir.path() + QStringLiteral("/link");
+    ASSERT_TRUE(QFile::link(folder, link));
+
+    SingleInstance first(folder);
+    ASSERT_TRUE(first.acquire());
+    EXPECT_FALSE(SingleInstance(folder + QStringLiteral("/")).acquire());
+    EXPECT_FALSE(SingleInstance(link).acquire());
+    EXPECT_TRUE(SingleInstance(f.dir.path()).acquire());  // another folder
 }
 
 namespace {

@@ -10,6 +10,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTreeWidget>
 
 #include "FakeServer.h"
 #include "client/core/SavedLogin.h"
@@ -198,6 +199,58 @@ private slots:
         QCOMPARE(w_->connect1->text(), QStringLiteral("connect"));
     }
 
+    void hugeListsDoNotFloodTheWindow()
+    {
+        connectAndWaitForStatus();
+        server_->status.entryNames.clear();
+        for (int i = 0; i < 20000; ++i) {
+            server_->status.entryNames.push_back("entry " + std::to_string(i));
+            server_->status.clientNames.push_back("pc" + std::to_string(i));
+            server_->status.clientLocks.push_back("free");
+            server_->status.clientAddresses.push_back("10.0.0.1");
+        }
+        pushStatus("READY");
+        // An office has a handful of each; tens of thousands of menu items
+        // and rows would hold the window for seconds on every record.
+        QVERIFY(w_->ComboBox1->count() <= 500);
+        QVERIFY(w_->ComboBox1->count() >= 100);
+        QCOMPARE(w_->ComboBox1->itemText(0), QStringLiteral("entry 0"));
+        QCOMPARE(w_->dialMenu()->actions().size(), w_->ComboBox1->count());
+        QCOMPARE(w_->combodefault->count(), w_->ComboBox1->count());
+        QVERIFY(w_->Lvclient->topLevelItemCount() <= 1000);
+        QVERIFY(w_->Lvclient->topLevelItemCount() >= 100);
+        QCOMPARE(w_->Label1->text(), QStringLiteral("READY"));
+    }
+
+    void reconnectingWhileTheHandshakeErrorIsShown()
+    {
+        // The error box waits for the person in an event loop of its own; the
+        // tray's "connect" still works meanwhile, and that login must go through.
+        struct Reconnecting : ScriptedPrompter {
+            ClientSession *session = nullptr;
+            FakeServer *server = nullptr;
+            bool accepted = false;
+            void tell(Kind kind, const std::string &text, const std::string &caption = {}) override
+            {
+                ScriptedPrompter::tell(kind, text, caption);
+                if (text.rfind("Handshake error", 0) != 0 || !session)
+                    return;
+                server->rawReply.clear();
+                QSignalSpy ok(session, &ClientSession::loginAccepted);
+                session->executeconnect(1);
+                accepted = ok.wait(3000);
+            }
+        } prompter;
+        prompter.session = session_.get();
+        prompter.server = server_.get();
+        TFmain w(*settings_, *session_, prompter);
+        server_->rawReply = "HELLO\xE0";
+        w.Button1Click();
+        QTRY_VERIFY(!prompter.said.empty());
+        QVERIFY(prompter.accepted);
+        QCOMPARE(session_->state(), ClientSession::State::InSession);
+    }
+
     void withoutDialPrivilege()
     {
         server_->dialHangup = "0";
@@ -316,6 +369,19 @@ private slots:
 
         TFtip fresh(settings_->tipFile());
         QCOMPARE(fresh.tips().size(), 2u);
+
+        // Closed with the title bar or Escape instead of "Close": the cleared
+        // check box must stick all the same.
+        w_->tipWindow()->CheckBox1->setChecked(false);
+        QVERIFY(w_->tipWindow()->close());
+        QVERIFY(settings_->loadcfg());
+        QCOMPARE(settings_->value(ClientSettings::ShowTips), std::string("0"));
+        w_->ipoftheday1Click();
+        w_->tipWindow()->CheckBox1->setChecked(true);
+        QTest::keyClick(w_->tipWindow(), Qt::Key_Escape);
+        QVERIFY(!w_->tipWindow()->isVisible());
+        QVERIFY(settings_->loadcfg());
+        QCOMPARE(settings_->value(ClientSettings::ShowTips), std::string("1"));
     }
 };
 
