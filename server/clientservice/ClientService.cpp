@@ -1,6 +1,7 @@
 #include "ClientService.h"
 
 #include <QTcpSocket>
+#include <QTimer>
 #include <algorithm>
 #include <map>
 
@@ -32,6 +33,20 @@ Session::Session(QTcpSocket *socket, ClientService &service)
 Session::~Session() = default;
 
 std::size_t Session::queuedBytes() const { return static_cast<std::size_t>(socket_->bytesToWrite()); }
+
+SessionListener::SessionListener(QObject *parent) : QTcpServer(parent)
+{
+    // An office turning its computers on at nine must not find the queue full.
+    setListenBacklogSize(1024);
+    // Out of file descriptors, the server stops accepting for good; try
+    // again a little later, when sessions may have ended.
+    connect(this, &QTcpServer::acceptError, this, [this](QAbstractSocket::SocketError) {
+        QTimer::singleShot(250, this, [this] {
+            if (isListening())
+                resumeAccepting();
+        });
+    });
+}
 
 void SessionListener::incomingConnection(qintptr descriptor)
 {
@@ -86,21 +101,34 @@ void Session::closeAfterWrite()
 
 void Session::onReadyRead()
 {
+    // One chunk per turn of the event loop: a peer that never stops sending
+    // must not keep the ticks and the other sessions waiting.
+    if (closing_ || paused_ || socket_->bytesAvailable() <= 0)
+        return;
+    const QByteArray chunk = socket_->read(64 * 1024);
     std::vector<std::string> lines;
-    while (!closing_ && socket_->bytesAvailable() > 0) {
-        const QByteArray chunk = socket_->read(64 * 1024);
-        lines.clear();
-        const bool ok = framer_.feed(std::string_view(chunk.constData(), static_cast<std::size_t>(chunk.size())), lines);
-        for (const auto &line : lines) {
-            if (closing_)
-                return;
-            service_.handleLine(*this, line);
-        }
-        if (!ok) {
-            abort();
+    const bool ok = framer_.feed(std::string_view(chunk.constData(), static_cast<std::size_t>(chunk.size())), lines);
+    for (const auto &line : lines) {
+        if (closing_)
             return;
-        }
+        service_.handleLine(*this, line);
     }
+    if (!ok) {
+        abort();
+        return;
+    }
+    // The rest on a later turn. After a pause the socket does not report
+    // again what it reported before, so do not wait for it to.
+    if (!closing_ && !paused_ && socket_->bytesAvailable() > 0)
+        QMetaObject::invokeMethod(this, &Session::onReadyRead, Qt::QueuedConnection);
+}
+
+void Session::resumeReading()
+{
+    if (!paused_)
+        return;
+    paused_ = false;
+    onReadyRead();
 }
 
 // ---------------------------------------------------------- ClientService
@@ -193,7 +221,8 @@ void ClientService::handleLine(Session &session, const std::string &line)
     } else if (word == "shutdown") {
         shutdownRequest();
     } else if (word == "pesan") {
-        deliverFromClient(wire::at(f, 1), wire::at(f, 2));
+        if (deliverFromClient(wire::at(f, 1), wire::at(f, 2)))
+            session.pauseReading();
     } else if (word == "bandwidth") {
         rec.MeterWanted = wire::at(f, 1) == "active";
     }
@@ -202,8 +231,10 @@ void ClientService::handleLine(Session &session, const std::string &line)
 void ClientService::login(Session &session, const std::vector<std::string> &f)
 {
     TSimpleClient &rec = session.record;
-    rec.ClientName = wire::at(f, 1);
-    rec.Address = wire::at(f, 2);
+    // Every client's status record carries these: one long name would make
+    // everybody's push lines too long to read.
+    rec.ClientName = wire::at(f, 1).substr(0, MaxClientNameBytes);
+    rec.Address = wire::at(f, 2).substr(0, MaxAddressBytes);
     const LoginResult r = users_.check(wire::at(f, 3), wire::at(f, 4));
     switch (r.outcome) {
     case LoginResult::Outcome::Accepted:
@@ -228,7 +259,11 @@ void ClientService::shutdownRequest()
 {
     const int mode = readShutdownMode_ ? readShutdownMode_() : 0;
     state_.ShutdownFlags = shutdownFlagsFor(mode, state_.ShutdownFlags);
-    shutdown_.MyExitWindows(state_.ShutdownFlags);
+    if (!shutdown_.MyExitWindows(state_.ShutdownFlags)) {
+        const std::string why = shutdown_.lastError();
+        emit problem("A client asked to shut this computer down, but the system refused" +
+                     (why.empty() ? std::string(".") : ": " + why));
+    }
 }
 
 // ------------------------------------------------------------------ chat
@@ -249,18 +284,23 @@ std::string wholeRecord(const std::string &record)
 }
 }  // namespace
 
-void ClientService::deliverFromClient(const std::string &recipient, const std::string &record)
+bool ClientService::deliverFromClient(const std::string &recipient, const std::string &record)
 {
     const std::string m = wholeRecord(record);
+    // No push line could carry it: every receiver's reader would refuse it.
+    if (m.size() > MaxRecordBytes)
+        return false;
+    bool full = false;
     if (recipient == "All") {
         for (TSimpleClient *r : list_) {
             appendToMailbox(*r, m);
             if (r == own_.get())
                 serverInbox_ = r->Mailbox;
+            full = full || r->Mailbox.size() > MailboxHighWater;
         }
         if (!list_.empty())
             state_.StatusChanged = 1;
-        return;
+        return full;
     }
     for (TSimpleClient *r : list_) {
         if (r->Address != recipient)
@@ -269,12 +309,16 @@ void ClientService::deliverFromClient(const std::string &recipient, const std::s
         r->PushPending = true;
         if (r == own_.get())
             serverInbox_ = r->Mailbox;
+        full = full || r->Mailbox.size() > MailboxHighWater;
     }
+    return full;
 }
 
 void ClientService::pesanserver(const std::string &recipient, const std::string &record)
 {
     const std::string m = wholeRecord(record);
+    if (m.size() > MaxRecordBytes)
+        return;
     bool matched = false;
     for (TSimpleClient *r : list_) {
         if (recipient == "All" || r->Address == recipient) {
@@ -519,6 +563,16 @@ void ClientService::runTickSteps()
     updateOperatorLock();
     pushIfDue();
     countdowns();
+    resumePausedSessions();
+}
+
+void ClientService::resumePausedSessions()
+{
+    // The mail that held them back has just gone out. Read on after the
+    // tick, not inside it.
+    for (Session *s : sessions_)
+        if (s->isPaused())
+            QTimer::singleShot(0, s, [s] { s->resumeReading(); });
 }
 
 }  // namespace velora::server

@@ -44,6 +44,11 @@ public:
     // Sends what is queued, then closes.
     void closeAfterWrite();
     bool isClosing() const { return closing_; }
+    // Stops taking lines from the peer until resumeReading; the kernel's
+    // window then holds the sender back.
+    void pauseReading() { paused_ = true; }
+    bool isPaused() const { return paused_; }
+    void resumeReading();
     QTcpSocket *socket() const { return socket_; }
     std::size_t queuedBytes() const;
 
@@ -55,6 +60,7 @@ private:
     ClientService &service_;
     LineFramer framer_;
     bool closing_ = false;
+    bool paused_ = false;
 };
 
 // The listener for sessions. Its sockets read straight from the system
@@ -63,8 +69,7 @@ private:
 class SessionListener : public QTcpServer {
     Q_OBJECT
 public:
-    // An office turning its computers on at nine must not find the queue full.
-    explicit SessionListener(QObject *parent = nullptr) : QTcpServer(parent) { setListenBacklogSize(1024); }
+    explicit SessionListener(QObject *parent = nullptr);
 
 protected:
     void incomingConnection(qintptr descriptor) override;
@@ -114,8 +119,18 @@ public:
     void sendclientdata();
 
     // ---- chat ----
-    void deliverFromClient(const std::string &recipient, const std::string &record);
+    // True when some mailbox now holds more than MailboxHighWater bytes.
+    bool deliverFromClient(const std::string &recipient, const std::string &record);
     void pesanserver(const std::string &recipient, const std::string &record);
+
+    // Mail waiting beyond this stops the senders' sessions from being read
+    // until the next tick has sent it.
+    static constexpr std::size_t MailboxHighWater = 256 * 1024;
+    // A record must fit one push line beside the traffic part.
+    static constexpr std::size_t MaxRecordBytes = LineFramer::MaxLineLength - 4 - 42;
+    // Texts of the login line that every status record repeats.
+    static constexpr std::size_t MaxClientNameBytes = 255;
+    static constexpr std::size_t MaxAddressBytes = 45;
 
     // ---- the operator's lock buttons ----
     void operatorLock();
@@ -140,12 +155,15 @@ signals:
     void operatorLockChanged(bool locking);
     // Items 1 to 11 changed on this tick.
     void statusRecordChanged();
+    // Something went wrong that only the operator can be told of.
+    void problem(const std::string &text);
 
 private:
     void login(Session &session, const std::vector<std::string> &fields);
     void shutdownRequest();
     void appendToMailbox(TSimpleClient &record, const std::string &message);
     void writePushLines(Session &session, const std::string &status);
+    void resumePausedSessions();
 
     ServerState &state_;
     UserStore &users_;

@@ -54,6 +54,8 @@ ServerCore::ServerCore(ServerOptions options, Shutdown &shutdown, Autostart &aut
     connect(&timer1_, &QTimer::timeout, this, &ServerCore::Timer1Timer);
     connect(this, &ServerCore::newConnection, &clients_, &ClientService::accept);
     connect(&clients_, &ClientService::statusRecordChanged, this, &ServerCore::statusChanged);
+    connect(&clients_, &ClientService::problem, this,
+            [this](const std::string &text) { emit problem(QString::fromStdString(text)); });
     state_.BaseDir = options_.baseDir;
     state_.ServiceMode = options_.serviceMode;
     timer2_.setSingleShot(true);

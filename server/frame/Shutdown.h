@@ -55,11 +55,13 @@ class RecordingShutdown : public Shutdown {
 public:
     std::vector<int> calls;
     bool result = true;
+    std::string error;
     bool MyExitWindows(int flags) override
     {
         calls.push_back(flags);
         return result;
     }
+    std::string lastError() const override { return result ? std::string() : error; }
 };
 
 }  // namespace velora::server

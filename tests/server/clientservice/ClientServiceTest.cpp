@@ -4,6 +4,17 @@
 #include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
+
+#include <atomic>
+#include <filesystem>
+#include <thread>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "common/CredentialCipher.h"
 #include "common/LineFramer.h"
@@ -414,4 +425,197 @@ TEST_F(ServiceFixture, OverlongLineEndsOnlyThatSession)
     service.goOffline();
     EXPECT_TRUE(service.clientList().empty());
     EXPECT_TRUE(pumpUntil([&] { return b.socket.state() == QAbstractSocket::UnconnectedState; }));
+}
+
+namespace {
+
+// A blocking socket of our own, for a peer that must not depend on our event loop.
+int rawConnect(quint16 port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+}  // namespace
+
+TEST_F(ServiceFixture, AChatFloodNeitherStallsNorDropsTheOthers)
+{
+    Peer &b = login("pc2", "10.0.0.2");
+    service.runTickSteps();
+    b.next();
+    service.runTickSteps();
+    service.runTickSteps();
+
+    // Another thread floods "pesan" to All as fast as the kernel takes it.
+    constexpr int Messages = 500;
+    const int fd = rawConnect(listener.serverPort());
+    ASSERT_GE(fd, 0);
+    std::atomic<bool> written{false};
+    std::thread flooder([&] {
+        for (int i = 0; i < Messages; ++i) {
+            const std::string body = std::to_string(i) + ":" + std::string(8000, 'f');
+            const std::string line = "pesan\xE0" "All\xE0" + wire::buildMessageRecord({"10.0.0.9", "flood", {body}}) + "\xE0\r\n";
+            for (std::size_t done = 0; done < line.size();) {
+                const ssize_t n = ::send(fd, line.data() + done, line.size() - done, MSG_NOSIGNAL);
+                if (n <= 0)
+                    return;
+                done += static_cast<std::size_t>(n);
+            }
+        }
+        written = true;
+    });
+
+    std::size_t largestMailbox = 0;
+    qint64 longestGap = 0;
+    std::vector<wire::MessageRecord> got;
+    QElapsedTimer sinceTick;
+    sinceTick.start();
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        longestGap = std::max(longestGap, sinceTick.restart());
+        for (const TSimpleClient *r : service.clientList())
+            largestMailbox = std::max(largestMailbox, r->Mailbox.size());
+        service.runTickSteps();
+    });
+    tick.start(50);
+    QElapsedTimer total;
+    total.start();
+    while (got.size() < Messages && total.elapsed() < 20000 && service.clientList().size() == 2) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        b.read();
+        for (const std::string &l : b.lines) {
+            EXPECT_LE(l.size(), LineFramer::MaxLineLength);
+            const auto p = wire::parsePushLine(l);
+            got.insert(got.end(), p.messages.begin(), p.messages.end());
+        }
+        b.lines.clear();
+    }
+    tick.stop();
+    flooder.join();
+    // Once drained, the flooder's session still takes lines.
+    const std::string tail = "pesan\xE0" "All\xE0" + wire::buildMessageRecord({"10.0.0.9", "flood", {"tail"}}) + "\xE0\r\n";
+    EXPECT_EQ(::send(fd, tail.data(), tail.size(), MSG_NOSIGNAL), static_cast<ssize_t>(tail.size()));
+    ASSERT_TRUE(pumpUntil([&] { return service.clientList().front()->Mailbox.find("tail") != std::string::npos; }));
+    ::close(fd);
+
+    EXPECT_TRUE(written);
+    // The reader keeps its session and gets every message, whole and in order.
+    ASSERT_EQ(service.clientList().size(), 2u);
+    ASSERT_EQ(got.size(), static_cast<std::size_t>(Messages));
+    for (int i = 0; i < Messages; ++i)
+        ASSERT_EQ(got[i].bodyLines.at(0).substr(0, std::to_string(i).size() + 1), std::to_string(i) + ":");
+    // What waits for the next tick stays small, and the ticks keep coming.
+    EXPECT_LE(largestMailbox, std::size_t{1} << 20);
+    EXPECT_LT(longestGap, 400);
+}
+
+TEST_F(ServiceFixture, OversizedTextsFromOnePeerDoNotBreakTheOthersLines)
+{
+    Peer &a = login("pc1", "10.0.0.1");
+    Peer &b = login("pc2", "10.0.0.2");
+    service.setTrafficText("123456789\xE2" "987654321\xE2");
+    service.runTickSteps();
+    a.next();
+    b.next();
+
+    // A record that fills a command line leaves no room in a push line for the rest.
+    const std::string big = wire::buildMessageRecord({"10.0.0.1", "pc1", {std::string(16357, 'x')}});
+    ASSERT_EQ(big.size() + 11, LineFramer::MaxLineLength);
+    a.send("pesan\xE0" "All\xE0" + big + "\xE0");
+    settle();
+    service.runTickSteps();
+    // A host name as long as a line would go into everyone's status record.
+    Peer &c = connect();
+    const std::string longName(16300, 'n');
+    c.send(wire::buildCommandLine("connect", {longName, "10.0.0.3", "ann", Encrypt("pw")}));
+    EXPECT_EQ(wire::parseLoginReply(c.next()).kind, wire::LoginReply::Kind::Accepted);
+    settle();
+    service.runTickSteps();
+    a.send("pesan\xE0" "All\xE0" + wire::buildMessageRecord({"10.0.0.1", "pc1", {"after"}}) + "\xE0");
+    settle();
+    service.runTickSteps();
+
+    // Every line b is sent fits its reader, and it still hears the next message.
+    LineFramer strict;
+    std::vector<std::string> lines;
+    bool heardAfter = false;
+    pumpUntil([&] {
+        const QByteArray bytes = b.socket.readAll();
+        EXPECT_TRUE(strict.feed(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())), lines));
+        for (const auto &l : lines)
+            for (const auto &m : wire::parsePushLine(l).messages)
+                heardAfter = heardAfter || m.bodyLines == std::vector<std::string>{"after"};
+        lines.clear();
+        return heardAfter || strict.failed();
+    });
+    EXPECT_FALSE(strict.failed());
+    EXPECT_TRUE(heardAfter);
+    ASSERT_EQ(service.clientList().size(), 4u);
+    const std::string &shownName = service.clientList()[3]->ClientName;
+    EXPECT_FALSE(shownName.empty());
+    EXPECT_EQ(longName.compare(0, shownName.size(), shownName), 0);
+}
+
+TEST_F(ServiceFixture, TheListenerAcceptsAgainAfterRunningOutOfFiles)
+{
+    // Sockets made first, so that only the listener meets the limit.
+    std::vector<int> fds;
+    for (int i = 0; i < 6; ++i)
+        fds.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    std::size_t open = 0;
+    for ([[maybe_unused]] const auto &e : std::filesystem::directory_iterator("/proc/self/fd"))
+        ++open;
+    rlimit tight = saved;
+    tight.rlim_cur = open + 1;  // room for two sessions (the iterator held one)
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &tight), 0);
+
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(listener.serverPort());
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    auto connectFd = [&](int fd) { return ::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0; };
+    for (int i = 0; i < 4; ++i)
+        EXPECT_TRUE(connectFd(fds[i]));  // the kernel completes them from the backlog
+    pumpUntil([] { return false; }, 300);
+    const std::size_t atLimit = service.sessionCount();
+    EXPECT_LT(atLimit, 4u);
+
+    // Files free up again: the waiting and the new connections get their sessions.
+    for (int i = 0; i < 2; ++i)
+        ::close(fds[i]);
+    EXPECT_TRUE(pumpUntil([&] { return service.sessionCount() < atLimit; }));
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+    EXPECT_TRUE(connectFd(fds[4]));
+    EXPECT_TRUE(pumpUntil([&] { return service.sessionCount() == 3; }, 5000)) << service.sessionCount();
+    for (int i = 2; i < 6; ++i)
+        ::close(fds[i]);
+}
+
+TEST_F(ServiceFixture, AShutdownTheSystemRefusesIsReported)
+{
+    Peer &a = login("pc1", "10.0.0.1");
+    std::vector<std::string> told;
+    QObject::connect(&service, &ClientService::problem, [&](const std::string &t) { told.push_back(t); });
+    a.send("shutdown\xE0");
+    settle();
+    EXPECT_TRUE(told.empty());
+    shutdown.result = false;
+    shutdown.error = "Access denied";
+    a.send("shutdown\xE0");
+    settle();
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_NE(told[0].find("Access denied"), std::string::npos);
+    EXPECT_EQ(shutdown.calls.size(), 2u);
 }
