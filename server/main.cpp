@@ -224,6 +224,10 @@ int main(int argc, char **argv)
     QObject::connect(&core, &ServerCore::problem, [](const QString &text) {
         std::fprintf(stderr, "velora: %s\n", text.toLocal8Bit().constData());
     });
+    if (auto *logind = dynamic_cast<LogindShutdown *>(shutdown.get()))
+        logind->onLateError = [&core](const std::string &why) {
+            emit core.problem(QString::fromStdString("the system refused a client's shutdown request: " + why));
+        };
     QObject::connect(&core, &ServerCore::secondStageDone, [&core, baseDir] {
         std::fprintf(stderr, "velora: line: %s, %zu entries\n", core.line().driverName().c_str(),
                      core.state().EntryNames.size());

@@ -1,7 +1,8 @@
 #include "Shutdown.h"
 
 #include <QDBusConnection>
-#include <QDBusInterface>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
 #include <QDBusArgument>
 #include <QDBusObjectPath>
 #include <QDBusReply>
@@ -12,12 +13,20 @@
 namespace velora::server {
 
 namespace {
+
+QDBusMessage managerCall(const QString &method)
+{
+    return QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.login1"),
+                                          QStringLiteral("/org/freedesktop/login1"),
+                                          QStringLiteral("org.freedesktop.login1.Manager"), method);
+}
+
 // The user of the session on the first seat: the person at the server
 // computer, whom a log-off is meant for. Falls back to our own user.
-quint32 seatUser(QDBusInterface &manager)
+quint32 seatUser(const QDBusMessage &reply)
 {
-    const QDBusMessage reply = manager.call(QStringLiteral("ListSessions"));
-    if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()) {
+    if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
+        reply.signature() == QStringLiteral("a(susso)")) {
         const QDBusArgument arg = reply.arguments().at(0).value<QDBusArgument>();
         arg.beginArray();
         while (!arg.atEnd()) {
@@ -27,15 +36,25 @@ quint32 seatUser(QDBusInterface &manager)
             arg.beginStructure();
             arg >> id >> uid >> user >> seat >> path;
             arg.endStructure();
-            if (seat == QStringLiteral("seat0") && uid != 0) {
-                arg.endArray();
+            if (seat == QStringLiteral("seat0") && uid != 0)
                 return uid;
-            }
         }
         arg.endArray();
     }
     return static_cast<quint32>(::getuid());
 }
+
+void send(QDBusConnection bus, const QDBusMessage &message,
+          const std::function<void(const std::string &)> &onError)
+{
+    auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(message));
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [watcher, onError] {
+        watcher->deleteLater();
+        if (watcher->isError() && onError)
+            onError(watcher->error().message().toStdString());
+    });
+}
+
 }  // namespace
 
 bool LogindShutdown::MyExitWindows(int flags)
@@ -45,21 +64,22 @@ bool LogindShutdown::MyExitWindows(int flags)
         error_ = "no system bus: " + bus.lastError().message().toStdString();
         return false;
     }
-    QDBusInterface manager(QStringLiteral("org.freedesktop.login1"),
-                           QStringLiteral("/org/freedesktop/login1"),
-                           QStringLiteral("org.freedesktop.login1.Manager"), bus);
-    QDBusMessage reply;
+    error_.clear();
     if (flags == 1 || flags == 8) {
         // interactive=false: a service has nobody to ask for authorisation.
-        reply = manager.call(QStringLiteral("PowerOff"), false);
-    } else {
-        reply = manager.call(QStringLiteral("TerminateUser"), seatUser(manager));
+        QDBusMessage call = managerCall(QStringLiteral("PowerOff"));
+        call << false;
+        send(bus, call, onLateError);
+        return true;
     }
-    if (reply.type() == QDBusMessage::ErrorMessage) {
-        error_ = reply.errorMessage().toStdString();
-        return false;
-    }
-    error_.clear();
+    auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(managerCall(QStringLiteral("ListSessions"))));
+    auto onError = onLateError;
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [watcher, bus, onError] {
+        watcher->deleteLater();
+        QDBusMessage call = managerCall(QStringLiteral("TerminateUser"));
+        call << seatUser(watcher->reply());
+        send(bus, call, onError);
+    });
     return true;
 }
 

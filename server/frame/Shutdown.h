@@ -2,6 +2,7 @@
 // Shutting the server computer down at a client's request.
 
 #include <QObject>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,11 +35,15 @@ public:
 };
 
 // logind over the system bus: PowerOff for shut down and power off,
-// TerminateUser of the session's user for the log-offs.
+// TerminateUser of the seat's user for the log-offs. Nothing waits on the bus:
+// the request goes out and its answer arrives later.
 class LogindShutdown : public Shutdown {
 public:
+    // False at once when there is no system bus; a refusal that logind
+    // answers later goes to onLateError.
     bool MyExitWindows(int flags) override;
     std::string lastError() const override { return error_; }
+    std::function<void(const std::string &)> onLateError;
 
 private:
     std::string error_;

@@ -1,0 +1,93 @@
+// The logind shutdown against a fake logind on a private bus that stands in
+// for the system bus; nothing here can reach a real one.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusContext>
+#include <QDBusMessage>
+#include <QElapsedTimer>
+#include <QProcess>
+
+#include <unistd.h>
+
+#include "server/frame/Shutdown.h"
+
+using velora::server::LogindShutdown;
+
+namespace {
+
+class FakeLogind : public QObject, protected QDBusContext {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Manager")
+public:
+    QStringList calls;
+    bool refuse = false;
+
+public slots:
+    void PowerOff(bool interactive)
+    {
+        calls << QStringLiteral("PowerOff %1").arg(interactive);
+        if (refuse)
+            sendErrorReply(QStringLiteral("org.freedesktop.DBus.Error.AccessDenied"), QStringLiteral("Access denied"));
+    }
+    void TerminateUser(uint uid) { calls << QStringLiteral("TerminateUser %1").arg(uid); }
+};
+
+template <class Pred>
+bool pumpUntil(Pred pred, int ms = 3000)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!pred()) {
+        if (t.elapsed() > ms)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+}  // namespace
+
+TEST(LogindShutdown, RequestsGoToLogindAndRefusalsAreReported)
+{
+    QProcess daemon;
+    daemon.start(QStringLiteral("dbus-daemon"),
+                 {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
+    if (!daemon.waitForStarted(3000) || !daemon.waitForReadyRead(3000))
+        GTEST_SKIP() << "dbus-daemon cannot run here";
+    const QByteArray address = daemon.readLine().trimmed();
+    // Before the first use of the system bus in this process.
+    ::setenv("DBUS_SYSTEM_BUS_ADDRESS", address.constData(), 1);
+
+    QDBusConnection fakeSide = QDBusConnection::connectToBus(QString::fromLatin1(address), QStringLiteral("fake-logind"));
+    ASSERT_TRUE(fakeSide.isConnected());
+    FakeLogind logind;
+    ASSERT_TRUE(fakeSide.registerService(QStringLiteral("org.freedesktop.login1")));
+    ASSERT_TRUE(fakeSide.registerObject(QStringLiteral("/org/freedesktop/login1"), &logind,
+                                        QDBusConnection::ExportAllSlots));
+
+    LogindShutdown shutdown;
+    std::string late;
+    shutdown.onLateError = [&](const std::string &why) { late = why; };
+
+    EXPECT_TRUE(shutdown.MyExitWindows(8));
+    ASSERT_TRUE(pumpUntil([&] { return logind.calls.size() == 1; }));
+    EXPECT_EQ(logind.calls[0], QStringLiteral("PowerOff 0"));
+
+    // The fake has no ListSessions: the log-off falls back to our own user.
+    EXPECT_TRUE(shutdown.MyExitWindows(4));
+    ASSERT_TRUE(pumpUntil([&] { return logind.calls.size() == 2; }));
+    EXPECT_EQ(logind.calls[1], QStringLiteral("TerminateUser %1").arg(::getuid()));
+
+    logind.refuse = true;
+    EXPECT_TRUE(shutdown.MyExitWindows(1));
+    ASSERT_TRUE(pumpUntil([&] { return !late.empty(); }));
+    EXPECT_EQ(late, "Access denied");
+
+    QDBusConnection::disconnectFromBus(QStringLiteral("fake-logind"));
+    daemon.terminate();
+    daemon.waitForFinished(3000);
+}
+
+#include "LogindShutdownTest.moc"
