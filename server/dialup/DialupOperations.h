@@ -41,8 +41,8 @@ public:
     void executedial(const std::string &entry, const std::string &dialer) override;
     void executehangup() override;
 
-    // The operator's commands, asking through the prompter where the Parts
-    // of the window would. `selected` is empty when no entry is chosen.
+    // The operator's commands; their questions go through the prompter.
+    // `selected` is empty when no entry is chosen.
     void operatorDial(const std::string &selected, Prompter &prompter);
     void operatorHangup(Prompter &prompter);
     // A tray "dial" item: the entry at that position of EntryNames.

@@ -284,7 +284,7 @@ void TForm1::buildTray()
     restore1 = named(PopupMenu1->addAction(QStringLiteral("restore")), "restore1");
     dial1 = named(PopupMenu1->addMenu(QStringLiteral("dial")), "dial1");
     hangup1 = named(PopupMenu1->addAction(QStringLiteral("hangup")), "hangup1");
-    // These open windows of later parts.
+    // These open windows that are not built yet.
     Sendmessage2 = named(PopupMenu1->addAction(QStringLiteral("Send message")), "Sendmessage2");
     Sendmessage2->setEnabled(false);
     Bandwidthmeter2 = named(PopupMenu1->addAction(QStringLiteral("Bandwidth meter")), "Bandwidthmeter2");
