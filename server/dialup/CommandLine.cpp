@@ -29,11 +29,6 @@ std::string lower(std::string s)
     return s;
 }
 
-bool hasLineBreak(const std::string &s)
-{
-    return s.find_first_of("\r\n") != std::string::npos;
-}
-
 QString fromWire(const std::string &cp1252)
 {
     return QString::fromStdString(cp1252ToUtf8(cp1252));
@@ -69,19 +64,6 @@ CommandLine::~CommandLine()
 
 // ---- phone book ----
 
-int CommandLine::locate(const std::string &entry, std::string &section) const
-{
-    const auto content = phonebook::load(path_);
-    if (!content)
-        return RasError::CannotOpenPhonebook;
-    const auto found = isValidEntryName(entry) ? phonebook::findSection(*content, entry)
-                                               : std::nullopt;
-    if (!found)
-        return RasError::CannotFindPhonebookEntry;
-    section = *found;
-    return 0;
-}
-
 CommandLine::Entry CommandLine::readEntry(const std::string &section) const
 {
     const IniProfile ini(path_);
@@ -110,67 +92,24 @@ std::vector<CommandLine::Entry> CommandLine::readAll() const
 
 int CommandLine::enumEntries(std::vector<std::string> &names) const
 {
-    names.clear();
-    const auto content = phonebook::load(path_);
-    if (!content)
-        return RasError::CannotOpenPhonebook;
-    for (std::string &name : phonebook::sectionNames(*content))
-        if (isValidEntryName(name))
-            names.push_back(std::move(name));
-    return 0;
+    return book_.enumEntries(names);
 }
 
 int CommandLine::getDialParams(const std::string &entry, DialParams &params) const
 {
-    std::string section;
-    if (const int rc = locate(entry, section))
-        return rc;
-    const IniProfile ini(path_);
-    params = {};
-    params.entryName = section;
-    params.phoneNumber = ini.readString(section, "phone", "");
-    params.callbackNumber = ini.readString(section, "callback", "");
-    params.userName = ini.readString(section, "user", "");
-    params.password = ini.readString(section, "password", "");
-    params.domain = ini.readString(section, "domain", "");
-    params.passwordSaved = !params.password.empty();
-    return 0;
-}
-
-int CommandLine::writeKeys(const std::string &section,
-                           const std::vector<std::pair<std::string, std::string>> &keys)
-{
-    for (const auto &kv : keys)
-        if (hasLineBreak(kv.second))
-            return RasError::InvalidParameter;
-    const IniProfile ini(path_);
-    for (const auto &[key, value] : keys)
-        if (!ini.writeString(section, key, phonebook::quoteValue(value)))
-            return RasError::CannotWritePhonebook;
-    return 0;
+    return book_.getDialParams(entry, params);
 }
 
 int CommandLine::setDialParams(const std::string &entry, const DialParams &params,
                                bool removePassword)
 {
-    std::string section;
-    if (const int rc = locate(entry, section))
-        return rc;
-    std::vector<std::pair<std::string, std::string>> keys{
-        {"user", params.userName},
-        {"password", removePassword ? std::string() : params.password},
-        {"callback", params.callbackNumber},
-        {"domain", params.domain},
-    };
-    if (!params.phoneNumber.empty())
-        keys.emplace_back("phone", params.phoneNumber);
-    return writeKeys(section, keys);
+    return book_.setDialParams(entry, params, removePassword);
 }
 
 int CommandLine::getEntryProperties(const std::string &entry, EntryProperties &props) const
 {
     std::string section;
-    if (const int rc = locate(entry, section))
+    if (const int rc = book_.locate(entry, section))
         return rc;
     const Entry e = readEntry(section);
     props.phoneNumber = IniProfile(path_).readString(section, "phone", "");
@@ -181,62 +120,22 @@ int CommandLine::getEntryProperties(const std::string &entry, EntryProperties &p
 
 int CommandLine::setEntryProperties(const std::string &entry, const EntryProperties &props)
 {
-    std::string section;
-    if (const int rc = locate(entry, section))
-        return rc;
-    return writeKeys(section, {{"phone", props.phoneNumber},
-                               {"device", props.deviceName},
-                               {"devicetype", props.deviceType}});
+    return book_.setEntryProperties(entry, props);
 }
 
 int CommandLine::renameEntry(const std::string &oldName, const std::string &newName)
 {
-    if (!isValidEntryName(newName))
-        return RasError::InvalidParameter;
-    std::string section;
-    if (const int rc = locate(oldName, section))
-        return rc;
-    const auto content = phonebook::load(path_);
-    if (!content)
-        return RasError::CannotOpenPhonebook;
-    if (!phonebook::equalsNoCase(section, newName) && phonebook::findSection(*content, newName))
-        return RasError::AlreadyExists;
-    if (!phonebook::save(path_, phonebook::renameSection(*content, section, newName)))
-        return RasError::CannotWritePhonebook;
-    return 0;
+    return book_.renameEntry(oldName, newName);
 }
 
 int CommandLine::deleteEntry(const std::string &entry)
 {
-    std::string section;
-    if (const int rc = locate(entry, section))
-        return rc;
-    const auto content = phonebook::load(path_);
-    if (!content)
-        return RasError::CannotOpenPhonebook;
-    if (!phonebook::save(path_, phonebook::removeSection(*content, section)))
-        return RasError::CannotWritePhonebook;
-    return 0;
+    return book_.deleteEntry(entry);
 }
 
 int CommandLine::createEntry(const std::string &entry, const EntryProperties &props)
 {
-    if (!isValidEntryName(entry) || hasLineBreak(props.phoneNumber) ||
-        hasLineBreak(props.deviceName) || hasLineBreak(props.deviceType))
-        return RasError::InvalidParameter;
-    const auto content = phonebook::load(path_);
-    if (!content)
-        return RasError::CannotOpenPhonebook;
-    if (phonebook::findSection(*content, entry))
-        return RasError::AlreadyExists;
-    std::vector<std::pair<std::string, std::string>> keys{{"phone", props.phoneNumber}};
-    if (!props.deviceName.empty())
-        keys.emplace_back("device", props.deviceName);
-    if (!props.deviceType.empty())
-        keys.emplace_back("devicetype", props.deviceType);
-    if (!phonebook::save(path_, phonebook::appendSection(*content, entry, keys)))
-        return RasError::CannotWritePhonebook;
-    return 0;
+    return book_.createEntry(entry, props);
 }
 
 // ---- connections ----
@@ -381,7 +280,7 @@ QProcess *CommandLine::spawn(const std::vector<std::string> &words, const Entry 
 int CommandLine::startDial(const DialParams &params, ConnHandle &handle)
 {
     std::string section;
-    if (const int rc = locate(params.entryName, section))
+    if (const int rc = book_.locate(params.entryName, section))
         return rc;
     const Entry entry = readEntry(section);
     if (trimBlanks(entry.connect).empty() || entry.interface.empty())

@@ -14,6 +14,7 @@
 // the interface is up with an IPv4 address, whoever raised it.
 
 #include "LineDriver.h"
+#include "PhonebookEntries.h"
 #include "LineProcess.h"
 #include "NetInterfaces.h"
 
@@ -85,11 +86,8 @@ private:
         bool waiting = false;  // for the entry's disconnect command to end
     };
 
-    int locate(const std::string &entry, std::string &section) const;
     Entry readEntry(const std::string &section) const;
     std::vector<Entry> readAll() const;
-    int writeKeys(const std::string &section,
-                  const std::vector<std::pair<std::string, std::string>> &keys);
     void purgeDropped() const;
     const Dial *dialOf(const std::string &section) const;
     void step(ConnHandle handle, int state);
@@ -106,6 +104,7 @@ private:
     void disconnectEnded(const std::string &key, QProcess *process);
 
     std::string path_;
+    PhonebookEntries book_{path_};
     std::unique_ptr<NetInterfaces> net_;
     Settings settings_;
     mutable std::map<ConnHandle, Dial> dials_;

@@ -33,11 +33,6 @@ bool isDottedIPv4(const std::string &text)
     return ::inet_pton(AF_INET, text.c_str(), &a) == 1;
 }
 
-bool hasLineBreak(const std::string &s)
-{
-    return s.find_first_of("\r\n") != std::string::npos;
-}
-
 std::int64_t steadyMs()
 {
     using namespace std::chrono;
@@ -68,84 +63,26 @@ void SimulatedLine::setClock(std::function<std::int64_t()> clock)
     clock_ = clock ? std::move(clock) : std::function<std::int64_t()>(steadyMs);
 }
 
-int SimulatedLine::locate(const std::string &entry, std::string &section) const
-{
-    const auto content = phonebook::load(path_);
-    if (!content)
-        return RasError::CannotOpenPhonebook;
-    const auto found = isValidEntryName(entry) ? phonebook::findSection(*content, entry)
-                                               : std::nullopt;
-    if (!found)
-        return RasError::CannotFindPhonebookEntry;
-    section = *found;
-    return 0;
-}
-
 int SimulatedLine::enumEntries(std::vector<std::string> &names) const
 {
-    names.clear();
-    const auto content = phonebook::load(path_);
-    if (!content)
-        return RasError::CannotOpenPhonebook;
-    // A hand-edited section whose name could not travel or be dialled is left out.
-    for (std::string &name : phonebook::sectionNames(*content))
-        if (isValidEntryName(name))
-            names.push_back(std::move(name));
-    return 0;
+    return book_.enumEntries(names);
 }
 
 int SimulatedLine::getDialParams(const std::string &entry, DialParams &params) const
 {
-    std::string section;
-    if (const int rc = locate(entry, section))
-        return rc;
-    const IniProfile ini(path_);
-    params = {};
-    params.entryName = section;
-    params.phoneNumber = ini.readString(section, "phone", "");
-    params.callbackNumber = ini.readString(section, "callback", "");
-    params.userName = ini.readString(section, "user", "");
-    params.password = ini.readString(section, "password", "");
-    params.domain = ini.readString(section, "domain", "");
-    params.passwordSaved = !params.password.empty();
-    return 0;
-}
-
-int SimulatedLine::writeKeys(const std::string &section,
-                             const std::vector<std::pair<std::string, std::string>> &keys)
-{
-    for (const auto &kv : keys)
-        if (hasLineBreak(kv.second))
-            return RasError::InvalidParameter;
-    const IniProfile ini(path_);
-    for (const auto &[key, value] : keys)
-        if (!ini.writeString(section, key, phonebook::quoteValue(value)))
-            return RasError::CannotWritePhonebook;
-    return 0;
+    return book_.getDialParams(entry, params);
 }
 
 int SimulatedLine::setDialParams(const std::string &entry, const DialParams &params,
                                  bool removePassword)
 {
-    std::string section;
-    if (const int rc = locate(entry, section))
-        return rc;
-    std::vector<std::pair<std::string, std::string>> keys{
-        {"user", params.userName},
-        {"password", removePassword ? std::string() : params.password},
-        {"callback", params.callbackNumber},
-        {"domain", params.domain},
-    };
-    // An empty number in the dial parameters means "the entry's own number".
-    if (!params.phoneNumber.empty())
-        keys.emplace_back("phone", params.phoneNumber);
-    return writeKeys(section, keys);
+    return book_.setDialParams(entry, params, removePassword);
 }
 
 int SimulatedLine::getEntryProperties(const std::string &entry, EntryProperties &props) const
 {
     std::string section;
-    if (const int rc = locate(entry, section))
+    if (const int rc = book_.locate(entry, section))
         return rc;
     const IniProfile ini(path_);
     props.phoneNumber = ini.readString(section, "phone", "");
@@ -156,62 +93,22 @@ int SimulatedLine::getEntryProperties(const std::string &entry, EntryProperties 
 
 int SimulatedLine::setEntryProperties(const std::string &entry, const EntryProperties &props)
 {
-    std::string section;
-    if (const int rc = locate(entry, section))
-        return rc;
-    return writeKeys(section, {{"phone", props.phoneNumber},
-                               {"device", props.deviceName},
-                               {"devicetype", props.deviceType}});
+    return book_.setEntryProperties(entry, props);
 }
 
 int SimulatedLine::renameEntry(const std::string &oldName, const std::string &newName)
 {
-    if (!isValidEntryName(newName))
-        return RasError::InvalidParameter;
-    std::string section;
-    if (const int rc = locate(oldName, section))
-        return rc;
-    const auto content = phonebook::load(path_);
-    if (!content)
-        return RasError::CannotOpenPhonebook;
-    if (!phonebook::equalsNoCase(section, newName) && phonebook::findSection(*content, newName))
-        return RasError::AlreadyExists;
-    if (!phonebook::save(path_, phonebook::renameSection(*content, section, newName)))
-        return RasError::CannotWritePhonebook;
-    return 0;
+    return book_.renameEntry(oldName, newName);
 }
 
 int SimulatedLine::deleteEntry(const std::string &entry)
 {
-    std::string section;
-    if (const int rc = locate(entry, section))
-        return rc;
-    const auto content = phonebook::load(path_);
-    if (!content)
-        return RasError::CannotOpenPhonebook;
-    if (!phonebook::save(path_, phonebook::removeSection(*content, section)))
-        return RasError::CannotWritePhonebook;
-    return 0;
+    return book_.deleteEntry(entry);
 }
 
 int SimulatedLine::createEntry(const std::string &entry, const EntryProperties &props)
 {
-    if (!isValidEntryName(entry) || hasLineBreak(props.phoneNumber) ||
-        hasLineBreak(props.deviceName) || hasLineBreak(props.deviceType))
-        return RasError::InvalidParameter;
-    const auto content = phonebook::load(path_);
-    if (!content)
-        return RasError::CannotOpenPhonebook;
-    if (phonebook::findSection(*content, entry))
-        return RasError::AlreadyExists;
-    std::vector<std::pair<std::string, std::string>> keys{{"phone", props.phoneNumber}};
-    if (!props.deviceName.empty())
-        keys.emplace_back("device", props.deviceName);
-    if (!props.deviceType.empty())
-        keys.emplace_back("devicetype", props.deviceType);
-    if (!phonebook::save(path_, phonebook::appendSection(*content, entry, keys)))
-        return RasError::CannotWritePhonebook;
-    return 0;
+    return book_.createEntry(entry, props);
 }
 
 bool SimulatedLine::entryActive(const std::string &entry) const
@@ -267,7 +164,7 @@ void SimulatedLine::markUp(Connection &c)
 int SimulatedLine::startDial(const DialParams &params, ConnHandle &handle)
 {
     std::string section;
-    if (const int rc = locate(params.entryName, section))
+    if (const int rc = book_.locate(params.entryName, section))
         return rc;
     if (entryActive(section))
         return RasError::PortAlreadyOpen;
@@ -313,7 +210,7 @@ ConnHandle SimulatedLine::connectFromOutside(const std::string &entry)
     if (!isValidEntryName(entry) || entryActive(entry))
         return 0;
     std::string section = entry;
-    locate(entry, section);  // the phonebook's spelling when it has the entry
+    book_.locate(entry, section);  // the phonebook's spelling when it has the entry
     Connection c = prepare(section);
     c.failCode = 0;
     markUp(c);

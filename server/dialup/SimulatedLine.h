@@ -14,6 +14,7 @@
 //   delay      milliseconds between two states (default: the line's)
 
 #include "LineDriver.h"
+#include "PhonebookEntries.h"
 
 #include <cstdint>
 #include <functional>
@@ -103,9 +104,6 @@ private:
     };
 
     // The entry's section name as the file spells it, or an error code.
-    int locate(const std::string &entry, std::string &section) const;
-    int writeKeys(const std::string &section,
-                  const std::vector<std::pair<std::string, std::string>> &keys);
     Connection prepare(const std::string &section);
     void markUp(Connection &c);
     void step(ConnHandle handle);
@@ -113,6 +111,7 @@ private:
     int freeUnit() const;
 
     std::string path_;
+    PhonebookEntries book_{path_};
     int defaultDelayMs_ = kDefaultStepDelayMs;
     std::function<std::int64_t()> clock_;
     std::map<ConnHandle, Connection> connections_;  // handles grow, so map order is dial order
