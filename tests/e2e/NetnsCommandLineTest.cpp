@@ -8,6 +8,7 @@
 #include <QTcpSocket>
 #include <QThread>
 
+#include "RawWireClient.h"
 #include "ServerProcess.h"
 #include "server/dialup/TPing.h"
 
@@ -30,83 +31,11 @@ using namespace velora::test;
 
 namespace {
 
-const std::string F = "\xE0", I = "\xE2", L = "\xE3";
-
 std::string env(const char *name)
 {
     const char *v = std::getenv(name);
     return v ? v : "";
 }
-
-std::vector<std::string> split(const std::string &s, char sep)
-{
-    std::vector<std::string> out;
-    std::string cur;
-    for (char c : s) {
-        if (c == sep) {
-            out.push_back(cur);
-            cur.clear();
-        } else {
-            cur += c;
-        }
-    }
-    return out;
-}
-
-// The thirteen items of a push line's status record.
-std::vector<std::string> statusItems(const std::string &line)
-{
-    const auto parts = split(line, '\xE0');
-    return parts.empty() ? std::vector<std::string>{} : split(parts[0], '\xE2');
-}
-
-struct WireClient {
-    QTcpSocket socket;
-    std::string buffer;
-
-    bool open(quint16 port)
-    {
-        socket.connectToHost(QStringLiteral("127.0.0.1"), port);
-        return socket.waitForConnected(2000);
-    }
-    void send(const std::string &bytes)
-    {
-        socket.write(bytes.data(), static_cast<qint64>(bytes.size()));
-        socket.waitForBytesWritten(1000);
-    }
-    std::string line(int ms)
-    {
-        QElapsedTimer t;
-        t.start();
-        while (buffer.find("\r\n") == std::string::npos && t.elapsed() < ms) {
-            if (socket.waitForReadyRead(50))
-                buffer += socket.readAll().toStdString();
-            else if (socket.state() != QAbstractSocket::ConnectedState)
-                break;
-        }
-        const auto end = buffer.find("\r\n");
-        if (end == std::string::npos)
-            return {};
-        std::string l = buffer.substr(0, end);
-        buffer.erase(0, end + 2);
-        return l;
-    }
-    // The next push line whose status record holds the text; each push is answered.
-    std::string lineWith(const std::string &text, int ms = 8000)
-    {
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < ms) {
-            const std::string l = line(ms - static_cast<int>(t.elapsed()));
-            if (l.empty())
-                return {};
-            send("trm" + F + "\r\n");
-            if (l.find(text) != std::string::npos)
-                return l;
-        }
-        return {};
-    }
-};
 
 // A raw ICMP socket that lives in another namespace: made there, used here.
 int rawIcmpSocketIn(const std::string &ns, std::string &why)
@@ -219,7 +148,7 @@ TEST(NetnsCommandLine, DialKeepAliveHangupAndAFailingConnectThroughTheRealServer
     ASSERT_TRUE(server.waitForOutput("listening on port")) << server.output();
     EXPECT_NE(server.output().find("velora: line: command, 2 entries"), std::string::npos) << server.output();
 
-    WireClient c;
+    RawClient c;
     ASSERT_TRUE(c.open(port));
     c.send("connect" + F + "pc-a" + F + "10.0.0.1" + F + "demo" + F + "245-53-210-81-" + F + "\r\n");
     ASSERT_EQ(c.line(3000).substr(0, 3), "OK" + F);
