@@ -1,5 +1,7 @@
 #include "TipFile.h"
 
+#include "TextLines.h"
+
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -10,14 +12,7 @@ std::vector<std::string> parseTips(std::string_view content)
 {
     std::vector<std::string> tips;
     std::string tip;
-    std::size_t start = 0;
-    while (start < content.size()) {
-        std::size_t end = content.find_first_of("\r\n", start);
-        if (end == std::string_view::npos)
-            end = content.size();
-        const std::string_view line = content.substr(start, end - start);
-        // CR LF, a lone CR and a lone LF all end a line.
-        start = end + ((end + 1 < content.size() && content[end] == '\r' && content[end + 1] == '\n') ? 2 : 1);
+    for (const std::string &line : splitTextLines(content)) {
         if (line == "#") {
             tips.push_back(std::move(tip));
             tip.clear();

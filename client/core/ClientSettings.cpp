@@ -6,31 +6,11 @@
 #include <QSaveFile>
 
 #include "common/TextCodec.h"
+#include "common/TextLines.h"
 
 namespace velora::client {
 
 namespace {
-
-// Lines end with CR LF, a lone LF or a lone CR.
-std::vector<std::string> splitFileLines(const QByteArray &data)
-{
-    std::vector<std::string> lines;
-    std::string current;
-    for (qsizetype i = 0; i < data.size(); ++i) {
-        const char c = data[i];
-        if (c == '\r' || c == '\n') {
-            lines.push_back(std::move(current));
-            current.clear();
-            if (c == '\r' && i + 1 < data.size() && data[i + 1] == '\n')
-                ++i;
-        } else {
-            current += c;
-        }
-    }
-    if (!current.empty())
-        lines.push_back(std::move(current));
-    return lines;
-}
 
 std::optional<long> toWholeNumber(const std::string &text)
 {
@@ -101,7 +81,8 @@ bool ClientSettings::loadcfg()
     QFile f(configFile());
     if (!f.open(QIODevice::ReadOnly))
         return false;
-    const auto lines = splitFileLines(f.readAll());
+    const QByteArray data = f.readAll();
+    const auto lines = splitTextLines(std::string_view(data.constData(), static_cast<std::size_t>(data.size())));
     if (f.error() != QFileDevice::NoError)
         return false;
     for (std::size_t i = 0; i < lines.size() && i < values_.size(); ++i)

@@ -7,6 +7,7 @@
 
 #include "common/CredentialCipher.h"
 #include "common/TextCodec.h"
+#include "common/TextLines.h"
 #include "common/WireCodec.h"
 
 namespace velora::client {
@@ -24,20 +25,7 @@ bool SavedLogin::load()
     const QByteArray data = f.readAll();
     if (f.error() != QFileDevice::NoError)
         return false;
-    std::string current;
-    for (qsizetype i = 0; i < data.size(); ++i) {
-        const char c = data[i];
-        if (c == '\r' || c == '\n') {
-            lines_.push_back(std::move(current));
-            current.clear();
-            if (c == '\r' && i + 1 < data.size() && data[i + 1] == '\n')
-                ++i;
-        } else {
-            current += c;
-        }
-    }
-    if (!current.empty())
-        lines_.push_back(std::move(current));
+    lines_ = splitTextLines(std::string_view(data.constData(), static_cast<std::size_t>(data.size())));
     return true;
 }
 

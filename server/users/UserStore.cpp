@@ -13,6 +13,7 @@
 
 #include "common/CredentialCipher.h"
 #include "common/TextCodec.h"
+#include "common/TextLines.h"
 #include "common/WireCodec.h"
 
 namespace velora::server {
@@ -60,18 +61,7 @@ bool UserStore::updateuserlist(std::string *error)
         return false;
     }
     const std::string content = ss.str();
-    auto lines = std::make_shared<std::vector<std::string>>();
-    // CR LF, a lone CR and a lone LF all end a line.
-    std::size_t start = 0;
-    while (start < content.size()) {
-        std::size_t end = content.find_first_of("\r\n", start);
-        if (end == std::string::npos)
-            end = content.size();
-        lines->emplace_back(content, start, end - start);
-        if (end + 1 < content.size() && content[end] == '\r' && content[end + 1] == '\n')
-            ++end;
-        start = end + 1;
-    }
+    auto lines = std::make_shared<const std::vector<std::string>>(splitTextLines(content));
     lines_ = std::move(lines);
     return true;
 }
