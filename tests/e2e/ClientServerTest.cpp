@@ -5,6 +5,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include "support/Pump.h"
 #include "ServerProcess.h"
 #include "client/core/ClientSession.h"
 #include "client/core/ClientSettings.h"
@@ -15,19 +16,6 @@ using velora::client::ClientSession;
 using velora::client::ClientSettings;
 
 namespace {
-
-template <class Pred>
-bool pumpUntil(Pred pred, int ms = 5000)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!pred()) {
-        if (t.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
 
 struct ClientServerFixture : ::testing::Test {
     TempDir dir;

@@ -16,6 +16,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "support/Pump.h"
 #include "common/CredentialCipher.h"
 #include "common/LineFramer.h"
 #include "common/WireCodec.h"
@@ -27,6 +28,8 @@
 using namespace velora;
 using namespace velora::server;
 
+using velora::test::pumpUntil;
+
 namespace {
 
 struct RecordingDial : DialControl {
@@ -35,19 +38,6 @@ struct RecordingDial : DialControl {
     void executedial(const std::string &e, const std::string &d) override { calls.push_back("dial " + e + " " + d); }
     void executehangup() override { calls.push_back("hangup"); }
 };
-
-template <class Pred>
-bool pumpUntil(Pred pred, int ms = 2000)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!pred()) {
-        if (t.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
 
 // A client at the far end of a real loopback connection.
 struct Peer {

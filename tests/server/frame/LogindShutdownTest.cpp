@@ -11,9 +11,12 @@
 
 #include <unistd.h>
 
+#include "support/Pump.h"
 #include "server/frame/Shutdown.h"
 
 using velora::server::LogindShutdown;
+
+using velora::test::pumpUntil;
 
 namespace {
 
@@ -33,19 +36,6 @@ public slots:
     }
     void TerminateUser(uint uid) { calls << QStringLiteral("TerminateUser %1").arg(uid); }
 };
-
-template <class Pred>
-bool pumpUntil(Pred pred, int ms = 3000)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!pred()) {
-        if (t.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
 
 }  // namespace
 
