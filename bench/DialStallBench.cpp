@@ -11,13 +11,18 @@
 
 #include <sys/wait.h>
 
-#include "RawClients.h"
+#include "bench/RawClients.h"
 #include "server/frame/Autostart.h"
 #include "server/frame/ServerCore.h"
-#include "server/frame/Shutdown.h"
+#include "support/RecordingShutdown.h"
 
 using namespace velora;
-using namespace velora::server;
+using namespace velora::server::frame;
+using namespace velora::test;
+using namespace velora::server::state;
+using namespace velora::server::users;
+using namespace velora::server::clientservice;
+using namespace velora::server::dialup;
 
 namespace {
 struct NoAutostart : Autostart {

@@ -8,6 +8,8 @@
 #include "common/CredentialCipher.h"
 #include "server/users/UserStore.h"
 
+using namespace velora::server::users;
+
 using namespace velora;
 using Clock = std::chrono::steady_clock;
 
@@ -20,7 +22,7 @@ int main()
             out << "user" << i << "\xE3" "Some description\xE3" << Encrypt("password" + std::to_string(i))
                 << "\xE3" "0\xE3" "1\xE3" "1\xE3" "0\xE3\r\n";
     }
-    server::UserStore store(path.string());
+    server::users::UserStore store(path.string());
     auto t0 = Clock::now();
     store.updateuserlist();
     const double loadMs = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
@@ -30,11 +32,11 @@ int main()
     int accepted = 0;
     t0 = Clock::now();
     for (int i = 0; i < rounds; ++i)
-        accepted += store.check("user9999", cipher).outcome == server::LoginResult::Outcome::Accepted;
+        accepted += store.check("user9999", cipher).outcome == server::users::LoginResult::Outcome::Accepted;
     const double lastMs = std::chrono::duration<double, std::milli>(Clock::now() - t0).count() / rounds;
     t0 = Clock::now();
     for (int i = 0; i < rounds; ++i)
-        accepted += store.check("nobody", cipher).outcome == server::LoginResult::Outcome::Accepted;
+        accepted += store.check("nobody", cipher).outcome == server::users::LoginResult::Outcome::Accepted;
     const double missMs = std::chrono::duration<double, std::milli>(Clock::now() - t0).count() / rounds;
     std::filesystem::remove(path);
     std::printf("user store of 10000: load %.2f ms; login check, last user %.3f ms, unknown user %.3f ms (%d accepted of %d)\n",

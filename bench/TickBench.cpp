@@ -26,12 +26,15 @@
 #include "common/CredentialCipher.h"
 #include "common/WireCodec.h"
 #include "server/clientservice/ClientService.h"
-#include "server/frame/Shutdown.h"
+#include "support/RecordingShutdown.h"
 #include "server/users/UserStore.h"
-#include "RawClients.h"
+#include "bench/RawClients.h"
 
 using namespace velora;
-using namespace velora::server;
+using namespace velora::server::clientservice;
+using namespace velora::server::users;
+using namespace velora::test;
+using namespace velora::server::state;
 
 namespace {
 

@@ -13,10 +13,11 @@
 #include "client/core/CommandLine.h"
 #include "client/core/SingleInstance.h"
 #include "client/core/SleepWatcher.h"
-#include "client/ui/MessageBoxPrompter.h"
+#include "widgets/MessageBoxPrompter.h"
 #include "client/ui/TFmain.h"
 
-using namespace velora::client;
+using namespace velora::client::core;
+using namespace velora::client::ui;
 
 namespace {
 
@@ -60,7 +61,7 @@ int runWindow(int argc, char **argv, const CommandLineOptions &options)
 
     ClientSettings settings(clientDir, defaultAutostartFile());
     ClientSession session(settings);
-    MessageBoxPrompter prompter;
+    velora::widgets::MessageBoxPrompter prompter(QStringLiteral("Velora client"));
     TFmain window(settings, session, prompter);
     prompter.setParent(&window);
     SleepWatcher sleep;

@@ -1,4 +1,4 @@
-#include "CredentialCipher.h"
+#include "common/CredentialCipher.h"
 
 namespace velora {
 

@@ -1,6 +1,6 @@
-#include "IniProfile.h"
+#include "common/IniProfile.h"
 
-#include "IniSyntax.h"
+#include "common/IniSyntax.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "IniSyntax.h"
+#include "common/IniSyntax.h"
 
 namespace velora::ini {
 

@@ -1,4 +1,4 @@
-#include "LineFramer.h"
+#include "common/LineFramer.h"
 
 namespace velora {
 

@@ -1,4 +1,4 @@
-#include "NumberFormat.h"
+#include "common/NumberFormat.h"
 
 namespace velora {
 

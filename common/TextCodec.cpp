@@ -1,8 +1,8 @@
-#include "TextCodec.h"
+#include "common/TextCodec.h"
 
 #include <cstdint>
 
-#include "WireCodec.h"
+#include "common/WireCodec.h"
 
 namespace velora {
 

@@ -1,4 +1,4 @@
-#include "TextLines.h"
+#include "common/TextLines.h"
 
 namespace velora {
 

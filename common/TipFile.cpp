@@ -1,6 +1,6 @@
-#include "TipFile.h"
+#include "common/TipFile.h"
 
-#include "TextLines.h"
+#include "common/TextLines.h"
 
 #include <fstream>
 #include <random>

@@ -1,4 +1,4 @@
-#include "WireCodec.h"
+#include "common/WireCodec.h"
 
 namespace velora::wire {
 

@@ -10,6 +10,7 @@
 #include "common/TipFile.h"
 #include "server/users/UserStore.h"
 
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     const std::string content(reinterpret_cast<const char *>(data), size);
@@ -28,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     if (ini.writeString("dial", "pingip", "10.0.0.1") && ini.readString("dial", "pingip", "") != "10.0.0.1")
         std::abort();
 
-    velora::server::UserStore users(path);
+    velora::server::users::UserStore users(path);
     users.updateuserlist();
     users.check("a", "97-");
     std::remove(path.c_str());

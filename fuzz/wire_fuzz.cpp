@@ -8,6 +8,7 @@
 
 using namespace velora::wire;
 
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     const std::string_view line(reinterpret_cast<const char *>(data), size);

@@ -21,11 +21,17 @@
 #include "server/frame/Autostart.h"
 #include "server/frame/ProcessSupport.h"
 #include "server/frame/ServerCore.h"
-#include "server/frame/Shutdown.h"
-#include "server/ui/MessageBoxPrompter.h"
+#include "server/frame/LogindShutdown.h"
+#include "widgets/MessageBoxPrompter.h"
 #include "server/ui/TForm1.h"
 
-using namespace velora::server;
+using namespace velora::server::frame;
+using namespace velora::widgets;
+using namespace velora::server::ui;
+using namespace velora::server::state;
+using namespace velora::server::users;
+using namespace velora::server::clientservice;
+using namespace velora::server::dialup;
 
 namespace {
 
@@ -239,12 +245,12 @@ int main(int argc, char **argv)
         notifySystemdReady();
     });
     // Declared after the core, so that the window is destroyed before it.
-    std::unique_ptr<MessageBoxPrompter> prompter;
+    std::unique_ptr<velora::widgets::MessageBoxPrompter> prompter;
     std::unique_ptr<TForm1> window;
     if (!headless) {
         // The window hides to the tray; only the operator's exit ends the program.
         QApplication::setQuitOnLastWindowClosed(false);
-        prompter = std::make_unique<MessageBoxPrompter>();
+        prompter = std::make_unique<velora::widgets::MessageBoxPrompter>(QStringLiteral("Velora XP"));
         window = std::make_unique<TForm1>(core, *prompter);
         prompter->setParent(window.get());
         // The operator has already answered; quit would ask the window again.

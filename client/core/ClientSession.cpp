@@ -1,4 +1,4 @@
-#include "ClientSession.h"
+#include "client/core/ClientSession.h"
 
 #include <QHostAddress>
 #include <QHostInfo>
@@ -8,7 +8,7 @@
 #include "common/CredentialCipher.h"
 #include "common/TextCodec.h"
 
-namespace velora::client {
+namespace velora::client::core {
 
 namespace {
 // How long one turn of the event loop may spend handing on a backlog.
@@ -364,4 +364,4 @@ bool ClientSession::sendLock() { return sendLine(wire::buildCommandLine("lock"))
 bool ClientSession::sendUnlockAll() { return sendLine(wire::buildCommandLine("unlockall")); }
 bool ClientSession::sendShutdown() { return sendLine(wire::buildCommandLine("shutdown")); }
 
-}  // namespace velora::client
+}  // namespace velora::client::core

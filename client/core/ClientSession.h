@@ -17,7 +17,7 @@
 
 class QTcpSocket;
 
-namespace velora::client {
+namespace velora::client::core {
 
 struct Privileges {
     std::string unlockAll = "0";
@@ -140,4 +140,4 @@ private:
     bool resetting_ = false;
 };
 
-}  // namespace velora::client
+}  // namespace velora::client::core

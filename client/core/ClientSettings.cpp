@@ -1,4 +1,4 @@
-#include "ClientSettings.h"
+#include "client/core/ClientSettings.h"
 
 #include <QDir>
 #include <QFile>
@@ -8,7 +8,7 @@
 #include "common/TextCodec.h"
 #include "common/TextLines.h"
 
-namespace velora::client {
+namespace velora::client::core {
 
 namespace {
 
@@ -175,4 +175,4 @@ bool ClientSettings::autostartEnabled() const
     return false;
 }
 
-}  // namespace velora::client
+}  // namespace velora::client::core

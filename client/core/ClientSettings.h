@@ -9,7 +9,7 @@
 
 #include <QString>
 
-namespace velora::client {
+namespace velora::client::core {
 
 // Client folder: --clientdir, else VELORA_CLIENTDIR, else the current directory.
 QString resolveClientDir(const QString &fromCommandLine);
@@ -83,4 +83,4 @@ private:
     std::array<std::string, LineCount> values_;
 };
 
-}  // namespace velora::client
+}  // namespace velora::client::core

@@ -1,4 +1,4 @@
-#include "CommandLine.h"
+#include "client/core/CommandLine.h"
 
 #include <algorithm>
 
@@ -7,7 +7,7 @@
 #include "common/NumberFormat.h"
 #include "common/TextCodec.h"
 
-namespace velora::client {
+namespace velora::client::core {
 
 namespace {
 
@@ -269,4 +269,4 @@ void ScriptedCommand::finish(int code, const QString &why)
     emit finished(code);
 }
 
-}  // namespace velora::client
+}  // namespace velora::client::core

@@ -15,7 +15,7 @@
 
 class QTextStream;
 
-namespace velora::client {
+namespace velora::client::core {
 
 struct CommandLineOptions {
     enum class Action { Window, Status, Dial, Hangup, Help };
@@ -64,4 +64,4 @@ private:
     std::string lastShown_;
 };
 
-}  // namespace velora::client
+}  // namespace velora::client::core

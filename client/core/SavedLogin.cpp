@@ -1,4 +1,4 @@
-#include "SavedLogin.h"
+#include "client/core/SavedLogin.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,7 +10,7 @@
 #include "common/TextLines.h"
 #include "common/WireCodec.h"
 
-namespace velora::client {
+namespace velora::client::core {
 
 SavedLogin::SavedLogin(QString path) : path_(std::move(path)) {}
 
@@ -84,4 +84,4 @@ void SavedLogin::forget()
         lines_.erase(lines_.begin());
 }
 
-}  // namespace velora::client
+}  // namespace velora::client::core

@@ -8,7 +8,7 @@
 
 #include <QString>
 
-namespace velora::client {
+namespace velora::client::core {
 
 struct LoginCredentials {
     std::string user;      // Windows-1252
@@ -39,4 +39,4 @@ private:
     std::vector<std::string> lines_;
 };
 
-}  // namespace velora::client
+}  // namespace velora::client::core

@@ -1,11 +1,11 @@
-#include "SingleInstance.h"
+#include "client/core/SingleInstance.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QLockFile>
 #include <QStandardPaths>
 
-namespace velora::client {
+namespace velora::client::core {
 
 SingleInstance::SingleInstance(const QString &clientDir)
 {
@@ -32,4 +32,4 @@ bool SingleInstance::acquire()
     return lock_->tryLock(0);
 }
 
-}  // namespace velora::client
+}  // namespace velora::client::core

@@ -8,7 +8,7 @@
 
 class QLockFile;
 
-namespace velora::client {
+namespace velora::client::core {
 
 class SingleInstance {
 public:
@@ -23,4 +23,4 @@ private:
     std::unique_ptr<QLockFile> lock_;
 };
 
-}  // namespace velora::client
+}  // namespace velora::client::core

@@ -1,8 +1,8 @@
-#include "SleepWatcher.h"
+#include "client/core/SleepWatcher.h"
 
 #include <QDBusConnection>
 
-namespace velora::client {
+namespace velora::client::core {
 
 SleepWatcher::SleepWatcher(QObject *parent) : QObject(parent)
 {
@@ -24,4 +24,4 @@ void SleepWatcher::onPrepareForSleep(bool start)
         emit resumed();
 }
 
-}  // namespace velora::client
+}  // namespace velora::client::core

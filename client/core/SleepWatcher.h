@@ -5,7 +5,7 @@
 
 #include <QObject>
 
-namespace velora::client {
+namespace velora::client::core {
 
 class SleepWatcher : public QObject {
     Q_OBJECT
@@ -24,4 +24,4 @@ private:
     bool listening_ = false;
 };
 
-}  // namespace velora::client
+}  // namespace velora::client::core

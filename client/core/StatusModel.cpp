@@ -1,11 +1,11 @@
-#include "StatusModel.h"
+#include "client/core/StatusModel.h"
 
 #include <algorithm>
 #include <optional>
 
 #include "common/NumberFormat.h"
 
-namespace velora::client {
+namespace velora::client::core {
 
 namespace {
 std::optional<std::uint64_t> wholeNumber(const std::string &t)
@@ -100,4 +100,4 @@ std::string StatusModel::shortOrFullHint() const
     return (speed != "--" && activeEntry != "--") ? fullHint() : message;
 }
 
-}  // namespace velora::client
+}  // namespace velora::client::core

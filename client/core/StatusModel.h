@@ -10,7 +10,7 @@
 
 #include "common/WireCodec.h"
 
-namespace velora::client {
+namespace velora::client::core {
 
 class StatusModel {
 public:
@@ -69,4 +69,4 @@ public:
     std::string fullHint() const;
 };
 
-}  // namespace velora::client
+}  // namespace velora::client::core

@@ -1,9 +1,9 @@
-#include "ClientIcons.h"
+#include "client/ui/ClientIcons.h"
 
 #include <QPainter>
 #include <QPainterPath>
 
-namespace velora::client::icons {
+namespace velora::client::ui::icons {
 
 namespace {
 
@@ -91,4 +91,4 @@ QIcon tray(int index)
     }
 }
 
-}  // namespace velora::client::icons
+}  // namespace velora::client::ui::icons

@@ -4,7 +4,7 @@
 #include <QIcon>
 #include <QPixmap>
 
-namespace velora::client::icons {
+namespace velora::client::ui::icons {
 
 QPixmap serverOffline(int size = 24);   // no connection to the server
 QPixmap serverOnline(int size = 24);    // connected to the server
@@ -14,4 +14,4 @@ QPixmap locked(int size = 24);
 // Tray images: 0 no server, 1 line connected, 2 server but line not connected.
 QIcon tray(int index);
 
-}  // namespace velora::client::icons
+}  // namespace velora::client::ui::icons

@@ -1,4 +1,4 @@
-#include "TFmain.h"
+#include "client/ui/TFmain.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -24,10 +24,10 @@
 
 #include "client/ui/ClientIcons.h"
 #include "client/ui/TFpassword.h"
-#include "client/ui/TFtip.h"
+#include "widgets/TFtip.h"
 #include "common/TextCodec.h"
 
-namespace velora::client {
+namespace velora::client::ui {
 
 const char *const TFmain::OnlineHelpUrl = "https://velora.example.org/help/client/";
 
@@ -73,7 +73,7 @@ void refill(QComboBox *combo, const std::vector<std::string> &items)
 
 }  // namespace
 
-TFmain::TFmain(ClientSettings &settings, ClientSession &session, Prompter &prompter, QWidget *parent)
+TFmain::TFmain(core::ClientSettings &settings, core::ClientSession &session, Prompter &prompter, QWidget *parent)
     : QWidget(parent), settings_(settings), session_(session), prompter_(prompter)
 {
     setObjectName(QStringLiteral("TFmain"));
@@ -87,8 +87,8 @@ TFmain::TFmain(ClientSettings &settings, ClientSession &session, Prompter &promp
         label->setTextFormat(Qt::PlainText);
 
     password_ = new TFpassword(settings_, session_, prompter_, this);
-    tip_ = new TFtip(settings_.tipFile(), this);
-    connect(tip_, &TFtip::saveRequested, this, [this] { savecfg(); });
+    tip_ = new widgets::TFtip(settings_.tipFile().toLocal8Bit().toStdString(), this);
+    connect(tip_, &widgets::TFtip::saveRequested, this, [this] { savecfg(); });
 
     Timer2.setSingleShot(true);
     Timer2.setInterval(1000);
@@ -97,19 +97,19 @@ TFmain::TFmain(ClientSettings &settings, ClientSession &session, Prompter &promp
     Timer3.setInterval(1000);
     connect(&Timer3, &QTimer::timeout, this, &TFmain::Timer3Timer);
 
-    connect(&session_, &ClientSession::loginStarted, this, &TFmain::onLoginStarted);
-    connect(&session_, &ClientSession::loginAccepted, this, &TFmain::onLoginAccepted);
-    connect(&session_, &ClientSession::loginRefused, this, &TFmain::onLoginRefused);
+    connect(&session_, &core::ClientSession::loginStarted, this, &TFmain::onLoginStarted);
+    connect(&session_, &core::ClientSession::loginAccepted, this, &TFmain::onLoginAccepted);
+    connect(&session_, &core::ClientSession::loginRefused, this, &TFmain::onLoginRefused);
     // Queued: the error box waits in an event loop of its own, and inside the
     // socket's signal that loop would never hand on a new connection's reply.
-    connect(&session_, &ClientSession::handshakeFailed, this, &TFmain::onHandshakeFailed,
+    connect(&session_, &core::ClientSession::handshakeFailed, this, &TFmain::onHandshakeFailed,
             Qt::QueuedConnection);
-    connect(&session_, &ClientSession::disconnectedState, this, &TFmain::onDisconnectedState);
-    connect(&session_, &ClientSession::connectFailed, this, &TFmain::onConnectFailed);
+    connect(&session_, &core::ClientSession::disconnectedState, this, &TFmain::onDisconnectedState);
+    connect(&session_, &core::ClientSession::connectFailed, this, &TFmain::onConnectFailed);
     connect(
-        &session_, &ClientSession::loginFailed, this, [this] { error("fail to connect to server"); },
+        &session_, &core::ClientSession::loginFailed, this, [this] { error("fail to connect to server"); },
         Qt::QueuedConnection);
-    connect(&session_, &ClientSession::statusReceived, this, &TFmain::UpdateGUI);
+    connect(&session_, &core::ClientSession::statusReceived, this, &TFmain::UpdateGUI);
 
     // Initial appearance.
     Button1->show();
@@ -122,7 +122,7 @@ TFmain::TFmain(ClientSettings &settings, ClientSession &session, Prompter &promp
     Image3->hide();
     Image6->show();
     Image7->hide();
-    setTrayImage(StatusModel::NoServer);
+    setTrayImage(core::StatusModel::NoServer);
     hangup1->setEnabled(false);
     dial1->menuAction()->setEnabled(false);
     showPanel(PanelNormal);
@@ -365,7 +365,7 @@ bool TFmain::loadcfg()
 {
     if (!settings_.loadcfg())
         return false;
-    using S = ClientSettings;
+    using S = core::ClientSettings;
     IPWRITER1->setText(shown(settings_.value(S::ServerAddress)));
     edport->setText(shown(settings_.value(S::ServerPort)));
     comboupdate->setEditText(shown(settings_.value(S::UpdateInterval)));
@@ -380,7 +380,7 @@ bool TFmain::loadcfg()
 
 bool TFmain::savecfg()
 {
-    ClientSettings::PanelValues v;
+    core::ClientSettings::PanelValues v;
     v.address = typed(IPWRITER1->text());
     v.port = typed(edport->text());
     v.interval = typed(comboupdate->currentText());
@@ -408,16 +408,16 @@ void TFmain::Timer2Timer()
     loadcfg();
     // A number that does not convert leaves the previous values in use.
     session_.activatecfg();
-    if (settings_.flag(ClientSettings::Minimize)) {
+    if (settings_.flag(core::ClientSettings::Minimize)) {
         if (QSystemTrayIcon::isSystemTrayAvailable())
             hide();
         else
             showMinimized();  // without a tray, hiding would lose the window
     }
-    ComboBox1->setEditText(shown(settings_.value(ClientSettings::DefaultEntry)));
-    if (settings_.flag(ClientSettings::Autoconnect))
+    ComboBox1->setEditText(shown(settings_.value(core::ClientSettings::DefaultEntry)));
+    if (settings_.flag(core::ClientSettings::Autoconnect))
         session_.executeconnect(1);
-    if (settings_.flag(ClientSettings::ShowTips))
+    if (settings_.flag(core::ClientSettings::ShowTips))
         tip_->show();
 }
 
@@ -425,7 +425,7 @@ void TFmain::Timer2Timer()
 
 void TFmain::Button1Click()
 {
-    if (session_.state() != ClientSession::State::Disconnected)
+    if (session_.state() != core::ClientSession::State::Disconnected)
         return;
     loadcfg();
     QString why;
@@ -438,13 +438,13 @@ void TFmain::Button1Click()
 
 void TFmain::Button3Click()
 {
-    if (session_.state() != ClientSession::State::Disconnected)
+    if (session_.state() != core::ClientSession::State::Disconnected)
         session_.executedisconnect(0);
 }
 
 void TFmain::connect1Click()
 {
-    if (session_.state() != ClientSession::State::Disconnected) {
+    if (session_.state() != core::ClientSession::State::Disconnected) {
         session_.executedisconnect(0);
         return;
     }
@@ -458,7 +458,7 @@ void TFmain::connect1Click()
 
 void TFmain::onLoginStarted()
 {
-    ComboBox1->setEditText(shown(settings_.value(ClientSettings::DefaultEntry)));
+    ComboBox1->setEditText(shown(settings_.value(core::ClientSettings::DefaultEntry)));
     setMessage("Trying to connect to" + session_.applied().host);
     hapuspopup();
     refill(ComboBox1, {});
@@ -473,9 +473,9 @@ void TFmain::onLoginAccepted()
     connect1->setText(QStringLiteral("disconnect"));
     Image3->show();
     Image6->hide();
-    setTrayImage(StatusModel::LineNotConnected);
+    setTrayImage(core::StatusModel::LineNotConnected);
 
-    const Privileges &p = session_.privileges();
+    const core::Privileges &p = session_.privileges();
     const bool unlockAll = p.unlockAll != "0";
     SpeedButton1->setEnabled(unlockAll);
     SpeedButton1->setToolTip(unlockAll ? QStringLiteral("click to release all clients lock")
@@ -521,7 +521,7 @@ void TFmain::onDisconnectedState()
     shownClients_.clear();
     Button1->show();
     Button3->hide();
-    setTrayImage(StatusModel::NoServer);
+    setTrayImage(core::StatusModel::NoServer);
     Image1->hide();
     Image2->hide();
     Image6->show();
@@ -566,13 +566,13 @@ void TFmain::UpdateGUI(const wire::StatusRecord &record)
         return;
     setTrayHint(model_.shortOrFullHint());
 
-    const StatusModel::Controls c = model_.controls(session_.privileges().dialHangup);
+    const core::StatusModel::Controls c = model_.controls(session_.privileges().dialHangup);
     Button2->setEnabled(c.dialEnabled);
     Button4->setEnabled(c.dialEnabled);
     dial1->menuAction()->setEnabled(c.trayDialEnabled);
     hangup1->setEnabled(c.trayHangupEnabled);
-    if (c.lockIcon != StatusModel::LockIcon::Unchanged)
-        Image7->setVisible(c.lockIcon == StatusModel::LockIcon::Shown);
+    if (c.lockIcon != core::StatusModel::LockIcon::Unchanged)
+        Image7->setVisible(c.lockIcon == core::StatusModel::LockIcon::Shown);
     Button5->setVisible(!c.showUnlock);
     Button5a->setVisible(c.showUnlock);
     Button2->setVisible(!c.showHangup);
@@ -817,4 +817,4 @@ void TFmain::Userpassword2Click()
     password_->openIn(TFpassword::Mode::Edit, QStringLiteral("Edit User/password"));
 }
 
-}  // namespace velora::client
+}  // namespace velora::client::ui

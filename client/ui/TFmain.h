@@ -26,17 +26,20 @@ class QSystemTrayIcon;
 class QToolButton;
 class QTreeWidget;
 
-namespace velora::client {
+namespace velora::widgets {
+class TFtip;
+}
+
+namespace velora::client::ui {
 
 class TFpassword;
-class TFtip;
 
 class TFmain : public QWidget {
     Q_OBJECT
 public:
     enum Panel { PanelNormal, PanelConfig, PanelClientList, PanelTask };
 
-    TFmain(ClientSettings &settings, ClientSession &session, Prompter &prompter,
+    TFmain(core::ClientSettings &settings, core::ClientSession &session, Prompter &prompter,
            QWidget *parent = nullptr);
     ~TFmain() override;
 
@@ -84,12 +87,12 @@ public:
 
     int trayImage() const { return trayImage_; }
     QString trayHint() const;
-    const StatusModel &model() const { return model_; }
+    const core::StatusModel &model() const { return model_; }
     QMenu *trayMenu() const { return PopupMenu1; }
     QMenu *dialMenu() const { return dial1; }
     QMenu *mainMenu() const { return PopupMenu3; }
     TFpassword *passwordWindow() const { return password_; }
-    TFtip *tipWindow() const { return tip_; }
+    widgets::TFtip *tipWindow() const { return tip_; }
     QTimer &clockTimer() { return Timer3; }
 
     static const char *const OnlineHelpUrl;
@@ -121,10 +124,10 @@ private:
     void notConnected();
     void error(const std::string &text);
 
-    ClientSettings &settings_;
-    ClientSession &session_;
+    core::ClientSettings &settings_;
+    core::ClientSession &session_;
     Prompter &prompter_;
-    StatusModel model_;
+    core::StatusModel model_;
     int trayImage_ = 0;
     std::vector<QAction *> dialItems_;
     // What the entry lists and the client list show, so that an unchanged
@@ -164,7 +167,7 @@ public:
 
 private:
     TFpassword *password_ = nullptr;
-    TFtip *tip_ = nullptr;
+    widgets::TFtip *tip_ = nullptr;
 };
 
-}  // namespace velora::client
+}  // namespace velora::client::ui

@@ -1,4 +1,4 @@
-#include "TFpassword.h"
+#include "client/ui/TFpassword.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -9,13 +9,13 @@
 #include "client/core/SavedLogin.h"
 #include "common/TextCodec.h"
 
-namespace velora::client {
+namespace velora::client::ui {
 
 namespace {
 QString shown(const std::string &cp1252) { return QString::fromStdString(cp1252ToUtf8(cp1252)); }
 }  // namespace
 
-TFpassword::TFpassword(ClientSettings &settings, ClientSession &session, Prompter &prompter,
+TFpassword::TFpassword(core::ClientSettings &settings, core::ClientSession &session, Prompter &prompter,
                        QWidget *parent)
     : QDialog(parent), settings_(settings), session_(session), prompter_(prompter)
 {
@@ -52,7 +52,7 @@ void TFpassword::openIn(Mode mode, const QString &caption)
 
 void TFpassword::getpassword()
 {
-    SavedLogin saved(settings_.savedLoginFile());
+    core::SavedLogin saved(settings_.savedLoginFile());
     if (!saved.load() || saved.empty()) {
         CheckBox1->setChecked(false);
         return;
@@ -89,7 +89,7 @@ void TFpassword::SpeedButton1Click()
     std::string password = utf8ToCp1252(Edit2->text().toStdString());
     std::erase_if(password, [](char c) { return c == '\r' || c == '\n'; });
 
-    SavedLogin saved(settings_.savedLoginFile());
+    core::SavedLogin saved(settings_.savedLoginFile());
     const bool readable = saved.load();
     QString why;
     if (!readable) {
@@ -107,7 +107,7 @@ void TFpassword::SpeedButton1Click()
     }
 
     session_.setTypedLogin(user, password);
-    if (mode_ == Mode::Retry && session_.state() == ClientSession::State::Disconnected) {
+    if (mode_ == Mode::Retry && session_.state() == core::ClientSession::State::Disconnected) {
         QString error;
         if (session_.activatecfg(&error))
             session_.executeconnect(1);
@@ -117,4 +117,4 @@ void TFpassword::SpeedButton1Click()
     accept();
 }
 
-}  // namespace velora::client
+}  // namespace velora::client::ui

@@ -11,14 +11,14 @@ class QCheckBox;
 class QLineEdit;
 class QPushButton;
 
-namespace velora::client {
+namespace velora::client::ui {
 
 class TFpassword : public QDialog {
     Q_OBJECT
 public:
     enum class Mode { Retry, Edit };
 
-    TFpassword(ClientSettings &settings, ClientSession &session, Prompter &prompter,
+    TFpassword(core::ClientSettings &settings, core::ClientSession &session, Prompter &prompter,
                QWidget *parent = nullptr);
 
     // Shows the window without blocking the caller's event loop.
@@ -35,10 +35,10 @@ public:
     QPushButton *SpeedButton1 = nullptr;
 
 private:
-    ClientSettings &settings_;
-    ClientSession &session_;
+    core::ClientSettings &settings_;
+    core::ClientSession &session_;
     Prompter &prompter_;
     Mode mode_ = Mode::Edit;
 };
 
-}  // namespace velora::client
+}  // namespace velora::client::ui

@@ -1,4 +1,4 @@
-#include "ClientService.h"
+#include "server/clientservice/ClientService.h"
 
 #include <QTcpSocket>
 #include <QTimer>
@@ -8,10 +8,10 @@
 #include <unistd.h>
 
 #include "common/WireCodec.h"
-#include "server/frame/Shutdown.h"
+#include "server/state/Shutdown.h"
 #include "server/users/UserStore.h"
 
-namespace velora::server {
+namespace velora::server::clientservice {
 
 // ---------------------------------------------------------------- Session
 
@@ -133,7 +133,7 @@ void Session::resumeReading()
 
 // ---------------------------------------------------------- ClientService
 
-ClientService::ClientService(ServerState &state, UserStore &users, Shutdown &shutdown,
+ClientService::ClientService(state::ServerState &state, users::UserStore &users, state::Shutdown &shutdown,
                              std::function<int()> readShutdownMode, QObject *parent)
     : QObject(parent), state_(state), users_(users), shutdown_(shutdown),
       readShutdownMode_(std::move(readShutdownMode))
@@ -235,9 +235,9 @@ void ClientService::login(Session &session, const std::vector<std::string> &f)
     // everybody's push lines too long to read.
     rec.ClientName = wire::at(f, 1).substr(0, MaxClientNameBytes);
     rec.Address = wire::at(f, 2).substr(0, MaxAddressBytes);
-    const LoginResult r = users_.check(wire::at(f, 3), wire::at(f, 4));
+    const users::LoginResult r = users_.check(wire::at(f, 3), wire::at(f, 4));
     switch (r.outcome) {
-    case LoginResult::Outcome::Accepted:
+    case users::LoginResult::Outcome::Accepted:
         session.writeLine(wire::buildLoginAccepted(r.record.description, r.record.unlockAll,
                                                    r.record.dialHangup, r.record.shutdown));
         if (!session.inList && !session.isClosing()) {
@@ -245,11 +245,11 @@ void ClientService::login(Session &session, const std::vector<std::string> &f)
             session.inList = true;
         }
         break;
-    case LoginResult::Outcome::Refused:
+    case users::LoginResult::Outcome::Refused:
         session.writeLine(wire::buildLoginRefused(r.reason));
         session.closeAfterWrite();
         break;
-    case LoginResult::Outcome::Malformed:
+    case users::LoginResult::Outcome::Malformed:
         session.abort();
         break;
     }
@@ -258,7 +258,7 @@ void ClientService::login(Session &session, const std::vector<std::string> &f)
 void ClientService::shutdownRequest()
 {
     const int mode = readShutdownMode_ ? readShutdownMode_() : 0;
-    state_.ShutdownFlags = shutdownFlagsFor(mode, state_.ShutdownFlags);
+    state_.ShutdownFlags = state::shutdownFlagsFor(mode, state_.ShutdownFlags);
     if (!shutdown_.MyExitWindows(state_.ShutdownFlags)) {
         const std::string why = shutdown_.lastError();
         emit problem("A client asked to shut this computer down, but the system refused" +
@@ -575,4 +575,4 @@ void ClientService::resumePausedSessions()
             QTimer::singleShot(0, s, [s] { s->resumeReading(); });
 }
 
-}  // namespace velora::server
+}  // namespace velora::server::clientservice

@@ -13,15 +13,20 @@
 
 #include "common/LineFramer.h"
 #include "server/clientservice/TSimpleClient.h"
-#include "server/frame/DialControl.h"
-#include "server/frame/ServerState.h"
+#include "server/state/DialControl.h"
+#include "server/state/ServerState.h"
 
 class QTcpSocket;
 
-namespace velora::server {
-
+namespace velora::server::state {
 class Shutdown;
+}
+namespace velora::server::users {
 class UserStore;
+}
+
+namespace velora::server::clientservice {
+
 
 class ClientService;
 
@@ -84,11 +89,11 @@ struct ClientRow {
 class ClientService : public QObject {
     Q_OBJECT
 public:
-    ClientService(ServerState &state, UserStore &users, Shutdown &shutdown,
+    ClientService(state::ServerState &state, users::UserStore &users, state::Shutdown &shutdown,
                   std::function<int()> readShutdownMode, QObject *parent = nullptr);
     ~ClientService() override;
 
-    void setDialControl(DialControl *dial) { dial_ = dial; }
+    void setDialControl(state::DialControl *dial) { dial_ = dial; }
 
     // A connection the listener accepted; the service owns it from now on.
     void accept(QTcpSocket *socket);
@@ -149,7 +154,7 @@ public:
     void sessionEnded(Session *session);
 
 signals:
-    void clientListUpdated(const std::vector<velora::server::ClientRow> &rows);
+    void clientListUpdated(const std::vector<velora::server::clientservice::ClientRow> &rows);
     // Messages for the operator, as received (message records).
     void serverInboxReady(const std::string &records);
     void operatorLockChanged(bool locking);
@@ -165,11 +170,11 @@ private:
     void writePushLines(Session &session, const std::string &status);
     void resumePausedSessions();
 
-    ServerState &state_;
-    UserStore &users_;
-    Shutdown &shutdown_;
+    state::ServerState &state_;
+    users::UserStore &users_;
+    state::Shutdown &shutdown_;
     std::function<int()> readShutdownMode_;
-    DialControl *dial_ = nullptr;
+    state::DialControl *dial_ = nullptr;
 
     std::unique_ptr<TSimpleClient> own_;
     std::vector<TSimpleClient *> list_;
@@ -185,4 +190,4 @@ private:
     std::string trafficText_;
 };
 
-}  // namespace velora::server
+}  // namespace velora::server::clientservice

@@ -5,7 +5,7 @@
 
 class QTcpSocket;
 
-namespace velora::server {
+namespace velora::server::clientservice {
 
 class Session;
 
@@ -21,4 +21,4 @@ struct TSimpleClient {
     Session *session = nullptr;
 };
 
-}  // namespace velora::server
+}  // namespace velora::server::clientservice

@@ -1,4 +1,4 @@
-#include "Autostart.h"
+#include "server/frame/Autostart.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
-namespace velora::server {
+namespace velora::server::frame {
 
 std::string XdgAutostart::autostartDir()
 {
@@ -74,4 +74,4 @@ std::string desktopExecQuote(const std::string &arg)
     return out;
 }
 
-}  // namespace velora::server
+}  // namespace velora::server::frame

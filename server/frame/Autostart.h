@@ -3,7 +3,7 @@
 
 #include <string>
 
-namespace velora::server {
+namespace velora::server::frame {
 
 class Autostart {
 public:
@@ -35,4 +35,4 @@ private:
 // Quotes one argument for a desktop entry's Exec line.
 std::string desktopExecQuote(const std::string &arg);
 
-}  // namespace velora::server
+}  // namespace velora::server::frame

@@ -1,4 +1,4 @@
-#include "ProcessSupport.h"
+#include "server/frame/ProcessSupport.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -14,7 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace velora::server {
+namespace velora::server::frame {
 
 namespace fs = std::filesystem;
 
@@ -155,4 +155,4 @@ void notifySystemdReady()
     ::close(fd);
 }
 
-}  // namespace velora::server
+}  // namespace velora::server::frame

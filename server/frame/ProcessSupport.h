@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace velora::server {
+namespace velora::server::frame {
 
 // Holds an exclusive lock for the life of the object. Another process
 // holding the lock of the same base dir makes acquire() return false.
@@ -40,4 +40,4 @@ ServiceUnitResult uninstallService();
 // Sends READY=1 when started by systemd with a notify socket; a no-op otherwise.
 void notifySystemdReady();
 
-}  // namespace velora::server
+}  // namespace velora::server::frame

@@ -1,9 +1,9 @@
-#include "ServerConfig.h"
+#include "server/frame/ServerConfig.h"
 
 #include "common/TextCodec.h"
 #include "server/frame/Autostart.h"
 
-namespace velora::server {
+namespace velora::server::frame {
 
 namespace {
 const char *flag(bool on) { return on ? "1" : "0"; }
@@ -14,7 +14,7 @@ ServerConfig::ServerConfig(std::string baseDir, Autostart &autostart)
 {
 }
 
-ServerSettings ServerConfig::loadcfg(ServerState &state) const
+ServerSettings ServerConfig::loadcfg(state::ServerState &state) const
 {
     ServerSettings s;
     s.port = ini_.readString("server", "port", "225");
@@ -42,7 +42,7 @@ ServerSettings ServerConfig::loadcfg(ServerState &state) const
     return s;
 }
 
-ServerConfig::SaveResult ServerConfig::savecfg(ServerSettings &s, const ServerState &state) const
+ServerConfig::SaveResult ServerConfig::savecfg(ServerSettings &s, const state::ServerState &state) const
 {
     SaveResult result;
     auto write = [&](const char *section, const char *key, const std::string &value) {
@@ -99,9 +99,9 @@ bool ServerConfig::tipAtStartup() const
 
 int ServerConfig::shutdownMode() const { return ini_.readInteger("general", "shutdownmode", 0); }
 
-DialSettings ServerConfig::dialSettings() const
+state::DialSettings ServerConfig::dialSettings() const
 {
-    DialSettings d;
+    state::DialSettings d;
     d.keepalive = ini_.readString("dial", "keepalive", "0");
     d.ics = ini_.readString("dial", "ICS", "0");
     d.pingip = trimBlanks(ini_.readString("dial", "pingip", "127.0.0.1"));
@@ -111,4 +111,4 @@ DialSettings ServerConfig::dialSettings() const
     return d;
 }
 
-}  // namespace velora::server
+}  // namespace velora::server::frame

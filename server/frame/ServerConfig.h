@@ -5,9 +5,9 @@
 #include <string>
 
 #include "common/IniProfile.h"
-#include "server/frame/ServerState.h"
+#include "server/state/ServerState.h"
 
-namespace velora::server {
+namespace velora::server::frame {
 
 class Autostart;
 
@@ -43,7 +43,7 @@ public:
     // File (and autostart entry) -> page. Sets PollingMinutes; in service
     // mode removes the autostart entry. The ICS check also clears the cached
     // ICS value when it is off.
-    ServerSettings loadcfg(ServerState &state) const;
+    ServerSettings loadcfg(state::ServerState &state) const;
 
     struct SaveResult {
         bool ok = true;
@@ -53,7 +53,7 @@ public:
     };
     // Page -> file, in the fixed order; clears settings.portChanged when the
     // notice is due.
-    SaveResult savecfg(ServerSettings &settings, const ServerState &state) const;
+    SaveResult savecfg(ServerSettings &settings, const state::ServerState &state) const;
 
     // Readers at the moments the values take effect.
     int listenPort() const;          // start-up and Online
@@ -61,7 +61,7 @@ public:
     bool startMinimizedAtStartup() const;
     bool tipAtStartup() const;
     int shutdownMode() const;        // each shutdown request
-    DialSettings dialSettings() const;  // each dial
+    state::DialSettings dialSettings() const;  // each dial
 
 private:
     std::string baseDir_;
@@ -69,4 +69,4 @@ private:
     Autostart &autostart_;
 };
 
-}  // namespace velora::server
+}  // namespace velora::server::frame

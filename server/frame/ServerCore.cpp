@@ -1,4 +1,4 @@
-#include "ServerCore.h"
+#include "server/frame/ServerCore.h"
 
 #include <QHostAddress>
 #include <QHostInfo>
@@ -9,22 +9,22 @@
 #include <QLocale>
 
 #include "common/NumberFormat.h"
-#include "server/dialup/LinuxIcmpPort.h"
-#include "server/dialup/QtHostLookup.h"
-#include "server/dialup/LineFactory.h"
+#include "server/dialup/keepalive/LinuxIcmpPort.h"
+#include "server/dialup/keepalive/QtHostLookup.h"
+#include "server/dialup/lines/LineFactory.h"
 #include "server/frame/Autostart.h"
-#include "server/frame/Shutdown.h"
+#include "server/state/Shutdown.h"
 
-namespace velora::server {
+namespace velora::server::frame {
 
 namespace {
 
-std::unique_ptr<LineDriver> chooseLine(ServerPlatform &platform, const IniProfile &ini,
+std::unique_ptr<dialup::LineDriver> chooseLine(ServerPlatform &platform, const IniProfile &ini,
                                        const std::string &baseDir, std::string &problem)
 {
     if (platform.line)
         return std::move(platform.line);
-    return makeLineDriver(ini, baseDir, problem);
+    return dialup::makeLineDriver(ini, baseDir, problem);
 }
 
 NumberSeparators localeSeparators()
@@ -35,7 +35,7 @@ NumberSeparators localeSeparators()
 
 }  // namespace
 
-ServerCore::ServerCore(ServerOptions options, Shutdown &shutdown, Autostart &autostart,
+ServerCore::ServerCore(ServerOptions options, state::Shutdown &shutdown, Autostart &autostart,
                        ServerPlatform platform, QObject *parent)
     : QObject(parent), options_(std::move(options)), shutdown_(shutdown), autostart_(autostart),
       config_(options_.baseDir, autostart_), users_(options_.baseDir + "/config/user.cfg"),
@@ -43,8 +43,8 @@ ServerCore::ServerCore(ServerOptions options, Shutdown &shutdown, Autostart &aut
       line_(chooseLine(platform, config_.ini(), options_.baseDir, lineProblem_)),
       dialUp_(*line_),
       dialOps_(state_, dialUp_, [this] { return config_.dialSettings(); }),
-      lookup_(platform.lookup ? std::move(platform.lookup) : std::make_unique<QtHostLookup>()),
-      icmp_(platform.icmp ? std::move(platform.icmp) : std::make_unique<LinuxIcmpPort>()),
+      lookup_(platform.lookup ? std::move(platform.lookup) : std::make_unique<dialup::QtHostLookup>()),
+      icmp_(platform.icmp ? std::move(platform.icmp) : std::make_unique<dialup::LinuxIcmpPort>()),
       ping_(*lookup_, *icmp_)
 {
     clients_.setDialControl(&dialOps_);
@@ -52,9 +52,9 @@ ServerCore::ServerCore(ServerOptions options, Shutdown &shutdown, Autostart &aut
     connect(&timer3_, &QTimer::timeout, this, &ServerCore::Timer3Timer);
     timer1_.setInterval(500);
     connect(&timer1_, &QTimer::timeout, this, &ServerCore::Timer1Timer);
-    connect(this, &ServerCore::newConnection, &clients_, &ClientService::accept);
-    connect(&clients_, &ClientService::statusRecordChanged, this, &ServerCore::statusChanged);
-    connect(&clients_, &ClientService::problem, this,
+    connect(this, &ServerCore::newConnection, &clients_, &clientservice::ClientService::accept);
+    connect(&clients_, &clientservice::ClientService::statusRecordChanged, this, &ServerCore::statusChanged);
+    connect(&clients_, &clientservice::ClientService::problem, this,
             [this](const std::string &text) { emit problem(QString::fromStdString(text)); });
     state_.BaseDir = options_.baseDir;
     state_.ServiceMode = options_.serviceMode;
@@ -265,7 +265,7 @@ bool ServerCore::goOnline()
         return true;
     loadcfg();
     const int port = config_.listenPort();
-    auto *listener = new SessionListener(this);
+    auto *listener = new clientservice::SessionListener(this);
     const QHostAddress address(QString::fromStdString(options_.listenAddress));
     if (port < 0 || port > 65535 || !listener->listen(address, static_cast<quint16>(port))) {
         listenError_ = "cannot listen on port " + std::to_string(port) + ": " +
@@ -305,4 +305,4 @@ void ServerCore::goOffline()
 
 quint16 ServerCore::listeningPort() const { return listener_ ? listener_->serverPort() : 0; }
 
-}  // namespace velora::server
+}  // namespace velora::server::frame

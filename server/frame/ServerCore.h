@@ -9,22 +9,25 @@
 
 #include "common/Prompter.h"
 #include "server/clientservice/ClientService.h"
-#include "server/dialup/DialupOperations.h"
-#include "server/dialup/IcmpPort.h"
-#include "server/dialup/LineDriver.h"
-#include "server/dialup/TDialUp.h"
-#include "server/dialup/TPing.h"
+#include "server/dialup/engine/DialupOperations.h"
+#include "server/dialup/keepalive/IcmpPort.h"
+#include "server/dialup/lines/LineDriver.h"
+#include "server/dialup/engine/TDialUp.h"
+#include "server/dialup/keepalive/TPing.h"
 #include "server/frame/ServerConfig.h"
-#include "server/frame/ServerState.h"
+#include "server/state/ServerState.h"
 #include "server/users/UserStore.h"
 
 class QTcpServer;
 class QTcpSocket;
 
-namespace velora::server {
+namespace velora::server::state {
+class Shutdown;
+}
+
+namespace velora::server::frame {
 
 class Autostart;
-class Shutdown;
 
 // What the main page and the tray icon show, as of the latest status tick.
 // Texts are Windows-1252 bytes.
@@ -55,27 +58,27 @@ struct ServerOptions {
 // The parts that touch the system; tests hand in fakes, the program leaves
 // them empty and gets the real ones.
 struct ServerPlatform {
-    std::unique_ptr<LineDriver> line;
-    std::unique_ptr<HostLookup> lookup;
-    std::unique_ptr<IcmpPort> icmp;
+    std::unique_ptr<dialup::LineDriver> line;
+    std::unique_ptr<dialup::HostLookup> lookup;
+    std::unique_ptr<dialup::IcmpPort> icmp;
 };
 
 class ServerCore : public QObject {
     Q_OBJECT
 public:
-    ServerCore(ServerOptions options, Shutdown &shutdown, Autostart &autostart,
+    ServerCore(ServerOptions options, state::Shutdown &shutdown, Autostart &autostart,
                ServerPlatform platform = {}, QObject *parent = nullptr);
     ~ServerCore() override;
 
-    ServerState &state() { return state_; }
+    state::ServerState &state() { return state_; }
     ServerConfig &config() { return config_; }
-    UserStore &users() { return users_; }
-    Shutdown &shutdown() { return shutdown_; }
-    ClientService &clients() { return clients_; }
-    LineDriver &line() { return *line_; }
-    TDialUp &dialUp() { return dialUp_; }
-    DialupOperations &dialup() { return dialOps_; }
-    TPing &ping() { return ping_; }
+    users::UserStore &users() { return users_; }
+    state::Shutdown &shutdown() { return shutdown_; }
+    clientservice::ClientService &clients() { return clients_; }
+    dialup::LineDriver &line() { return *line_; }
+    dialup::TDialUp &dialUp() { return dialUp_; }
+    dialup::DialupOperations &dialup() { return dialOps_; }
+    dialup::TPing &ping() { return ping_; }
     // Why the configured line could not be used, if it could not.
     const std::string &lineProblem() const { return lineProblem_; }
     const ServerSettings &settings() const { return settings_; }
@@ -141,21 +144,21 @@ private:
     void updateStatusView();
 
     ServerOptions options_;
-    ServerState state_;
-    Shutdown &shutdown_;
+    state::ServerState state_;
+    state::Shutdown &shutdown_;
     Autostart &autostart_;
     ServerConfig config_;
-    UserStore users_;
+    users::UserStore users_;
     ServerSettings settings_;
     QTcpServer *listener_ = nullptr;
-    ClientService clients_;
-    std::unique_ptr<LineDriver> line_;
+    clientservice::ClientService clients_;
+    std::unique_ptr<dialup::LineDriver> line_;
     std::string lineProblem_;
-    TDialUp dialUp_;
-    DialupOperations dialOps_;
-    std::unique_ptr<HostLookup> lookup_;
-    std::unique_ptr<IcmpPort> icmp_;
-    TPing ping_;
+    dialup::TDialUp dialUp_;
+    dialup::DialupOperations dialOps_;
+    std::unique_ptr<dialup::HostLookup> lookup_;
+    std::unique_ptr<dialup::IcmpPort> icmp_;
+    dialup::TPing ping_;
     QTimer timer1_;
     QTimer timer3_;
     QTimer timer2_;
@@ -164,4 +167,4 @@ private:
     StatusView view_;
 };
 
-}  // namespace velora::server
+}  // namespace velora::server::frame

@@ -1,4 +1,4 @@
-#include "TForm1.h"
+#include "server/ui/TForm1.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -23,10 +23,10 @@
 #include "common/Prompter.h"
 #include "common/TextCodec.h"
 #include "server/frame/ServerCore.h"
-#include "server/ui/TFtip.h"
+#include "widgets/TFtip.h"
 #include "server/ui/TrayImages.h"
 
-namespace velora::server {
+namespace velora::server::ui {
 
 namespace {
 
@@ -56,9 +56,9 @@ QLabel *caption(const QString &text, QWidget *parent)
 
 }  // namespace
 
-TForm1::TForm1(ServerCore &core, Prompter &prompter, QWidget *parent)
+TForm1::TForm1(frame::ServerCore &core, Prompter &prompter, QWidget *parent)
     : QMainWindow(parent), core_(core), prompter_(prompter),
-      tip_(std::make_unique<TFtip>(core.tipFilePath()))
+      tip_(std::make_unique<widgets::TFtip>(core.tipFilePath()))
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Velora XP"));
@@ -78,15 +78,15 @@ TForm1::TForm1(ServerCore &core, Prompter &prompter, QWidget *parent)
 
     buildTray();
 
-    connect(&core_, &ServerCore::ticked, this, &TForm1::refreshStatus);
-    connect(&core_, &ServerCore::configLoaded, this, &TForm1::loadcfg);
-    connect(&core_, &ServerCore::onlineChanged, this, &TForm1::showOnline);
-    connect(&core_, &ServerCore::secondStageDone, this, &TForm1::secondStageDone);
-    connect(&core_, &ServerCore::problem, this, &TForm1::showProblem);
-    connect(&core_.dialup(), &DialupOperations::entriesChanged, this, &TForm1::updateentry);
-    connect(&core_.clients(), &ClientService::clientListUpdated, this, &TForm1::showClientRows);
-    connect(tip_.get(), &TFtip::saveRequested, this, &TForm1::savecfg);
-    connect(tip_.get(), &TFtip::problem, this, &TForm1::showProblem);
+    connect(&core_, &frame::ServerCore::ticked, this, &TForm1::refreshStatus);
+    connect(&core_, &frame::ServerCore::configLoaded, this, &TForm1::loadcfg);
+    connect(&core_, &frame::ServerCore::onlineChanged, this, &TForm1::showOnline);
+    connect(&core_, &frame::ServerCore::secondStageDone, this, &TForm1::secondStageDone);
+    connect(&core_, &frame::ServerCore::problem, this, &TForm1::showProblem);
+    connect(&core_.dialup(), &dialup::DialupOperations::entriesChanged, this, &TForm1::updateentry);
+    connect(&core_.clients(), &clientservice::ClientService::clientListUpdated, this, &TForm1::showClientRows);
+    connect(tip_.get(), &widgets::TFtip::saveRequested, this, &TForm1::savecfg);
+    connect(tip_.get(), &widgets::TFtip::problem, this, &TForm1::showProblem);
 
     // The core may have run ahead of the window.
     updateentry(core_.state().EntryNames);
@@ -311,7 +311,7 @@ void TForm1::buildTray()
 
 void TForm1::refreshStatus()
 {
-    const StatusView &v = core_.statusView();
+    const frame::StatusView &v = core_.statusView();
     if (v.ticked) {
         Label8->setText(shown(v.entry));
         Label22->setText(shown(v.device));
@@ -359,10 +359,10 @@ void TForm1::updateentry(const std::vector<std::string> &names)
     }
 }
 
-void TForm1::showClientRows(const std::vector<ClientRow> &rows)
+void TForm1::showClientRows(const std::vector<clientservice::ClientRow> &rows)
 {
     Lvclient->clear();
-    for (const ClientRow &r : rows)
+    for (const clientservice::ClientRow &r : rows)
         new QTreeWidgetItem(Lvclient, {shown(r.name), shown(r.address), shown(r.lock)});
 }
 
@@ -378,7 +378,7 @@ void TForm1::showProblem(const QString &text) { statusBar()->showMessage(text); 
 
 void TForm1::loadcfg()
 {
-    const ServerSettings &s = core_.settings();
+    const frame::ServerSettings &s = core_.settings();
     Edit1->setText(shown(s.port));
     CheckBox1->setChecked(s.startWithSystem);
     CheckBox1->setEnabled(s.startWithSystemEnabled);
@@ -397,7 +397,7 @@ void TForm1::loadcfg()
 
 void TForm1::pageToSettings()
 {
-    ServerSettings &s = core_.settings();
+    frame::ServerSettings &s = core_.settings();
     s.port = typedToWire(Edit1->text().toStdString());
     s.startWithSystem = CheckBox1->isChecked();
     s.onlineStartup = CheckBox2->isChecked();
@@ -482,7 +482,7 @@ void TForm1::secondStageDone()
 
 void TForm1::closeEvent(QCloseEvent *event)
 {
-    if (core_.FormClose(prompter_) == ServerCore::CloseAction::EndProgram) {
+    if (core_.FormClose(prompter_) == frame::ServerCore::CloseAction::EndProgram) {
         event->accept();
         tip_->hide();
         emit quitRequested();
@@ -515,4 +515,4 @@ void TForm1::changeEvent(QEvent *event)
         });
 }
 
-}  // namespace velora::server
+}  // namespace velora::server::ui

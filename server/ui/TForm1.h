@@ -24,16 +24,23 @@ namespace velora {
 class Prompter;
 }
 
-namespace velora::server {
-
+namespace velora::server::frame {
 class ServerCore;
+}
+namespace velora::widgets {
 class TFtip;
+}
+namespace velora::server::clientservice {
 struct ClientRow;
+}
+
+namespace velora::server::ui {
+
 
 class TForm1 : public QMainWindow {
     Q_OBJECT
 public:
-    TForm1(ServerCore &core, Prompter &prompter, QWidget *parent = nullptr);
+    TForm1(frame::ServerCore &core, Prompter &prompter, QWidget *parent = nullptr);
     ~TForm1() override;
 
     // The operator's commands, as the buttons and the tray menu run them.
@@ -52,7 +59,7 @@ public:
     // Page to file, with the messages of the save; also the tip window's Close.
     void savecfg();
 
-    TFtip *tipWindow() const { return tip_.get(); }
+    widgets::TFtip *tipWindow() const { return tip_.get(); }
     // Null where the desktop has no tray.
     QSystemTrayIcon *trayIcon() const { return tray_; }
     QMenu *trayMenu() const { return PopupMenu1; }
@@ -79,14 +86,14 @@ private:
     void updateentry(const std::vector<std::string> &names);
     void loadcfg();
     void pageToSettings();
-    void showClientRows(const std::vector<ClientRow> &rows);
+    void showClientRows(const std::vector<clientservice::ClientRow> &rows);
     void showOnline(bool online);
     void secondStageDone();
     void showProblem(const QString &text);
 
-    ServerCore &core_;
+    frame::ServerCore &core_;
     Prompter &prompter_;
-    std::unique_ptr<TFtip> tip_;
+    std::unique_ptr<widgets::TFtip> tip_;
 
     QTabWidget *PageControl1 = nullptr;
     // "Main window"
@@ -138,4 +145,4 @@ private:
     QString trayHint_;
 };
 
-}  // namespace velora::server
+}  // namespace velora::server::ui

@@ -1,10 +1,10 @@
-#include "TrayImages.h"
+#include "server/ui/TrayImages.h"
 
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
 
-namespace velora::server {
+namespace velora::server::ui {
 
 namespace {
 
@@ -65,4 +65,4 @@ QIcon trayImage(int index)
     return icon;
 }
 
-}  // namespace velora::server
+}  // namespace velora::server::ui

@@ -3,9 +3,9 @@
 
 #include <QIcon>
 
-namespace velora::server {
+namespace velora::server::ui {
 
 // 0 connected, 1 not connected, 2 server offline; anything else reads as 1.
 QIcon trayImage(int index);
 
-}  // namespace velora::server
+}  // namespace velora::server::ui

@@ -1,4 +1,4 @@
-#include "UserStore.h"
+#include "server/users/UserStore.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -16,7 +16,7 @@
 #include "common/TextLines.h"
 #include "common/WireCodec.h"
 
-namespace velora::server {
+namespace velora::server::users {
 
 UserRecord UserRecord::parse(std::string_view line)
 {
@@ -147,4 +147,4 @@ bool UserStore::save(const std::vector<UserRecord> &records, std::string *error)
     return updateuserlist(error);
 }
 
-}  // namespace velora::server
+}  // namespace velora::server::users

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-namespace velora::server {
+namespace velora::server::users {
 
 struct UserRecord {
     std::string name;
@@ -57,4 +57,4 @@ private:
     std::shared_ptr<const std::vector<std::string>> lines_;
 };
 
-}  // namespace velora::server
+}  // namespace velora::server::users

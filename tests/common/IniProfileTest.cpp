@@ -5,6 +5,8 @@
 #include "support/TestFiles.h"
 #include "common/IniProfile.h"
 
+using namespace velora::test;
+
 using velora::IniProfile;
 using namespace velora::test;
 

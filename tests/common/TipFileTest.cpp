@@ -5,6 +5,8 @@
 #include "support/TestFiles.h"
 #include "common/TipFile.h"
 
+using namespace velora::test;
+
 using namespace velora;
 using Strings = std::vector<std::string>;
 

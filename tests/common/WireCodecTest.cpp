@@ -3,6 +3,7 @@
 #include "common/WireCodec.h"
 
 using namespace velora::wire;
+
 using Strings = std::vector<std::string>;
 
 TEST(Splitting, EachSeparatorEndsTheElementBeforeIt)

@@ -5,15 +5,18 @@
 #include <QTemporaryDir>
 #include <QThread>
 
-#include "support/Pump.h"
-#include "ServerProcess.h"
+#include "support/Wait.h"
+#include "support/ServerProcess.h"
 #include "client/core/ClientSession.h"
 #include "client/core/ClientSettings.h"
 
+using namespace velora::client::core;
+using namespace velora::test;
+
 using namespace velora;
 using namespace velora::test;
-using velora::client::ClientSession;
-using velora::client::ClientSettings;
+
+
 
 namespace {
 
@@ -58,17 +61,17 @@ struct ClientServerFixture : ::testing::Test {
     {
         session->setFixedLogin(user, password);
         session->executeconnect(1);
-        return pumpUntil([&] { return session->inSession() && records > 0; });
+        return waitFor([&] { return session->inSession() && records > 0; });
     }
     // Toggles our lock twice to get a fresh status record with the seconds.
     void freshRecord()
     {
         const int before = records;
         session->sendLock();
-        pumpUntil([&] { return records > before; });
+        waitFor([&] { return records > before; });
         const int mid = records;
         session->sendLock();
-        pumpUntil([&] { return records > mid && last.ownLock == "free"; });
+        waitFor([&] { return records > mid && last.ownLock == "free"; });
     }
 };
 
@@ -82,7 +85,7 @@ TEST_F(ClientServerFixture, DialConnectCountAndHangUp)
     EXPECT_EQ(session->privileges().dialHangup, "1");
 
     ASSERT_TRUE(session->sendDial("Metro"));
-    ASSERT_TRUE(pumpUntil([&] { return last.statusText == "Connected"; })) << last.statusText;
+    ASSERT_TRUE(waitFor([&] { return last.statusText == "Connected"; })) << last.statusText;
     EXPECT_EQ(last.activeEntry, "Metro");
     EXPECT_EQ(last.activeDevice, "Simulated modem");
     QThread::msleep(2200);
@@ -91,7 +94,7 @@ TEST_F(ClientServerFixture, DialConnectCountAndHangUp)
     EXPECT_EQ(last.speedValue, "56000");
 
     ASSERT_TRUE(session->sendHangup());
-    ASSERT_TRUE(pumpUntil([&] { return last.statusText == "READY"; })) << last.statusText;
+    ASSERT_TRUE(waitFor([&] { return last.statusText == "READY"; })) << last.statusText;
     EXPECT_EQ(last.activeEntry, "--");
 }
 
@@ -99,7 +102,7 @@ TEST_F(ClientServerFixture, RefusedLoginAndMissingPrivilege)
 {
     session->setFixedLogin("demo", "wrong");
     session->executeconnect(1);
-    ASSERT_TRUE(pumpUntil([&] { return !refused.empty(); }));
+    ASSERT_TRUE(waitFor([&] { return !refused.empty(); }));
     EXPECT_EQ(refused, "wrong username/password");
     EXPECT_FALSE(session->inSession());
 

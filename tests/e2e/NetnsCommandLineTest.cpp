@@ -8,9 +8,9 @@
 #include <QTcpSocket>
 #include <QThread>
 
-#include "RawWireClient.h"
-#include "ServerProcess.h"
-#include "server/dialup/TPing.h"
+#include "support/RawWireClient.h"
+#include "support/ServerProcess.h"
+#include "server/dialup/keepalive/TPing.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -26,6 +26,9 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+using namespace velora::server::dialup;
+using namespace velora::test;
 
 using namespace velora::test;
 
@@ -66,7 +69,7 @@ int rawIcmpSocketIn(const std::string &ns, std::string &why)
 // Waits for an echo request from `from` that carries the keep-alive's signature.
 bool keepAliveArrives(int fd, const std::string &from, int ms)
 {
-    const std::string signature = velora::server::TPing::kSignature;
+    const std::string signature = velora::server::dialup::TPing::kSignature;
     QElapsedTimer t;
     t.start();
     while (t.elapsed() < ms) {

@@ -2,7 +2,9 @@
 
 #include <QTcpSocket>
 
-#include "ServerProcess.h"
+#include "support/ServerProcess.h"
+
+using namespace velora::test;
 
 using namespace velora::test;
 

@@ -4,8 +4,10 @@
 #include <QTcpSocket>
 #include <QThread>
 
-#include "RawWireClient.h"
-#include "ServerProcess.h"
+#include "support/RawWireClient.h"
+#include "support/ServerProcess.h"
+
+using namespace velora::test;
 
 using namespace velora::test;
 

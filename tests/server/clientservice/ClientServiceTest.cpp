@@ -16,19 +16,22 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "support/Pump.h"
+#include "support/Wait.h"
 #include "common/CredentialCipher.h"
 #include "common/LineFramer.h"
 #include "common/WireCodec.h"
 #include "server/clientservice/ClientService.h"
-#include "server/frame/Shutdown.h"
+#include "support/RecordingShutdown.h"
 #include "server/users/UserStore.h"
 #include "support/TestFiles.h"
 
 using namespace velora;
-using namespace velora::server;
+using namespace velora::server::clientservice;
+using namespace velora::server::users;
+using namespace velora::test;
+using namespace velora::server::state;
 
-using velora::test::pumpUntil;
+using velora::test::waitFor;
 
 namespace {
 
@@ -54,7 +57,7 @@ struct Peer {
     // The next line, or "" after the time-out.
     std::string next(int ms = 2000)
     {
-        pumpUntil([&] { read(); return !lines.empty(); }, ms);
+        waitFor([&] { read(); return !lines.empty(); }, ms);
         if (lines.empty())
             return {};
         std::string l = lines.front();
@@ -102,7 +105,7 @@ struct ServiceFixture : ::testing::Test {
         EXPECT_TRUE(p.socket.waitForConnected(2000));
         // Small command lines back to back must not wait for delayed ACKs.
         p.socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        EXPECT_TRUE(pumpUntil([&] { return service.sessionCount() > before; }));
+        EXPECT_TRUE(waitFor([&] { return service.sessionCount() > before; }));
         return p;
     }
     Peer &login(const std::string &host, const std::string &address)
@@ -111,11 +114,11 @@ struct ServiceFixture : ::testing::Test {
         const std::size_t before = service.clientList().size();
         p.send(wire::buildCommandLine("connect", {host, address, "ann", Encrypt("pw")}));
         EXPECT_EQ(wire::parseLoginReply(p.next()).kind, wire::LoginReply::Kind::Accepted);
-        EXPECT_TRUE(pumpUntil([&] { return service.clientList().size() > before; }));
+        EXPECT_TRUE(waitFor([&] { return service.clientList().size() > before; }));
         return p;
     }
     // Lets the service read what the peers sent.
-    void settle() { pumpUntil([] { return false; }, 30); }
+    void settle() { waitFor([] { return false; }, 30); }
 };
 
 }  // namespace
@@ -134,7 +137,7 @@ TEST_F(ServiceFixture, LoginRepliesAndTheClientList)
     Peer &b = connect();
     b.send(wire::buildCommandLine("connect", {"pc2", "10.0.0.2", "off", Encrypt("pw")}));
     EXPECT_EQ(b.next(), "FAIL\xE0this user is disabled\xE0");
-    EXPECT_TRUE(pumpUntil([&] { return b.socket.state() == QAbstractSocket::UnconnectedState; }));
+    EXPECT_TRUE(waitFor([&] { return b.socket.state() == QAbstractSocket::UnconnectedState; }));
 
     Peer &c = connect();
     c.send(wire::buildCommandLine("connect", {"pc3", "10.0.0.3", "ANN", Encrypt("pw")}));
@@ -143,14 +146,14 @@ TEST_F(ServiceFixture, LoginRepliesAndTheClientList)
     // Letters in a matching user's cipher end the session without a reply.
     Peer &d = connect();
     d.send(wire::buildCommandLine("connect", {"pc4", "10.0.0.4", "ann", "12a-"}));
-    EXPECT_TRUE(pumpUntil([&] { return d.socket.state() == QAbstractSocket::UnconnectedState; }));
+    EXPECT_TRUE(waitFor([&] { return d.socket.state() == QAbstractSocket::UnconnectedState; }));
     d.read();
     EXPECT_TRUE(d.lines.empty());
     EXPECT_EQ(service.clientList().size(), 2u);
 
     // Disconnect removes the record.
     a.socket.disconnectFromHost();
-    EXPECT_TRUE(pumpUntil([&] { return service.clientList().size() == 1; }));
+    EXPECT_TRUE(waitFor([&] { return service.clientList().size() == 1; }));
 }
 
 TEST_F(ServiceFixture, LocksDialsAndTheLineLockWord)
@@ -308,14 +311,14 @@ TEST_F(ServiceFixture, PollingClosesClientsThatStoppedAnswering)
             return;
         answering.lines.clear();
         answering.send("trm\xE0");
-        pumpUntil([&] { return answeringRecord() && answeringRecord()->Alive == "1"; });
+        waitFor([&] { return answeringRecord() && answeringRecord()->Alive == "1"; });
     };
     for (int i = 0; i < 121; ++i)
         tick();  // first round: everyone was alive since login
     EXPECT_EQ(service.clientList().size(), 3u);
     for (int i = 0; i < 121; ++i)
         tick();  // second round: the quiet one never answered
-    EXPECT_TRUE(pumpUntil([&] { return quiet.socket.state() == QAbstractSocket::UnconnectedState; }));
+    EXPECT_TRUE(waitFor([&] { return quiet.socket.state() == QAbstractSocket::UnconnectedState; }));
     ASSERT_EQ(service.clientList().size(), 2u);
     EXPECT_EQ(service.clientList()[1]->ClientName, "answers");
 
@@ -350,7 +353,7 @@ TEST_F(ServiceFixture, ASlowReaderIsDroppedAndTheOthersKeepTheirLines)
     // The fast client got a line on every tick, before the drop and after it.
     for (int i = 0; i < 5; ++i, ++ticks)
         service.runTickSteps();
-    EXPECT_TRUE(pumpUntil([&] {
+    EXPECT_TRUE(waitFor([&] {
         fast.read();
         received += static_cast<int>(fast.lines.size());
         fast.lines.clear();
@@ -374,7 +377,7 @@ TEST_F(ServiceFixture, ALargeMailboxIsSpreadOverWholeLines)
         a.send("pesan\xE0" "10.0.0.2\xE0" + wire::buildMessageRecord({"10.0.0.1", "pc1", {body}}) + "\xE0");
     }
     settle();
-    ASSERT_TRUE(pumpUntil([&] { return service.clientList()[2]->Mailbox.size() > 200 * 200; }));
+    ASSERT_TRUE(waitFor([&] { return service.clientList()[2]->Mailbox.size() > 200 * 200; }));
     // A status change on the same tick puts the status record in the first line.
     state.StatusText = "Dialing...";
     service.runTickSteps();
@@ -405,8 +408,8 @@ TEST_F(ServiceFixture, OverlongLineEndsOnlyThatSession)
     Peer &a = login("pc1", "10.0.0.1");
     Peer &b = login("pc2", "10.0.0.2");
     a.socket.write(QByteArray(20000, 'x'));
-    EXPECT_TRUE(pumpUntil([&] { return a.socket.state() == QAbstractSocket::UnconnectedState; }));
-    EXPECT_TRUE(pumpUntil([&] { return service.clientList().size() == 2; }));
+    EXPECT_TRUE(waitFor([&] { return a.socket.state() == QAbstractSocket::UnconnectedState; }));
+    EXPECT_TRUE(waitFor([&] { return service.clientList().size() == 2; }));
     b.send("lock\xE0");
     settle();
     service.runTickSteps();
@@ -414,7 +417,7 @@ TEST_F(ServiceFixture, OverlongLineEndsOnlyThatSession)
 
     service.goOffline();
     EXPECT_TRUE(service.clientList().empty());
-    EXPECT_TRUE(pumpUntil([&] { return b.socket.state() == QAbstractSocket::UnconnectedState; }));
+    EXPECT_TRUE(waitFor([&] { return b.socket.state() == QAbstractSocket::UnconnectedState; }));
 }
 
 namespace {
@@ -495,7 +498,7 @@ TEST_F(ServiceFixture, AChatFloodNeitherStallsNorDropsTheOthers)
     // Once drained, the flooder's session still takes lines.
     const std::string tail = "pesan\xE0" "All\xE0" + wire::buildMessageRecord({"10.0.0.9", "flood", {"tail"}}) + "\xE0\r\n";
     EXPECT_EQ(::send(fd, tail.data(), tail.size(), MSG_NOSIGNAL), static_cast<ssize_t>(tail.size()));
-    ASSERT_TRUE(pumpUntil([&] { return service.clientList().front()->Mailbox.find("tail") != std::string::npos; }));
+    ASSERT_TRUE(waitFor([&] { return service.clientList().front()->Mailbox.find("tail") != std::string::npos; }));
     ::close(fd);
 
     EXPECT_TRUE(written);
@@ -539,7 +542,7 @@ TEST_F(ServiceFixture, OversizedTextsFromOnePeerDoNotBreakTheOthersLines)
     LineFramer strict;
     std::vector<std::string> lines;
     bool heardAfter = false;
-    pumpUntil([&] {
+    waitFor([&] {
         const QByteArray bytes = b.socket.readAll();
         EXPECT_TRUE(strict.feed(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())), lines));
         for (const auto &l : lines)
@@ -578,17 +581,17 @@ TEST_F(ServiceFixture, TheListenerAcceptsAgainAfterRunningOutOfFiles)
     auto connectFd = [&](int fd) { return ::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) == 0; };
     for (int i = 0; i < 4; ++i)
         EXPECT_TRUE(connectFd(fds[i]));  // the kernel completes them from the backlog
-    pumpUntil([] { return false; }, 300);
+    waitFor([] { return false; }, 300);
     const std::size_t atLimit = service.sessionCount();
     EXPECT_LT(atLimit, 4u);
 
     // Files free up again: the waiting and the new connections get their sessions.
     for (int i = 0; i < 2; ++i)
         ::close(fds[i]);
-    EXPECT_TRUE(pumpUntil([&] { return service.sessionCount() < atLimit; }));
+    EXPECT_TRUE(waitFor([&] { return service.sessionCount() < atLimit; }));
     ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
     EXPECT_TRUE(connectFd(fds[4]));
-    EXPECT_TRUE(pumpUntil([&] { return service.sessionCount() == 3; }, 5000)) << service.sessionCount();
+    EXPECT_TRUE(waitFor([&] { return service.sessionCount() == 3; }, 5000)) << service.sessionCount();
     for (int i = 2; i < 6; ++i)
         ::close(fds[i]);
 }

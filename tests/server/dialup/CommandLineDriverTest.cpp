@@ -1,13 +1,17 @@
-#include "DialupTestSupport.h"
-#include "FakeNetInterfaces.h"
+#include <QTest>
 
-#include "server/dialup/CommandLine.h"
-#include "server/dialup/LineFactory.h"
-#include "server/dialup/RasTexts.h"
+#include "support/DialupTestSupport.h"
+#include "support/FakeNetInterfaces.h"
+
+#include "server/dialup/lines/CommandLine.h"
+#include "server/dialup/lines/LineFactory.h"
+#include "server/dialup/entries/RasTexts.h"
 
 #include <gtest/gtest.h>
 
-namespace velora::server::test {
+using namespace velora::server::dialup;
+
+namespace velora::test {
 namespace {
 
 class CommandLineDriverTest : public ::testing::Test {
@@ -274,4 +278,4 @@ TEST(LinuxNetInterfaces, LoopbackAsTheKernelShowsIt)
 }
 
 }  // namespace
-}  // namespace velora::server::test
+}  // namespace velora::test

@@ -1,10 +1,12 @@
-#include "DialupTestSupport.h"
+#include "support/DialupTestSupport.h"
 
-#include "server/dialup/RasTexts.h"
+#include "server/dialup/entries/RasTexts.h"
 
 #include <gtest/gtest.h>
 
-namespace velora::server::test {
+using namespace velora::server::dialup;
+
+namespace velora::test {
 namespace {
 
 const std::string kBook =
@@ -154,4 +156,4 @@ TEST(PhonebookFileTest, MalformedOrMissingPhonebooksListOnlyUsableEntries)
 }
 
 }  // namespace
-}  // namespace velora::server::test
+}  // namespace velora::test

@@ -1,8 +1,8 @@
-#include "DialupTestSupport.h"
-#include "FakeNetInterfaces.h"
+#include "support/DialupTestSupport.h"
+#include "support/FakeNetInterfaces.h"
 
-#include "server/dialup/PppdLine.h"
-#include "server/dialup/RasTexts.h"
+#include "server/dialup/lines/PppdLine.h"
+#include "server/dialup/entries/RasTexts.h"
 
 #include <QProcess>
 
@@ -10,7 +10,9 @@
 
 #include <sys/stat.h>
 
-namespace velora::server::test {
+using namespace velora::server::dialup;
+
+namespace velora::test {
 namespace {
 
 namespace fs = std::filesystem;
@@ -418,4 +420,4 @@ TEST_F(PppdLineTest, PppInterfacesOfAnotherDialerAreConnectedWithTheirEntry)
 }
 
 }  // namespace
-}  // namespace velora::server::test
+}  // namespace velora::test

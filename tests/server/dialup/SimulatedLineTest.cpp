@@ -1,10 +1,14 @@
-#include "DialupTestSupport.h"
+#include <QTest>
 
-#include "server/dialup/RasTexts.h"
+#include "support/DialupTestSupport.h"
+
+#include "server/dialup/entries/RasTexts.h"
 
 #include <gtest/gtest.h>
 
-namespace velora::server::test {
+using namespace velora::server::dialup;
+
+namespace velora::test {
 namespace {
 
 class SimulatedLineTest : public ::testing::Test {
@@ -165,4 +169,4 @@ TEST_F(SimulatedLineTest, OutsideConnectionIsUpAtOnceAndCanDrop)
 }
 
 }  // namespace
-}  // namespace velora::server::test
+}  // namespace velora::test

@@ -1,11 +1,15 @@
-#include "DialupTestSupport.h"
+#include <QTest>
 
-#include "server/dialup/RasTexts.h"
-#include "server/dialup/TDialUp.h"
+#include "support/DialupTestSupport.h"
+
+#include "server/dialup/entries/RasTexts.h"
+#include "server/dialup/engine/TDialUp.h"
 
 #include <gtest/gtest.h>
 
-namespace velora::server::test {
+using namespace velora::server::dialup;
+
+namespace velora::test {
 namespace {
 
 class TDialUpTest : public ::testing::Test {
@@ -170,4 +174,4 @@ TEST_F(TDialUpTest, EntriesAndAddressLookUp)
 }
 
 }  // namespace
-}  // namespace velora::server::test
+}  // namespace velora::test

@@ -1,9 +1,9 @@
-#include "DialupFakes.h"
-#include "DialupTestSupport.h"
+#include "support/DialupFakes.h"
+#include "support/DialupTestSupport.h"
 
-#include "server/dialup/LinuxIcmpPort.h"
-#include "server/dialup/QtHostLookup.h"
-#include "server/dialup/TPing.h"
+#include "server/dialup/keepalive/LinuxIcmpPort.h"
+#include "server/dialup/keepalive/QtHostLookup.h"
+#include "server/dialup/keepalive/TPing.h"
 
 #include <QElapsedTimer>
 
@@ -12,7 +12,9 @@
 
 #include <gtest/gtest.h>
 
-namespace velora::server::test {
+using namespace velora::server::dialup;
+
+namespace velora::test {
 namespace {
 
 class TPingTest : public ::testing::Test {
@@ -162,4 +164,4 @@ TEST(LinuxIcmpPortTest, RealEchoToLoopbackIsAnsweredWithin400ms)
 }
 
 }  // namespace
-}  // namespace velora::server::test
+}  // namespace velora::test

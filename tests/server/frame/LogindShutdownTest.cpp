@@ -11,12 +11,12 @@
 
 #include <unistd.h>
 
-#include "support/Pump.h"
-#include "server/frame/Shutdown.h"
+#include "support/Wait.h"
+#include "server/frame/LogindShutdown.h"
 
-using velora::server::LogindShutdown;
+using velora::server::frame::LogindShutdown;
 
-using velora::test::pumpUntil;
+using velora::test::waitFor;
 
 namespace {
 
@@ -62,17 +62,17 @@ TEST(LogindShutdown, RequestsGoToLogindAndRefusalsAreReported)
     shutdown.onLateError = [&](const std::string &why) { late = why; };
 
     EXPECT_TRUE(shutdown.MyExitWindows(8));
-    ASSERT_TRUE(pumpUntil([&] { return logind.calls.size() == 1; }));
+    ASSERT_TRUE(waitFor([&] { return logind.calls.size() == 1; }));
     EXPECT_EQ(logind.calls[0], QStringLiteral("PowerOff 0"));
 
     // The fake has no ListSessions: the log-off falls back to our own user.
     EXPECT_TRUE(shutdown.MyExitWindows(4));
-    ASSERT_TRUE(pumpUntil([&] { return logind.calls.size() == 2; }));
+    ASSERT_TRUE(waitFor([&] { return logind.calls.size() == 2; }));
     EXPECT_EQ(logind.calls[1], QStringLiteral("TerminateUser %1").arg(::getuid()));
 
     logind.refuse = true;
     EXPECT_TRUE(shutdown.MyExitWindows(1));
-    ASSERT_TRUE(pumpUntil([&] { return !late.empty(); }));
+    ASSERT_TRUE(waitFor([&] { return !late.empty(); }));
     EXPECT_EQ(late, "Access denied");
 
     QDBusConnection::disconnectFromBus(QStringLiteral("fake-logind"));
@@ -81,3 +81,7 @@ TEST(LogindShutdown, RequestsGoToLogindAndRefusalsAreReported)
 }
 
 #include "LogindShutdownTest.moc"
+
+using namespace velora::server::frame;
+using namespace velora::test;
+using namespace velora::server::state;

@@ -1,12 +1,14 @@
 #include <gtest/gtest.h>
 
-#include "FakeAutostart.h"
+#include "support/FakeAutostart.h"
 #include "server/frame/ServerConfig.h"
-#include "server/frame/Shutdown.h"
+#include "support/RecordingShutdown.h"
 #include "support/TestFiles.h"
 
 using namespace velora;
-using namespace velora::server;
+using namespace velora::server::frame;
+using namespace velora::test;
+using namespace velora::server::state;
 
 namespace {
 struct ConfigFixture : ::testing::Test {

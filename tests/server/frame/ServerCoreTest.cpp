@@ -4,13 +4,18 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
-#include "FakeAutostart.h"
+#include "support/FakeAutostart.h"
 #include "server/frame/ServerCore.h"
-#include "server/frame/Shutdown.h"
+#include "support/RecordingShutdown.h"
 #include "support/TestFiles.h"
 
 using namespace velora;
-using namespace velora::server;
+using namespace velora::server::frame;
+using namespace velora::test;
+using namespace velora::server::state;
+using namespace velora::server::users;
+using namespace velora::server::clientservice;
+using namespace velora::server::dialup;
 
 namespace {
 struct CoreFixture : ::testing::Test {

@@ -3,16 +3,22 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
-#include "DialupFakes.h"
-#include "FakeAutostart.h"
+#include "support/ScriptedPrompter.h"
+#include "support/DialupFakes.h"
+#include "support/FakeAutostart.h"
 #include "common/Prompter.h"
-#include "server/dialup/SimulatedLine.h"
+#include "server/dialup/lines/SimulatedLine.h"
 #include "server/frame/ServerCore.h"
-#include "server/frame/Shutdown.h"
+#include "support/RecordingShutdown.h"
 #include "support/TestFiles.h"
 
 using namespace velora;
-using namespace velora::server;
+using namespace velora::server::dialup;
+using namespace velora::server::frame;
+using namespace velora::test;
+using namespace velora::server::state;
+using namespace velora::server::users;
+using namespace velora::server::clientservice;
 
 namespace {
 
@@ -21,8 +27,8 @@ struct TrackingFixture : ::testing::Test {
     velora::test::FakeAutostart autostart;
     RecordingShutdown shutdown;
     SimulatedLine *line = nullptr;
-    server::test::FakeHostLookup *lookup = nullptr;
-    server::test::FakeIcmpPort *icmp = nullptr;
+    test::FakeHostLookup *lookup = nullptr;
+    test::FakeIcmpPort *icmp = nullptr;
     std::unique_ptr<ServerCore> core;
 
     void SetUp() override
@@ -39,10 +45,10 @@ struct TrackingFixture : ::testing::Test {
         auto l = std::make_unique<SimulatedLine>(base);
         line = l.get();
         platform.line = std::move(l);
-        auto h = std::make_unique<server::test::FakeHostLookup>();
+        auto h = std::make_unique<test::FakeHostLookup>();
         lookup = h.get();
         platform.lookup = std::move(h);
-        auto i = std::make_unique<server::test::FakeIcmpPort>();
+        auto i = std::make_unique<test::FakeIcmpPort>();
         icmp = i.get();
         platform.icmp = std::move(i);
         ServerOptions o;

@@ -7,7 +7,8 @@
 #include "server/users/UserStore.h"
 
 using namespace velora;
-using namespace velora::server;
+using namespace velora::server::users;
+using namespace velora::test;
 using Outcome = LoginResult::Outcome;
 
 namespace {

@@ -1,0 +1,224 @@
+// Pictures of the server window's pages in their states, for a person to
+// look at: idle, dialing, connected, locked, failed dial, offline, the
+// configuration and client list pages, the tip window and the tray.
+// Usage: server_screenshots OUTDIR (run with QT_QPA_PLATFORM=offscreen).
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QHostAddress>
+#include <QListWidget>
+#include <QMenu>
+#include <QPainter>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+#include "support/ScriptedPrompter.h"
+#include "support/DialupFakes.h"
+#include "common/CredentialCipher.h"
+#include "common/Prompter.h"
+#include "common/WireCodec.h"
+#include "server/dialup/lines/SimulatedLine.h"
+#include "support/FakeAutostart.h"
+#include "server/frame/ServerCore.h"
+#include "support/RecordingShutdown.h"
+#include "widgets/TFtip.h"
+#include "server/ui/TForm1.h"
+#include "server/ui/TrayImages.h"
+#include "support/TestFiles.h"
+
+using namespace velora;
+using namespace velora::server::dialup;
+using namespace velora::server::frame;
+using namespace velora::widgets;
+using namespace velora::server::ui;
+using namespace velora::test;
+using namespace velora::server::state;
+using namespace velora::server::users;
+using namespace velora::server::clientservice;
+
+namespace {
+
+QString outDir;
+int failures = 0;
+
+void save(QWidget *w, const char *name)
+{
+    // Visibility changes of this tick reach the layouts only through posted events.
+    QCoreApplication::sendPostedEvents();
+    const QString path = outDir + QStringLiteral("/server-") + QString::fromLatin1(name) + QStringLiteral(".png");
+    if (!w->grab().save(path)) {
+        std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
+        ++failures;
+        return;
+    }
+    std::printf("%s\n", qPrintable(path));
+}
+
+bool pumpUntil(const std::function<bool()> &done, int ms = 3000)
+{
+    QElapsedTimer t;
+    t.start();
+    while (!done() && t.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    return done();
+}
+
+// A client of the office logged in over loopback.
+std::unique_ptr<QTcpSocket> logIn(ServerCore &core, const std::string &host, const std::string &address)
+{
+    auto socket = std::make_unique<QTcpSocket>();
+    socket->connectToHost(QHostAddress::LocalHost, core.listeningPort());
+    if (!socket->waitForConnected(2000))
+        return socket;
+    const std::size_t before = core.clients().clientList().size();
+    socket->write(QByteArray::fromStdString(
+        wire::buildCommandLine("connect", {host, address, "ann", Encrypt("pw")}) + "\r\n"));
+    pumpUntil([&] { return core.clients().clientList().size() > before; });
+    return socket;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: server_screenshots OUTDIR\n");
+        return 2;
+    }
+    outDir = QString::fromLocal8Bit(argv[1]);
+    std::filesystem::create_directories(argv[1]);
+
+    velora::test::TempDir dir;
+    const std::string base = dir.file("base");
+    std::filesystem::create_directories(base + "/config");
+    // A free port, so that the page shows a real one.
+    int port = 0;
+    {
+        QTcpServer probe;
+        if (probe.listen(QHostAddress::LocalHost, 0))
+            port = probe.serverPort();
+    }
+    velora::test::writeFile(base + "/config/config.ini",
+                            "[server]\nport=" + std::to_string(port) + "\n[general]\nonlinestartup=1\nclientpolling=1\n"
+                            "[dial]\nkeepalive=1\npingip=www.example.net\nconnectionlogging=1\n");
+    velora::test::writeFile(base + "/config/phonebook.ini",
+                            "[Office ISP]\nspeed=56000\ndelay=40\ndevice=External 56K modem\n"
+                            "[Backup line]\nspeed=33600\ndelay=40\n"
+                            "[Night tariff]\nspeed=48000\nfailcode=676\nfailstate=2\ndelay=0\n");
+    const std::string sep = "\xE3";
+    velora::test::writeFile(base + "/config/user.cfg", "ann" + sep + "Front desk" + sep + Encrypt("pw") + sep +
+                                                           "0" + sep + "1" + sep + "1" + sep + "0" + sep + "\r\n");
+    velora::test::writeFile(base + "/config/tip.cfg",
+                            "Double-click the tray icon to show or hide this window.\n#\n"
+                            "Lock the line before a long download, so that no one\n"
+                            "hangs up while it runs.\n#\n");
+
+    velora::test::FakeAutostart autostart;
+    RecordingShutdown shutdown;
+    ScriptedPrompter prompter;
+    ServerPlatform platform;
+    auto l = std::make_unique<SimulatedLine>(base);
+    SimulatedLine *line = l.get();
+    platform.line = std::move(l);
+    platform.lookup = std::make_unique<test::FakeHostLookup>();
+    platform.icmp = std::make_unique<test::FakeIcmpPort>();
+    ServerOptions options;
+    options.baseDir = base;
+    options.listenAddress = "127.0.0.1";
+    ServerCore core(options, shutdown, autostart, std::move(platform));
+    TForm1 window(core, prompter);
+    core.inisiasiawal();
+    core.Timer2Timer();
+    auto *tabs = window.findChild<QTabWidget *>(QStringLiteral("PageControl1"));
+    auto *entries = window.findChild<QListWidget *>(QStringLiteral("lventry"));
+    window.show();
+
+    // Idle, then two clients log in.
+    core.Timer1Timer();
+    save(&window, "main-idle");
+    auto pc1 = logIn(core, "reception", "192.168.0.11");
+    auto pc2 = logIn(core, "accounts", "192.168.0.12");
+    core.Timer1Timer();
+
+    // Dialing: caught half-way through the dial steps.
+    entries->setCurrentRow(0);
+    window.findChild<QPushButton *>(QStringLiteral("Button2"))->click();
+    pumpUntil([&] { return core.state().StatusText == "Device connected"; });
+    core.Timer1Timer();
+    save(&window, "main-dialing");
+
+    // Connected for a while.
+    pumpUntil([&] { return core.state().StatusText == "Connected"; });
+    core.Timer1Timer();
+    core.Timer1Timer();
+    for (int i = 0; i < 754; ++i)
+        core.Timer3Timer();
+    core.Timer1Timer();
+    save(&window, "main-connected");
+
+    // Locked by the operator.
+    window.findChild<QPushButton *>(QStringLiteral("SpeedButton6"))->click();
+    core.Timer1Timer();
+    save(&window, "main-locked");
+    tabs->setCurrentIndex(2);
+    save(&window, "clientlist");
+    window.findChild<QPushButton *>(QStringLiteral("SpeedButton7"))->click();
+    tabs->setCurrentIndex(0);
+
+    // A failed dial, after the ticks that follow a hang-up.
+    core.dialup().executehangup();
+    core.Timer1Timer();
+    core.Timer3Timer();
+    core.dialup().executedial("Night tariff", "Local");
+    pumpUntil([&] { return core.state().DialEventText == "Error press hangup button"; });
+    core.Timer1Timer();
+    save(&window, "main-error");
+    core.dialup().executehangup();
+
+    // Offline.
+    window.findChild<QPushButton *>(QStringLiteral("Button6"))->click();
+    core.Timer1Timer();
+    save(&window, "main-offline");
+
+    tabs->setCurrentIndex(1);
+    save(&window, "configuration");
+
+    TFtip *tip = window.tipWindow();
+    tip->show();
+    save(tip, "tip");
+
+    auto *menu = window.trayMenu();
+    menu->adjustSize();
+    save(menu, "tray-menu");
+
+    // The three tray pictures side by side, at two sizes.
+    QWidget icons;
+    icons.setFixedSize(3 * 80, 110);
+    icons.setAutoFillBackground(true);
+    icons.show();
+    QPixmap sheet(icons.size());
+    sheet.fill(icons.palette().color(QPalette::Window));
+    {
+        QPainter p(&sheet);
+        for (int i = 0; i < 3; ++i) {
+            p.drawPixmap(8 + i * 80, 8, trayImage(i).pixmap(64, 64));
+            p.drawPixmap(28 + i * 80, 80, trayImage(i).pixmap(22, 22));
+        }
+    }
+    const QString sheetPath = outDir + QStringLiteral("/server-tray-icons.png");
+    if (sheet.save(sheetPath))
+        std::printf("%s\n", qPrintable(sheetPath));
+    else
+        ++failures;
+
+    (void)line;
+    return failures ? 1 : 0;
+}

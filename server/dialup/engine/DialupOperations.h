@@ -1,0 +1,79 @@
+#pragma once
+// What the server does with the dial-up engine: the entry list, dialling and
+// hanging up for the operator or a client, and the engine's events turned
+// into the state block's texts. Requests run one at a time, in arrival order,
+// on the event loop.
+
+#include <QObject>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "common/Prompter.h"
+#include "server/state/DialControl.h"
+#include "server/dialup/engine/TDialUp.h"
+#include "server/state/ServerState.h"
+
+namespace velora::server::dialup {
+
+// Switches connection sharing to the dialled entry before the dial.
+class SharingSwitch {
+public:
+    virtual ~SharingSwitch() = default;
+    // False with a reason when sharing could not be switched.
+    virtual bool switchTo(const std::string &entry, std::string *error) = 0;
+};
+
+class DialupOperations : public QObject, public state::DialControl {
+    Q_OBJECT
+public:
+    DialupOperations(state::ServerState &state, TDialUp &engine,
+                     std::function<state::DialSettings()> readDialSettings, QObject *parent = nullptr);
+
+    void setSharingSwitch(SharingSwitch *sharing) { sharing_ = sharing; }
+    TDialUp &engine() { return engine_; }
+
+    // Lists the entries again into EntryNames and EntryListText.
+    void getentry();
+
+    // DialControl
+    void setDialEntry(const std::string &entry) override;
+    void executedial(const std::string &entry, const std::string &dialer) override;
+    void executehangup() override;
+
+    // The operator's commands; their questions go through the prompter.
+    // `selected` is empty when no entry is chosen.
+    void operatorDial(const std::string &selected, Prompter &prompter);
+    void operatorHangup(Prompter &prompter);
+    // A tray "dial" item: the entry at that position of EntryNames.
+    void zanfel(std::size_t position, Prompter &prompter);
+
+    // Status tick: clear the active fields and enumerate the connections.
+    void enumerateActive();
+    // Bits per second of the connection seen last, 0 when unknown.
+    std::uint32_t activeSpeed() const;
+    ConnHandle activeHandle() const { return activeHandle_; }
+
+    std::string EntryForAddress(const std::string &address, const std::string &whenNone) const
+    {
+        return engine_.EntryForAddress(address, whenNone);
+    }
+
+signals:
+    // The entry list changed (window list and tray menu follow).
+    void entriesChanged(const std::vector<std::string> &names);
+
+private:
+    void onAsyncEvent(int state, const std::string &text, int errorCode);
+    void onActiveConnection(ConnHandle handle, const std::string &device, const std::string &deviceType,
+                            const std::string &entry, const std::string &statusText,
+                            const ConnectionInfo &status);
+
+    state::ServerState &state_;
+    TDialUp &engine_;
+    std::function<state::DialSettings()> readDialSettings_;
+    SharingSwitch *sharing_ = nullptr;
+    ConnHandle activeHandle_ = 0;
+};
+
+}  // namespace velora::server::dialup

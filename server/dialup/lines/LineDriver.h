@@ -1,0 +1,82 @@
+#pragma once
+// The dial-up line as the engine sees it: a phonebook of entries, stored dial
+// parameters and properties, asynchronous dials that report their progress,
+// and the connections that are up. One implementation per kind of line
+// (simulated, pppd, command); the engine and the windows only see this.
+// Texts are Windows-1252 bytes; every result code is 0 or an error code
+// whose text errorText() gives.
+
+#include <QObject>
+
+#include "server/dialup/entries/EntryStore.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace velora::server::dialup {
+
+using ConnHandle = std::uint64_t;  // 0 means none
+
+// One active connection: dialing, up, or failed and not yet hung up.
+struct ConnectionInfo {
+    ConnHandle handle = 0;
+    std::string entryName;
+    std::string deviceName;
+    std::string deviceType;
+    int state = 0;
+    int errorCode = 0;
+};
+
+class LineDriver : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    ~LineDriver() override;
+
+    // Short name of the kind of line, e.g. "simulated".
+    virtual std::string driverName() const = 0;
+
+    // Entry names in phonebook order; on an error `names` is left empty.
+    virtual int enumEntries(std::vector<std::string> &names) const = 0;
+    virtual int getDialParams(const std::string &entry, DialParams &params) const = 0;
+    // Stores user name, password (removed when asked), phone number, callback
+    // number and domain for the entry.
+    virtual int setDialParams(const std::string &entry, const DialParams &params,
+                              bool removePassword) = 0;
+    virtual int getEntryProperties(const std::string &entry, EntryProperties &props) const = 0;
+    virtual int setEntryProperties(const std::string &entry, const EntryProperties &props) = 0;
+    virtual int renameEntry(const std::string &oldName, const std::string &newName) = 0;
+    virtual int deleteEntry(const std::string &entry) = 0;
+    virtual int createEntry(const std::string &entry, const EntryProperties &props) = 0;
+
+    // Starts dialing params.entryName. Progress follows as dialProgress
+    // signals on the event loop, never from inside this call.
+    int dial(const DialParams &params, ConnHandle &handle);
+    // Ends a connection, or a dial in progress, or a failed dial's remains.
+    int hangUp(ConnHandle handle);
+    // Hangs up what the last dial() of this driver started, if anything.
+    int hangUpLastDial();
+    ConnHandle lastDial() const { return lastDial_; }
+
+    virtual int enumConnections(std::vector<ConnectionInfo> &connections) const = 0;
+    // The IPv4 address the peer handed out (the PPP IP projection).
+    virtual int projectionAddress(ConnHandle handle, std::string &ipv4) const = 0;
+    // Nominal speed of a connection in bits per second, where the line knows it.
+    virtual int connectionSpeed(ConnHandle handle, std::uint32_t &bitsPerSecond) const;
+    virtual std::string errorText(int code) const;
+
+signals:
+    // One dial step: a state number of the state table, and a non-zero
+    // error code when the dial failed at that state (no more steps follow).
+    void dialProgress(velora::server::dialup::ConnHandle handle, int state, int errorCode);
+
+protected:
+    virtual int startDial(const DialParams &params, ConnHandle &handle) = 0;
+    virtual int endConnection(ConnHandle handle) = 0;
+
+private:
+    ConnHandle lastDial_ = 0;
+};
+
+}  // namespace velora::server::dialup

@@ -1,0 +1,51 @@
+#pragma once
+// The server's process-wide state: what the ticks, the dial-up engine and the
+// client sessions share. One instance, owned by the composition root and
+// handed by reference to the modules; everything runs on the one event loop,
+// so a tick always sees each change whole. Texts are Windows-1252 bytes.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace velora::server::state {
+
+// The six [dial] keys as read at the latest dial.
+struct DialSettings {
+    std::string keepalive;
+    std::string ics;
+    std::string pingip;
+    std::string smtpautorelay;
+    std::string smtpport;
+    std::string connectionlogging;
+};
+
+struct ServerState {
+    std::string BaseDir;
+    std::string StatusText = "READY";
+    std::string ActiveStatus;
+    std::string ActiveEntry;
+    std::string ActiveDevice;
+    std::string DialEventText;
+    std::string ErrorNotice;
+    std::string LockStatus;
+    std::string ServerState;  // "online" / "offline"
+    std::string DialerName;
+    std::uint64_t SecondsOnline = 0;
+    std::string TimeOnlineText;
+    std::string SpeedText = "--";
+    std::string SpeedValue;
+    bool HangupRequested = false;
+    int StatusChanged = 0;
+    std::vector<std::string> EntryNames;
+    std::string EntryListText;
+    DialSettings dialSettings;
+    int PollingMinutes = 0;
+    bool SmtpRelayStarted = false;
+    int ShutdownFlags = 0;
+    bool ServiceMode = false;
+    // The status record of the previous tick; "w" makes the first tick a change.
+    std::string LastStatusRecord = "w";
+};
+
+}  // namespace velora::server::state

@@ -1,0 +1,38 @@
+#pragma once
+// Scratch base dirs and dial steps for the dial-up tests.
+
+#include "server/dialup/lines/SimulatedLine.h"
+#include "support/TestFiles.h"
+#include "support/Wait.h"
+
+#include <QTemporaryDir>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace velora::test {
+
+using namespace velora::server::dialup;
+
+// A scratch base dir, removed with the test.
+struct BaseDir {
+    QTemporaryDir dir;
+    std::string path = dir.path().toStdString();
+    std::string phonebook() const { return SimulatedLine::phonebookPathFor(path); }
+    void writePhonebook(const std::string &content) const
+    {
+        std::filesystem::create_directories(path + "/config");
+        std::ofstream(phonebook(), std::ios::binary) << content;
+    }
+};
+
+struct Step {
+    ConnHandle handle;
+    int state;
+    int error;
+    bool operator==(const Step &) const = default;
+};
+
+}  // namespace velora::test
