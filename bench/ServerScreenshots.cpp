@@ -25,7 +25,7 @@
 #include "common/Prompter.h"
 #include "common/WireCodec.h"
 #include "server/dialup/lines/SimulatedLine.h"
-#include "support/FakeAutostart.h"
+#include "support/FakeServerPlatform.h"
 #include "server/frame/ServerCore.h"
 #include "support/RecordingShutdown.h"
 #include "widgets/TFtip.h"
@@ -121,19 +121,12 @@ int main(int argc, char **argv)
                             "Lock the line before a long download, so that no one\n"
                             "hangs up while it runs.\n#\n");
 
-    velora::test::FakeAutostart autostart;
-    RecordingShutdown shutdown;
     ScriptedPrompter prompter;
-    ServerPlatform platform;
-    auto l = std::make_unique<SimulatedLine>(base);
-    SimulatedLine *line = l.get();
-    platform.line = std::move(l);
-    platform.lookup = std::make_unique<test::FakeHostLookup>();
-    platform.icmp = std::make_unique<test::FakeIcmpPort>();
+    ServerPlatform platform = fakePlatform(base);
     ServerOptions options;
     options.baseDir = base;
     options.listenAddress = "127.0.0.1";
-    ServerCore core(options, shutdown, autostart, std::move(platform));
+    ServerCore core(options, std::move(platform));
     TForm1 window(core, prompter);
     core.inisiasiawal();
     core.Timer2Timer();
@@ -219,6 +212,5 @@ int main(int argc, char **argv)
     else
         ++failures;
 
-    (void)line;
     return failures ? 1 : 0;
 }

@@ -4,7 +4,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
-#include "support/FakeAutostart.h"
+#include "support/FakeServerPlatform.h"
 #include "server/frame/ServerCore.h"
 #include "support/RecordingShutdown.h"
 #include "support/TestFiles.h"
@@ -20,8 +20,6 @@ using namespace velora::server::dialup;
 namespace {
 struct CoreFixture : ::testing::Test {
     test::TempDir dir;
-    test::FakeAutostart autostart;
-    RecordingShutdown shutdown;
     std::string base() { return dir.file("base"); }
     void config(const std::string &content)
     {
@@ -41,7 +39,7 @@ struct CoreFixture : ::testing::Test {
 TEST_F(CoreFixture, SecondStageGoesOnlineAndOfflineOnRequest)
 {
     config("[server]\nport=0\n");
-    ServerCore core(options(), shutdown, autostart);
+    ServerCore core(options(), fakePlatform(base()));
     core.inisiasiawal();
     core.Timer2Timer();
     ASSERT_TRUE(core.isOnline());
@@ -65,7 +63,7 @@ TEST_F(CoreFixture, OnlineStartupOffAndBusyPortStayOffline)
 {
     config("[general]\nonlinestartup=0\n[server]\nport=0\n");
     {
-        ServerCore core(options(), shutdown, autostart);
+        ServerCore core(options(), fakePlatform(base()));
         core.inisiasiawal();
         core.Timer2Timer();
         EXPECT_FALSE(core.isOnline());
@@ -75,7 +73,7 @@ TEST_F(CoreFixture, OnlineStartupOffAndBusyPortStayOffline)
     QTcpServer taken;
     ASSERT_TRUE(taken.listen(QHostAddress::LocalHost, 0));
     config("[server]\nport=" + std::to_string(taken.serverPort()) + "\n");
-    ServerCore core(options(), shutdown, autostart);
+    ServerCore core(options(), fakePlatform(base()));
     QSignalSpy problems(&core, &ServerCore::problem);
     core.inisiasiawal();
     core.Timer2Timer();

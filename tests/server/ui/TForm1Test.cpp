@@ -22,7 +22,7 @@
 #include "support/DialupFakes.h"
 #include "common/Prompter.h"
 #include "server/dialup/lines/SimulatedLine.h"
-#include "support/FakeAutostart.h"
+#include "support/FakeServerPlatform.h"
 #include "server/frame/ServerCore.h"
 #include "support/RecordingShutdown.h"
 #include "widgets/TFtip.h"
@@ -55,8 +55,7 @@ const char HangupLocked[] =
 // One server with its window, in a base dir of its own.
 struct Server {
     velora::test::TempDir dir;
-    velora::test::FakeAutostart autostart;
-    RecordingShutdown shutdown;
+    velora::test::FakeAutostart *autostart = nullptr;
     ScriptedPrompter prompter;
     SimulatedLine *line = nullptr;
     std::unique_ptr<ServerCore> core;
@@ -67,17 +66,15 @@ struct Server {
         std::filesystem::create_directories(base() + "/config");
         velora::test::writeFile(base() + "/config/config.ini", ini);
         velora::test::writeFile(base() + "/config/phonebook.ini", Phonebook);
-        ServerPlatform platform;
-        auto l = std::make_unique<SimulatedLine>(base());
-        line = l.get();
-        platform.line = std::move(l);
-        platform.lookup = std::make_unique<test::FakeHostLookup>();
-        platform.icmp = std::make_unique<test::FakeIcmpPort>();
+        FakePlatformParts parts;
+        ServerPlatform platform = fakePlatform(base(), &parts);
+        line = parts.line;
+        autostart = parts.autostart;
         ServerOptions o;
         o.baseDir = base();
         o.listenAddress = "127.0.0.1";
         o.serviceMode = service;
-        core = std::make_unique<ServerCore>(o, shutdown, autostart, std::move(platform));
+        core = std::make_unique<ServerCore>(o, std::move(platform));
         // As at start-up: the window exists before the initial set-up runs.
         window = std::make_unique<TForm1>(*core, prompter);
         core->inisiasiawal();
@@ -381,7 +378,7 @@ void TForm1Test::configurationPageRoundTripsThroughTheFile()
     s.click("SpeedButton3");
     QVERIFY(s.prompter.said.empty());
     QCOMPARE(s.ini("general", "winstart"), std::string("1"));
-    QVERIFY(s.autostart.enabled);
+    QVERIFY(s.autostart->enabled);
     for (auto [section, key] : std::initializer_list<std::pair<const char *, const char *>>{
              {"general", "onlinestartup"}, {"general", "startminimized"}, {"general", "tipoftheday"},
              {"dial", "keepalive"}, {"dial", "ICS"}, {"dial", "smtpautorelay"}, {"dial", "connectionlogging"}})
