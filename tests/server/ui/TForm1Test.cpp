@@ -16,11 +16,13 @@
 #include <QTreeWidget>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 
 #include "support/ScriptedPrompter.h"
 #include "support/DialupFakes.h"
 #include "common/Prompter.h"
+#include "server/dialup/lines/LineFactory.h"
 #include "server/dialup/lines/SimulatedLine.h"
 #include "support/FakeServerPlatform.h"
 #include "server/frame/ServerCore.h"
@@ -61,7 +63,10 @@ struct Server {
     std::unique_ptr<ServerCore> core;
     std::unique_ptr<TForm1> window;
 
-    explicit Server(const std::string &ini = "[server]\nport=0\n", bool service = false)
+    explicit Server(const std::string &ini = "[server]\nport=0\n", bool service = false,
+                    const std::string &baseName = "base",
+                    const std::function<void(ServerPlatform &, const std::string &)> &adjust = {})
+        : baseName_(baseName)
     {
         std::filesystem::create_directories(base() + "/config");
         velora::test::writeFile(base() + "/config/config.ini", ini);
@@ -70,6 +75,8 @@ struct Server {
         ServerPlatform platform = fakePlatform(base(), &parts);
         line = parts.line;
         autostart = parts.autostart;
+        if (adjust)
+            adjust(platform, base());
         ServerOptions o;
         o.baseDir = base();
         o.listenAddress = "127.0.0.1";
@@ -85,7 +92,8 @@ struct Server {
         window.reset();
         core.reset();
     }
-    std::string base() const { return dir.file("base"); }
+    std::string baseName_;
+    std::string base() const { return dir.file(baseName_); }
     ServerState &st() { return core->state(); }
     std::string ini(const char *section, const char *key) { return core->config().ini().readString(section, key, "?"); }
 
@@ -119,6 +127,9 @@ private slots:
     void configurationPageRoundTripsThroughTheFile();
     void clientListPageShowsTheRows();
     void tipWindowIsRebuiltOnEveryShowAndSavesOnClose();
+    void menusAndHintsPromiseOnlyWhatWorks();
+    void baseDirAndLineProblemAreShownReadably();
+    void trayIconHasItsImageBeforeItShows();
 };
 
 void TForm1Test::labelsAndTrayFollowTheStateAfterATick()
@@ -480,6 +491,62 @@ void TForm1Test::tipWindowIsRebuiltOnEveryShowAndSavesOnClose()
     QTest::mouseClick(tip->SpeedButton3, Qt::LeftButton);
     QVERIFY(!tip->isVisible());
     QCOMPARE(s.ini("general", "tipoftheday"), std::string("0"));
+}
+
+void TForm1Test::menusAndHintsPromiseOnlyWhatWorks()
+{
+    Server s;
+    s.core->Timer1Timer();
+    for (QAction *a : s.get<QMenu>("PopupMenu4")->actions())
+        QVERIFY2(a->isEnabled() && a->isVisible(), qPrintable(a->text()));
+    for (QAction *a : s.get<QMenu>("PopupMenu1")->actions())
+        QVERIFY2(a->isSeparator() || !a->isVisible() || a->isEnabled(), qPrintable(a->text()));
+    QVERIFY(!s.get<QListWidget>("lventry")->toolTip().contains(QStringLiteral("Right click")));
+    QVERIFY(!s.get<QTreeWidget>("Lvclient")->toolTip().contains(QStringLiteral("Right click")));
+
+    // The tip window opens from the menu.
+    velora::test::writeFile(s.base() + "/config/tip.cfg", "Only tip\n#\n");
+    TFtip *tip = s.window->tipWindow();
+    QVERIFY(!tip->isVisible());
+    s.get<QMenu>("PopupMenu4")->findChild<QAction *>(QStringLiteral("Tipoftheday1"))->trigger();
+    QVERIFY(tip->isVisible());
+    QCOMPARE(tip->Label2->text(), QStringLiteral("Only tip"));
+
+    // Get entries from the menu lists the phonebook again.
+    velora::test::writeFile(s.base() + "/config/phonebook.ini", "[Night]\n");
+    s.get<QMenu>("PopupMenu4")->findChild<QAction *>(QStringLiteral("Getentries1"))->trigger();
+    QCOMPARE(s.get<QListWidget>("lventry")->count(), 1);
+}
+
+void TForm1Test::baseDirAndLineProblemAreShownReadably()
+{
+    // A UTF-8 folder name and a [line] driver the factory does not know, as main builds it.
+    const std::string folder = "B\xC3\xBCro Velora";
+    Server s("[server]\nport=0\n[line]\ndriver=bogus\n", false, folder, [](ServerPlatform &p, const std::string &base) {
+        p.line = makeLineDriver(IniProfile(base + "/config/config.ini"), base, p.lineProblem);
+    });
+    QCOMPARE(s.text("Label10"), QString::fromUtf8(s.base().c_str()));
+    QVERIFY(s.text("Label10").endsWith(QStringLiteral("B\u00fcro Velora")));
+    const QString bar = s.window->statusBar()->currentMessage();
+    QVERIFY2(bar.contains(QStringLiteral("unknown line driver \"bogus\"")), qPrintable(bar));
+}
+
+void TForm1Test::trayIconHasItsImageBeforeItShows()
+{
+    QStringList warnings;
+    static QStringList *sink = nullptr;
+    sink = &warnings;
+    const auto previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &m) {
+        *sink << m;
+    });
+    QMenu menu;
+    QSystemTrayIcon *tray = makeTrayIcon(&menu, &menu);
+    QVERIFY(!tray->icon().isNull());
+    QCOMPARE(tray->contextMenu(), &menu);
+    tray->show();
+    qInstallMessageHandler(previous);
+    for (const QString &w : warnings)
+        QVERIFY2(!w.contains(QStringLiteral("No Icon")), qPrintable(w));
 }
 
 QTEST_MAIN(TForm1Test)
