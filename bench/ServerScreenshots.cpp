@@ -118,8 +118,8 @@ int main(int argc, char **argv)
                                                            "0" + sep + "1" + sep + "1" + sep + "0" + sep + "\r\n");
     velora::test::writeFile(base + "/config/tip.cfg",
                             "Double-click the tray icon to show or hide this window.\n#\n"
-                            "Lock the line before a long download, so that no one\n"
-                            "hangs up while it runs.\n#\n");
+                            "Lock the line before a long download: nobody, you included,\n"
+                            "can hang up while it runs, until you unlock.\n#\n");
 
     ScriptedPrompter prompter;
     ServerPlatform platform = fakePlatform(base);
@@ -191,6 +191,10 @@ int main(int argc, char **argv)
     auto *menu = window.trayMenu();
     menu->adjustSize();
     save(menu, "tray-menu");
+    if (auto *main = window.findChild<QMenu *>(QStringLiteral("PopupMenu4"))) {
+        main->adjustSize();
+        save(main, "main-menu");
+    }
 
     // The three tray pictures side by side, at two sizes.
     QWidget icons;
