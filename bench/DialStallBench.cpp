@@ -12,9 +12,8 @@
 #include <sys/wait.h>
 
 #include "bench/RawClients.h"
-#include "server/frame/Autostart.h"
 #include "server/frame/ServerCore.h"
-#include "support/RecordingShutdown.h"
+#include "support/FakeServerPlatform.h"
 
 using namespace velora;
 using namespace velora::server::frame;
@@ -23,14 +22,6 @@ using namespace velora::server::state;
 using namespace velora::server::users;
 using namespace velora::server::clientservice;
 using namespace velora::server::dialup;
-
-namespace {
-struct NoAutostart : Autostart {
-    bool isEnabled() const override { return false; }
-    bool enable(std::string *) override { return true; }
-    bool disable(std::string *) override { return true; }
-};
-}  // namespace
 
 int main(int argc, char **argv)
 {
@@ -44,13 +35,11 @@ int main(int argc, char **argv)
     std::ofstream(base + "/config/user.cfg", std::ios::binary)
         << wire::join({"bench", "", Encrypt("bench"), "0", "1", "1", "1"}, wire::ListSep) << "\r\n";
 
-    RecordingShutdown shutdown;
-    NoAutostart autostart;
     ServerOptions options;
     options.baseDir = base;
     options.listenAddress = "127.0.0.1";
     options.secondStageDelayMs = 0;
-    ServerCore core(options, shutdown, autostart);
+    ServerCore core(options, fakePlatform(base));
     core.start();
     QElapsedTimer wait;
     wait.start();

@@ -25,7 +25,7 @@
 #include "common/Prompter.h"
 #include "common/WireCodec.h"
 #include "server/dialup/lines/SimulatedLine.h"
-#include "support/FakeAutostart.h"
+#include "support/FakeServerPlatform.h"
 #include "server/frame/ServerCore.h"
 #include "support/RecordingShutdown.h"
 #include "widgets/TFtip.h"
@@ -118,22 +118,15 @@ int main(int argc, char **argv)
                                                            "0" + sep + "1" + sep + "1" + sep + "0" + sep + "\r\n");
     velora::test::writeFile(base + "/config/tip.cfg",
                             "Double-click the tray icon to show or hide this window.\n#\n"
-                            "Lock the line before a long download, so that no one\n"
-                            "hangs up while it runs.\n#\n");
+                            "Lock the line before a long download: nobody, you included,\n"
+                            "can hang up while it runs, until you unlock.\n#\n");
 
-    velora::test::FakeAutostart autostart;
-    RecordingShutdown shutdown;
     ScriptedPrompter prompter;
-    ServerPlatform platform;
-    auto l = std::make_unique<SimulatedLine>(base);
-    SimulatedLine *line = l.get();
-    platform.line = std::move(l);
-    platform.lookup = std::make_unique<test::FakeHostLookup>();
-    platform.icmp = std::make_unique<test::FakeIcmpPort>();
+    ServerPlatform platform = fakePlatform(base);
     ServerOptions options;
     options.baseDir = base;
     options.listenAddress = "127.0.0.1";
-    ServerCore core(options, shutdown, autostart, std::move(platform));
+    ServerCore core(options, std::move(platform));
     TForm1 window(core, prompter);
     core.inisiasiawal();
     core.Timer2Timer();
@@ -198,6 +191,10 @@ int main(int argc, char **argv)
     auto *menu = window.trayMenu();
     menu->adjustSize();
     save(menu, "tray-menu");
+    if (auto *main = window.findChild<QMenu *>(QStringLiteral("PopupMenu4"))) {
+        main->adjustSize();
+        save(main, "main-menu");
+    }
 
     // The three tray pictures side by side, at two sizes.
     QWidget icons;
@@ -219,6 +216,5 @@ int main(int argc, char **argv)
     else
         ++failures;
 
-    (void)line;
     return failures ? 1 : 0;
 }

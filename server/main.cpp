@@ -1,5 +1,6 @@
 // Process start-up of the server: switches, single instance, base dir, run
-// mode, then the core on one event loop.
+// mode, then the core on one event loop. This is the composition root: the
+// only place that builds the real platform parts and hands them to the core.
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -18,12 +19,17 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "common/IniProfile.h"
+#include "server/dialup/keepalive/LinuxIcmpPort.h"
+#include "server/dialup/keepalive/QtHostLookup.h"
+#include "server/dialup/lines/LineFactory.h"
 #include "server/frame/Autostart.h"
+#include "server/frame/LogindShutdown.h"
 #include "server/frame/ProcessSupport.h"
 #include "server/frame/ServerCore.h"
-#include "server/frame/LogindShutdown.h"
-#include "widgets/MessageBoxPrompter.h"
+#include "server/state/Text.h"
 #include "server/ui/TForm1.h"
+#include "widgets/MessageBoxPrompter.h"
 
 using namespace velora::server::frame;
 using namespace velora::widgets;
@@ -144,6 +150,27 @@ void quitOnSignals()
     ::sigaction(SIGINT, &sa, nullptr);
 }
 
+// The real parts: the line that [line] in config.ini names, Qt's resolver,
+// the ICMP socket, logind (or only a log line), the desktop's autostart.
+ServerPlatform realPlatform(const std::string &baseDir, bool noShutdown, const std::string &self)
+{
+    ServerPlatform p;
+    const velora::IniProfile ini(baseDir + "/config/config.ini");
+    p.line = makeLineDriver(ini, baseDir, p.lineProblem);
+    p.lookup = std::make_unique<QtHostLookup>();
+    p.icmp = std::make_unique<LinuxIcmpPort>();
+    if (noShutdown)
+        p.shutdown = std::make_unique<LoggingShutdown>();
+    else
+        p.shutdown = std::make_unique<LogindShutdown>();
+    p.autostart = std::make_unique<XdgAutostart>("velora-server.desktop", "Velora server",
+                                                 desktopExecQuote(self) + " --basedir " + desktopExecQuote(baseDir));
+    return p;
+}
+
+// Status texts are Windows-1252; the terminal wants its own encoding.
+std::string forTerminal(const std::string &cp1252) { return shownText(cp1252).toLocal8Bit().toStdString(); }
+
 void report(const ServiceUnitResult &r, bool silent, int argc, char **argv)
 {
     if (silent)
@@ -151,9 +178,9 @@ void report(const ServiceUnitResult &r, bool silent, int argc, char **argv)
     if (haveDisplay() && std::getenv("QT_QPA_PLATFORM") == nullptr) {
         QApplication app(argc, argv);
         if (r.ok)
-            QMessageBox::information(nullptr, QStringLiteral("Velora server"), QString::fromStdString(r.message));
+            QMessageBox::information(nullptr, QStringLiteral("Velora server"), shownMessage(r.message));
         else
-            QMessageBox::critical(nullptr, QStringLiteral("Velora server"), QString::fromStdString(r.message));
+            QMessageBox::critical(nullptr, QStringLiteral("Velora server"), shownMessage(r.message));
         return;
     }
     std::fprintf(r.ok ? stdout : stderr, "%s\n", r.message.c_str());
@@ -213,30 +240,24 @@ int main(int argc, char **argv)
     QCoreApplication::setApplicationName(QStringLiteral("velora"));
     quitOnSignals();
 
-    std::unique_ptr<Shutdown> shutdown;
-    if (args.noShutdown)
-        shutdown = std::make_unique<LoggingShutdown>();
-    else
-        shutdown = std::make_unique<LogindShutdown>();
-    XdgAutostart autostart("velora-server.desktop", "Velora server",
-                           desktopExecQuote(selfExecutable(argv[0])) + " --basedir " +
-                               desktopExecQuote(baseDir));
+    ServerPlatform platform = realPlatform(baseDir, args.noShutdown, selfExecutable(argv[0]));
+    auto *logind = dynamic_cast<LogindShutdown *>(platform.shutdown.get());
 
     ServerOptions options;
     options.baseDir = baseDir;
     options.serviceMode = args.service;
     options.secondStageDelayMs = headless ? 0 : 1000;
-    ServerCore core(options, *shutdown, autostart);
+    ServerCore core(options, std::move(platform));
     QObject::connect(&core, &ServerCore::problem, [](const QString &text) {
         std::fprintf(stderr, "velora: %s\n", text.toLocal8Bit().constData());
     });
-    if (auto *logind = dynamic_cast<LogindShutdown *>(shutdown.get()))
+    if (logind)
         logind->onLateError = [&core](const std::string &why) {
-            emit core.problem(QString::fromStdString("the system refused a client's shutdown request: " + why));
+            emit core.problem(shownMessage("the system refused a client's shutdown request: " + why));
         };
     QObject::connect(&core, &ServerCore::secondStageDone, [&core, baseDir] {
         std::fprintf(stderr, "velora: line: %s, %zu entries\n", core.line().driverName().c_str(),
-                     core.state().EntryNames.size());
+                     core.entryNames().size());
         if (core.isOnline())
             std::fprintf(stderr, "velora: online, listening on port %u (base dir %s)\n",
                          core.listeningPort(), baseDir.c_str());
@@ -262,11 +283,11 @@ int main(int argc, char **argv)
         QObject::connect(&core, &ServerCore::statusChanged, [&core] {
             const auto &st = core.state();
             std::string clients;
-            for (const auto *r : core.clients().clientList())
-                clients += (clients.empty() ? "" : ", ") + r->ClientName + " (" + r->Address + ", " + r->LockState + ")";
+            for (const auto &r : core.clientRows())
+                clients += (clients.empty() ? "" : ", ") + r.name + " (" + r.address + ", " + r.lock + ")";
             std::fprintf(stderr, "velora: status %s | entry %s | lock %s | clients: %s\n",
-                         st.StatusText.c_str(), st.ActiveEntry.c_str(), st.LockStatus.c_str(),
-                         clients.empty() ? "none" : clients.c_str());
+                         forTerminal(st.StatusText).c_str(), forTerminal(st.ActiveEntry).c_str(),
+                         forTerminal(st.LockStatus).c_str(), clients.empty() ? "none" : forTerminal(clients).c_str());
         });
     }
     core.start();

@@ -205,11 +205,13 @@ void ClientService::handleLine(Session &session, const std::string &line)
     } else if (word == "trm") {
         rec.Alive = "1";
     } else if (word == "dial") {
+        rec.StatusOwed = true;
         if (dial_)
             dial_->setDialEntry(wire::at(f, 1));
         if (state_.LockStatus == "free" && dial_)
             dial_->executedial(wire::at(f, 1), wire::at(f, 2));
     } else if (word == "hangup") {
+        rec.StatusOwed = true;
         if (state_.LockStatus == "free" && dial_)
             dial_->executehangup();
     } else if (word == "lock") {
@@ -507,14 +509,16 @@ void ClientService::sendclientdata()
             continue;
         Session &s = *r->session;
         r->PushPending = false;
+        const bool withStatus = statusFresh_ > 0 || r->StatusOwed;
+        r->StatusOwed = false;
         if (s.isClosing())
             continue;
         if (r->Mailbox.empty()) {
-            QByteArray &line = sameLine[r->LockState];
+            QByteArray &line = sameLine[(withStatus ? "s" : "-") + r->LockState];
             if (line.isEmpty()) {
                 std::string text = wire::buildPushLine(
-                    statusFresh_ > 0 ? wire::buildStatusRecord(shared, r->LockState, std::to_string(state_.SecondsOnline))
-                                     : std::string(),
+                    withStatus ? wire::buildStatusRecord(shared, r->LockState, std::to_string(state_.SecondsOnline))
+                               : std::string(),
                     {}, trafficText_);
                 text += "\r\n";
                 line = QByteArray(text.data(), static_cast<qsizetype>(text.size()));
@@ -523,7 +527,7 @@ void ClientService::sendclientdata()
             continue;
         }
         std::string status;
-        if (statusFresh_ > 0)
+        if (withStatus)
             status = wire::buildStatusRecord(shared, r->LockState, std::to_string(state_.SecondsOnline));
         writePushLines(s, status);
     }
@@ -538,6 +542,9 @@ void ClientService::pushIfDue()
         UpdateClientList();
         Broadcastmessage();
     }
+    for (TSimpleClient *r : list_)
+        if (r->StatusOwed && r->session)
+            r->PushPending = true;
     sendclientdata();
     state_.LastStatusRecord = statusRecordText_;
     if (changed)

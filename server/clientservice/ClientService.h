@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "common/LineFramer.h"
+#include "server/clientservice/ClientRow.h"
 #include "server/clientservice/TSimpleClient.h"
 #include "server/state/DialControl.h"
 #include "server/state/ServerState.h"
@@ -78,12 +79,6 @@ public:
 
 protected:
     void incomingConnection(qintptr descriptor) override;
-};
-
-struct ClientRow {
-    std::string name;
-    std::string address;
-    std::string lock;
 };
 
 class ClientService : public QObject {

@@ -17,6 +17,9 @@ struct TSimpleClient {
     bool PushPending = false;
     bool MeterWanted = false;
     std::string Alive = "1";
+    // Sent "dial" or "hangup": the next tick pushes the status record to it
+    // even when the status did not follow, so its view does not stick.
+    bool StatusOwed = false;
     // The connection; none for the server's own record.
     Session *session = nullptr;
 };

@@ -8,7 +8,7 @@
 #include <QDBusReply>
 
 #include <cstdio>
-#include <unistd.h>
+#include <optional>
 
 namespace velora::server::frame {
 
@@ -22,8 +22,8 @@ QDBusMessage managerCall(const QString &method)
 }
 
 // The user of the session on the first seat: the person at the server
-// computer, whom a log-off is meant for. Falls back to our own user.
-quint32 seatUser(const QDBusMessage &reply)
+// computer, whom a log-off is meant for. None when nobody but root sits there.
+std::optional<quint32> seatUser(const QDBusMessage &reply)
 {
     if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty() &&
         reply.signature() == QStringLiteral("a(susso)")) {
@@ -41,7 +41,7 @@ quint32 seatUser(const QDBusMessage &reply)
         }
         arg.endArray();
     }
-    return static_cast<quint32>(::getuid());
+    return std::nullopt;
 }
 
 void send(QDBusConnection bus, const QDBusMessage &message,
@@ -61,10 +61,10 @@ bool LogindShutdown::MyExitWindows(int flags)
 {
     QDBusConnection bus = QDBusConnection::systemBus();
     if (!bus.isConnected()) {
-        error_ = "no system bus: " + bus.lastError().message().toStdString();
+        *error_ = "no system bus: " + bus.lastError().message().toStdString();
         return false;
     }
-    error_.clear();
+    error_->clear();
     if (flags == 1 || flags == 8) {
         // interactive=false: a service has nobody to ask for authorisation.
         QDBusMessage call = managerCall(QStringLiteral("PowerOff"));
@@ -74,10 +74,20 @@ bool LogindShutdown::MyExitWindows(int flags)
     }
     auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(managerCall(QStringLiteral("ListSessions"))));
     auto onError = onLateError;
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [watcher, bus, onError] {
+    auto error = error_;
+    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [watcher, bus, onError, error] {
         watcher->deleteLater();
+        const std::optional<quint32> uid = seatUser(watcher->reply());
+        if (!uid) {
+            *error = watcher->isError()
+                         ? "cannot find the user at seat0: " + watcher->error().message().toStdString()
+                         : std::string("nobody but root is logged in at seat0; the log-off was not carried out");
+            if (onError)
+                onError(*error);
+            return;
+        }
         QDBusMessage call = managerCall(QStringLiteral("TerminateUser"));
-        call << seatUser(watcher->reply());
+        call << *uid;
         send(bus, call, onError);
     });
     return true;

@@ -8,23 +8,28 @@
 
 #include <QLocale>
 
+#include <stdexcept>
+
 #include "common/NumberFormat.h"
-#include "server/dialup/keepalive/LinuxIcmpPort.h"
-#include "server/dialup/keepalive/QtHostLookup.h"
-#include "server/dialup/lines/LineFactory.h"
-#include "server/frame/Autostart.h"
-#include "server/state/Shutdown.h"
+#include "common/TextCodec.h"
+#include "server/state/Text.h"
 
 namespace velora::server::frame {
 
 namespace {
 
-std::unique_ptr<dialup::LineDriver> chooseLine(ServerPlatform &platform, const IniProfile &ini,
-                                       const std::string &baseDir, std::string &problem)
+// A core without one of its parts would fail later and far from the cause.
+ServerPlatform complete(ServerPlatform platform)
 {
-    if (platform.line)
-        return std::move(platform.line);
-    return dialup::makeLineDriver(ini, baseDir, problem);
+    const char *missing = !platform.line       ? "line"
+                          : !platform.lookup   ? "lookup"
+                          : !platform.icmp     ? "icmp"
+                          : !platform.shutdown ? "shutdown"
+                          : !platform.autostart ? "autostart"
+                                                : nullptr;
+    if (missing)
+        throw std::invalid_argument(std::string("ServerPlatform lacks its ") + missing);
+    return platform;
 }
 
 NumberSeparators localeSeparators()
@@ -35,17 +40,13 @@ NumberSeparators localeSeparators()
 
 }  // namespace
 
-ServerCore::ServerCore(ServerOptions options, state::Shutdown &shutdown, Autostart &autostart,
-                       ServerPlatform platform, QObject *parent)
-    : QObject(parent), options_(std::move(options)), shutdown_(shutdown), autostart_(autostart),
-      config_(options_.baseDir, autostart_), users_(options_.baseDir + "/config/user.cfg"),
-      clients_(state_, users_, shutdown_, [this] { return config_.shutdownMode(); }),
-      line_(chooseLine(platform, config_.ini(), options_.baseDir, lineProblem_)),
-      dialUp_(*line_),
+ServerCore::ServerCore(ServerOptions options, ServerPlatform platform, QObject *parent)
+    : OperatorConsole(parent), platform_(complete(std::move(platform))), options_(std::move(options)),
+      config_(options_.baseDir, *platform_.autostart), users_(options_.baseDir + "/config/user.cfg"),
+      clients_(state_, users_, *platform_.shutdown, [this] { return config_.shutdownMode(); }),
+      dialUp_(*platform_.line),
       dialOps_(state_, dialUp_, [this] { return config_.dialSettings(); }),
-      lookup_(platform.lookup ? std::move(platform.lookup) : std::make_unique<dialup::QtHostLookup>()),
-      icmp_(platform.icmp ? std::move(platform.icmp) : std::make_unique<dialup::LinuxIcmpPort>()),
-      ping_(*lookup_, *icmp_)
+      ping_(*platform_.lookup, *platform_.icmp)
 {
     clients_.setDialControl(&dialOps_);
     timer3_.setInterval(1000);
@@ -55,7 +56,9 @@ ServerCore::ServerCore(ServerOptions options, state::Shutdown &shutdown, Autosta
     connect(this, &ServerCore::newConnection, &clients_, &clientservice::ClientService::accept);
     connect(&clients_, &clientservice::ClientService::statusRecordChanged, this, &ServerCore::statusChanged);
     connect(&clients_, &clientservice::ClientService::problem, this,
-            [this](const std::string &text) { emit problem(QString::fromStdString(text)); });
+            [this](const std::string &text) { emit problem(state::shownMessage(text)); });
+    connect(&clients_, &clientservice::ClientService::clientListUpdated, this, &OperatorConsole::clientRowsChanged);
+    connect(&dialOps_, &dialup::DialupOperations::entriesChanged, this, &OperatorConsole::entriesChanged);
     state_.BaseDir = options_.baseDir;
     state_.ServiceMode = options_.serviceMode;
     timer2_.setSingleShot(true);
@@ -167,7 +170,7 @@ void ServerCore::Timer3Timer()
         std::string why;
         if (!ping_.startRound(state_.dialSettings.pingip, &why)) {
             state_.dialSettings.keepalive = "0";
-            emit problem(QString::fromStdString("keep-alive off until the next dial: " + why));
+            emit problem(state::shownMessage("keep-alive off until the next dial: " + why));
         }
     }
     // The connection log and the mail relay join here.
@@ -187,8 +190,8 @@ void ServerCore::inisiasiawal()
     // The log database opens here once it exists.
     std::string why;
     if (!users_.updateuserlist(&why))
-        emit problem(QString::fromStdString("Cannot read the user store: " + why +
-                                            "; every login is refused until it can be read."));
+        emit problem(state::shownMessage("Cannot read the user store: " + why +
+                                         "; every login is refused until it can be read."));
     state_.LastStatusRecord = "w";
     state_.StatusChanged = 0;
     state_.SmtpRelayStarted = false;
@@ -197,8 +200,8 @@ void ServerCore::inisiasiawal()
     state_.EntryNames.clear();
     state_.SecondsOnline = 0;
     state_.EntryListText.clear();
-    if (!lineProblem_.empty())
-        emit problem(QString::fromStdString(lineProblem_));
+    if (!platform_.lineProblem.empty())
+        emit problem(state::shownText(platform_.lineProblem));
     dialOps_.getentry();
 }
 
@@ -248,7 +251,8 @@ ServerConfig::SaveResult ServerCore::savecfg(Prompter &prompter)
 
 std::string ServerCore::ownClientName()
 {
-    return "Admin@" + QHostInfo::localHostName().toStdString();
+    // The record goes on the wire: Windows-1252, like every client's name.
+    return "Admin@" + utf8ToCp1252(QHostInfo::localHostName().toStdString());
 }
 
 std::string ServerCore::ownAddress()
@@ -273,7 +277,7 @@ bool ServerCore::goOnline()
                                                  : listener->errorString().toStdString());
         delete listener;
         state_.ServerState = "offline";
-        emit problem(QString::fromStdString(listenError_));
+        emit problem(state::shownMessage(listenError_));
         emit onlineChanged(false);
         return false;
     }
@@ -285,6 +289,9 @@ bool ServerCore::goOnline()
     });
     state_.ServerState = "online";
     clients_.addOwnRecord(ownClientName(), ownAddress());
+    // As the first tick would leave it: a dial that arrives before that tick
+    // must find the line "free", not an empty lock word.
+    clients_.updateLockStatus();
     emit onlineChanged(true);
     return true;
 }
@@ -301,6 +308,31 @@ void ServerCore::goOffline()
     state_.ServerState = "offline";
     if (changed)
         emit onlineChanged(false);
+}
+
+void ServerCore::operatorDial(const std::string &selected, Prompter &prompter)
+{
+    dialOps_.operatorDial(selected, prompter);
+}
+
+void ServerCore::zanfel(std::size_t position, Prompter &prompter) { dialOps_.zanfel(position, prompter); }
+
+void ServerCore::operatorHangup(Prompter &prompter) { dialOps_.operatorHangup(prompter); }
+
+void ServerCore::operatorLock() { clients_.operatorLock(); }
+
+void ServerCore::operatorUnlock() { clients_.operatorUnlock(); }
+
+void ServerCore::unlockAll() { clients_.unlockAll(); }
+
+void ServerCore::getentry() { dialOps_.getentry(); }
+
+std::vector<clientservice::ClientRow> ServerCore::clientRows() const
+{
+    std::vector<clientservice::ClientRow> rows;
+    for (const clientservice::TSimpleClient *r : clients_.clientList())
+        rows.push_back({r->ClientName, r->Address, r->LockState});
+    return rows;
 }
 
 quint16 ServerCore::listeningPort() const { return listener_ ? listener_->serverPort() : 0; }

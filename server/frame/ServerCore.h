@@ -1,6 +1,7 @@
 #pragma once
-// The server's composition root: builds the modules, owns the state block,
-// runs start-up, and takes the listener online and offline.
+// The server's core: wires the modules to the platform it is handed, owns
+// the state block, runs start-up and the ticks, and takes the listener online
+// and offline. The window sees it only as an OperatorConsole.
 
 #include <QObject>
 #include <QTimer>
@@ -10,40 +11,18 @@
 #include "common/Prompter.h"
 #include "server/clientservice/ClientService.h"
 #include "server/dialup/engine/DialupOperations.h"
-#include "server/dialup/keepalive/IcmpPort.h"
-#include "server/dialup/lines/LineDriver.h"
 #include "server/dialup/engine/TDialUp.h"
 #include "server/dialup/keepalive/TPing.h"
+#include "server/frame/OperatorConsole.h"
 #include "server/frame/ServerConfig.h"
+#include "server/frame/ServerPlatform.h"
 #include "server/state/ServerState.h"
 #include "server/users/UserStore.h"
 
 class QTcpServer;
 class QTcpSocket;
 
-namespace velora::server::state {
-class Shutdown;
-}
-
 namespace velora::server::frame {
-
-class Autostart;
-
-// What the main page and the tray icon show, as of the latest status tick.
-// Texts are Windows-1252 bytes.
-struct StatusView {
-    bool ticked = false;  // no tick yet: the value labels read "--"
-    std::string entry = "--";
-    std::string device = "--";
-    std::string timeOnline = "--";
-    std::string speed = "--";
-    std::string lock = "--";
-    std::string status = "--";
-    std::string errorNotice;
-    int trayImage = 1;  // 0 connected, 1 not connected, 2 server offline
-    std::string trayHint;
-    bool unlockShown = false;  // the operator holds the lock: Unlock instead of Lock
-};
 
 struct ServerOptions {
     std::string baseDir;
@@ -55,34 +34,28 @@ struct ServerOptions {
     int secondStageDelayMs = 1000;
 };
 
-// The parts that touch the system; tests hand in fakes, the program leaves
-// them empty and gets the real ones.
-struct ServerPlatform {
-    std::unique_ptr<dialup::LineDriver> line;
-    std::unique_ptr<dialup::HostLookup> lookup;
-    std::unique_ptr<dialup::IcmpPort> icmp;
-};
-
-class ServerCore : public QObject {
+class ServerCore : public OperatorConsole {
     Q_OBJECT
 public:
-    ServerCore(ServerOptions options, state::Shutdown &shutdown, Autostart &autostart,
-               ServerPlatform platform = {}, QObject *parent = nullptr);
+    // Every part of the platform must be there; a missing one throws
+    // std::invalid_argument naming it.
+    ServerCore(ServerOptions options, ServerPlatform platform, QObject *parent = nullptr);
     ~ServerCore() override;
 
+    // The modules, for main's headless report and for tests.
     state::ServerState &state() { return state_; }
     ServerConfig &config() { return config_; }
     users::UserStore &users() { return users_; }
-    state::Shutdown &shutdown() { return shutdown_; }
+    state::Shutdown &shutdown() { return *platform_.shutdown; }
     clientservice::ClientService &clients() { return clients_; }
-    dialup::LineDriver &line() { return *line_; }
+    dialup::LineDriver &line() { return *platform_.line; }
     dialup::TDialUp &dialUp() { return dialUp_; }
     dialup::DialupOperations &dialup() { return dialOps_; }
     dialup::TPing &ping() { return ping_; }
     // Why the configured line could not be used, if it could not.
-    const std::string &lineProblem() const { return lineProblem_; }
+    const std::string &lineProblem() const { return platform_.lineProblem; }
     const ServerSettings &settings() const { return settings_; }
-    ServerSettings &settings() { return settings_; }
+    ServerSettings &settings() override { return settings_; }
 
     // Initial set-up; then the second stage one second later (or at once
     // when called directly).
@@ -92,9 +65,9 @@ public:
 
     // Online / Offline. goOnline reports a port that cannot be bound and
     // stays offline.
-    bool goOnline();
-    void goOffline();
-    bool isOnline() const { return listener_ != nullptr; }
+    bool goOnline() override;
+    void goOffline() override;
+    bool isOnline() const override { return listener_ != nullptr; }
     quint16 listeningPort() const;
     const std::string &lastListenError() const { return listenError_; }
 
@@ -107,57 +80,55 @@ public:
     void Getspeed();
 
     // loadcfg / savecfg against the settings model.
-    void loadcfg();
+    void loadcfg() override;
     ServerConfig::SaveResult savecfg();
     // savecfg, then tells the person what step 9 (or a failed write) calls for.
-    ServerConfig::SaveResult savecfg(Prompter &prompter);
+    ServerConfig::SaveResult savecfg(Prompter &prompter) override;
 
-    const StatusView &statusView() const { return view_; }
+    // ---- OperatorConsole ----
+    void operatorDial(const std::string &selected, Prompter &prompter) override;
+    void zanfel(std::size_t position, Prompter &prompter) override;
+    void operatorHangup(Prompter &prompter) override;
+    void operatorLock() override;
+    void operatorUnlock() override;
+    void unlockAll() override;
+    void getentry() override;
+    // EndProgram or KeepOpen, after asking.
+    CloseAction FormClose(Prompter &prompter) override;
 
-    // The window's close request: EndProgram or KeepOpen, after asking.
-    enum class CloseAction { EndProgram, KeepOpen };
-    CloseAction FormClose(Prompter &prompter);
-
-    // The second stage's window decisions, read from the file when asked.
-    bool showWindowAtStart() const { return !config_.startMinimizedAtStartup(); }
-    bool showTipAtStart() const { return config_.tipAtStartup(); }
-    std::string tipFilePath() const { return options_.baseDir + "/config/tip.cfg"; }
+    const StatusView &statusView() const override { return view_; }
+    const std::vector<std::string> &entryNames() const override { return state_.EntryNames; }
+    std::vector<clientservice::ClientRow> clientRows() const override;
+    bool onlineDecided() const override { return !state_.ServerState.empty(); }
+    std::string baseDir() const override { return options_.baseDir; }
+    bool serviceMode() const override { return state_.ServiceMode; }
+    bool showWindowAtStart() const override { return !config_.startMinimizedAtStartup(); }
+    bool showTipAtStart() const override { return config_.tipAtStartup(); }
+    std::string tipFilePath() const override { return options_.baseDir + "/config/tip.cfg"; }
 
     // The server's own client record: "Admin@" + host name, local address.
     static std::string ownClientName();
     static std::string ownAddress();
 
 signals:
-    void onlineChanged(bool online);
-    // A text for the person: the listener could not start, and the like.
-    void problem(const QString &text);
-    void secondStageDone();
     void newConnection(QTcpSocket *socket);
     // Items 1 to 11 of the status record changed on this tick.
     void statusChanged();
-    // Every status tick, after statusView() was refreshed.
-    void ticked();
-    // settings() was filled from the file again.
-    void configLoaded();
 
 private:
     void updateStatusView();
 
+    // First: every module below is built on its parts.
+    ServerPlatform platform_;
     ServerOptions options_;
     state::ServerState state_;
-    state::Shutdown &shutdown_;
-    Autostart &autostart_;
     ServerConfig config_;
     users::UserStore users_;
     ServerSettings settings_;
     QTcpServer *listener_ = nullptr;
     clientservice::ClientService clients_;
-    std::unique_ptr<dialup::LineDriver> line_;
-    std::string lineProblem_;
     dialup::TDialUp dialUp_;
     dialup::DialupOperations dialOps_;
-    std::unique_ptr<dialup::HostLookup> lookup_;
-    std::unique_ptr<dialup::IcmpPort> icmp_;
     dialup::TPing ping_;
     QTimer timer1_;
     QTimer timer3_;

@@ -20,25 +20,18 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-#include "common/Prompter.h"
-#include "common/TextCodec.h"
-#include "server/frame/ServerCore.h"
-#include "widgets/TFtip.h"
+#include "server/clientservice/ClientRow.h"
+#include "server/frame/OperatorConsole.h"
+#include "server/state/Text.h"
+#include "server/ui/Named.h"
 #include "server/ui/TrayImages.h"
+#include "widgets/TFtip.h"
+
+// The window's layout: its pages, the tray, and how it hears the console.
 
 namespace velora::server::ui {
 
 namespace {
-
-// State texts are Windows-1252 bytes.
-QString shown(const std::string &cp1252) { return QString::fromStdString(cp1252ToUtf8(cp1252)); }
-
-template <class W>
-W *named(W *widget, const char *name)
-{
-    widget->setObjectName(QString::fromLatin1(name));
-    return widget;
-}
 
 QPushButton *button(const char *name, const QString &text, QWidget *parent)
 {
@@ -56,9 +49,9 @@ QLabel *caption(const QString &text, QWidget *parent)
 
 }  // namespace
 
-TForm1::TForm1(frame::ServerCore &core, Prompter &prompter, QWidget *parent)
-    : QMainWindow(parent), core_(core), prompter_(prompter),
-      tip_(std::make_unique<widgets::TFtip>(core.tipFilePath()))
+TForm1::TForm1(frame::OperatorConsole &console, Prompter &prompter, QWidget *parent)
+    : QMainWindow(parent), console_(console), prompter_(prompter),
+      tip_(std::make_unique<widgets::TFtip>(console.tipFilePath()))
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Velora XP"));
@@ -77,22 +70,13 @@ TForm1::TForm1(frame::ServerCore &core, Prompter &prompter, QWidget *parent)
     resize(820, 380);
 
     buildTray();
+    connectConsole();
 
-    connect(&core_, &frame::ServerCore::ticked, this, &TForm1::refreshStatus);
-    connect(&core_, &frame::ServerCore::configLoaded, this, &TForm1::loadcfg);
-    connect(&core_, &frame::ServerCore::onlineChanged, this, &TForm1::showOnline);
-    connect(&core_, &frame::ServerCore::secondStageDone, this, &TForm1::secondStageDone);
-    connect(&core_, &frame::ServerCore::problem, this, &TForm1::showProblem);
-    connect(&core_.dialup(), &dialup::DialupOperations::entriesChanged, this, &TForm1::updateentry);
-    connect(&core_.clients(), &clientservice::ClientService::clientListUpdated, this, &TForm1::showClientRows);
-    connect(tip_.get(), &widgets::TFtip::saveRequested, this, &TForm1::savecfg);
-    connect(tip_.get(), &widgets::TFtip::problem, this, &TForm1::showProblem);
-
-    // The core may have run ahead of the window.
-    updateentry(core_.state().EntryNames);
+    // The console may have run ahead of the window.
+    updateentry(console_.entryNames());
     loadcfg();
-    if (!core_.state().ServerState.empty())
-        showOnline(core_.isOnline());
+    if (console_.onlineDecided())
+        showOnline(console_.isOnline());
     refreshStatus();
 }
 
@@ -116,8 +100,11 @@ QWidget *TForm1::buildMainPage()
     Button1 = button("Button1", QStringLiteral("Get entries"), page);
     SpeedButton4 = button("SpeedButton4", QStringLiteral("Menu"), page);
     PopupMenu4 = named(new QMenu(page), "PopupMenu4");
-    // Creating entries comes with the entry windows.
-    named(PopupMenu4->addAction(QStringLiteral("Create new entry")), "sfd1")->setEnabled(false);
+    // Only what works today; creating entries joins with the entry windows.
+    connect(named(PopupMenu4->addAction(QStringLiteral("Get entries")), "Getentries1"), &QAction::triggered, this,
+            &TForm1::Button1Click);
+    Tipoftheday1 = named(PopupMenu4->addAction(QStringLiteral("Tip of the day")), "Tipoftheday1");
+    connect(Tipoftheday1, &QAction::triggered, this, &TForm1::Tipoftheday1Click);
     SpeedButton4->setMenu(PopupMenu4);
 
     auto *buttons = new QHBoxLayout;
@@ -163,12 +150,12 @@ QWidget *TForm1::buildMainPage()
     grid->setRowStretch(row, 1);
 
     lventry = named(new QListWidget(page), "lventry");
-    lventry->setToolTip(QStringLiteral("Right click to edit entry properties\nIf you are running Velora in "
-                                       "service mode please rewrite each dial up entry User name and password"));
+    // No hint yet: the one of the entry list promises the right-click entry
+    // editor, and comes with it.
     lventry->setSelectionMode(QAbstractItemView::SingleSelection);
     lventry->setMinimumWidth(200);
 
-    Label10 = named(new QLabel(shown(core_.state().BaseDir), page), "Label10");
+    Label10 = named(new QLabel(state::shownPath(console_.baseDir()), page), "Label10");
     Label10->hide();
 
     auto *body = new QHBoxLayout;
@@ -251,7 +238,7 @@ QWidget *TForm1::buildConfigurationPage()
     layout->addLayout(save);
 
     // Any edit marks the port changed, for the restart notice of the next save.
-    connect(Edit1, &QLineEdit::textEdited, this, [this] { core_.settings().portChanged = true; });
+    connect(Edit1, &QLineEdit::textEdited, this, [this] { console_.settings().portChanged = true; });
     connect(SpeedButton3, &QPushButton::clicked, this, &TForm1::SpeedButton3Click);
     return page;
 }
@@ -262,7 +249,7 @@ QWidget *TForm1::buildClientListPage()
     Lvclient = named(new QTreeWidget(page), "Lvclient");
     Lvclient->setHeaderLabels({QStringLiteral("client name"), QStringLiteral("ip address"), QStringLiteral("lock status")});
     Lvclient->setRootIsDecorated(false);
-    Lvclient->setToolTip(QStringLiteral("Right click to send message to client"));
+    // Its hint promises the send-message window; both come together.
     Lvclient->header()->setSectionResizeMode(0, QHeaderView::Stretch);
     Lvclient->setColumnWidth(1, 140);
     Lvclient->header()->setStretchLastSection(false);
@@ -284,14 +271,14 @@ void TForm1::buildTray()
     restore1 = named(PopupMenu1->addAction(QStringLiteral("restore")), "restore1");
     dial1 = named(PopupMenu1->addMenu(QStringLiteral("dial")), "dial1");
     hangup1 = named(PopupMenu1->addAction(QStringLiteral("hangup")), "hangup1");
-    // These open windows that are not built yet.
+    // These open windows that are not built yet: out of sight until they are.
     Sendmessage2 = named(PopupMenu1->addAction(QStringLiteral("Send message")), "Sendmessage2");
-    Sendmessage2->setEnabled(false);
+    Sendmessage2->setVisible(false);
     Bandwidthmeter2 = named(PopupMenu1->addAction(QStringLiteral("Bandwidth meter")), "Bandwidthmeter2");
-    Bandwidthmeter2->setEnabled(false);
+    Bandwidthmeter2->setVisible(false);
     PopupMenu1->addSeparator();
     exit1 = named(PopupMenu1->addAction(QStringLiteral("exit")), "exit1");
-    exit1->setEnabled(!core_.state().ServiceMode);
+    exit1->setEnabled(!console_.serviceMode());
 
     connect(restore1, &QAction::triggered, this, &TForm1::restore1Click);
     connect(hangup1, &QAction::triggered, this, &TForm1::hangup1Click);
@@ -299,220 +286,32 @@ void TForm1::buildTray()
 
     if (!QSystemTrayIcon::isSystemTrayAvailable())
         return;  // the window then stays on the screen
-    tray_ = named(new QSystemTrayIcon(this), "tray");
-    tray_->setContextMenu(PopupMenu1);
+    tray_ = makeTrayIcon(PopupMenu1, this);
     connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::DoubleClick)
             restore1Click();
     });
 }
 
-// ------------------------------------------------------------ the views
-
-void TForm1::refreshStatus()
+void TForm1::connectConsole()
 {
-    const frame::StatusView &v = core_.statusView();
-    if (v.ticked) {
-        Label8->setText(shown(v.entry));
-        Label22->setText(shown(v.device));
-        Label4->setText(shown(v.timeOnline));
-        Label21->setText(shown(v.speed));
-        Label6->setText(shown(v.lock));
-        Label2->setText(shown(v.status));
-        Label25->setText(shown(v.errorNotice));
-        SpeedButton6->setVisible(!v.unlockShown);
-        SpeedButton7->setVisible(v.unlockShown);
-    }
-    // Only on change: some trays redraw on every set.
-    const QString hint = v.trayHint.empty() ? QStringLiteral("Velora XP") : shown(v.trayHint);
-    if (v.trayImage != trayImage_) {
-        trayImage_ = v.trayImage;
-        const QIcon icon = trayImage(trayImage_);
-        setWindowIcon(icon);
-        if (tray_) {
-            tray_->setIcon(icon);
-            tray_->show();
-        }
-    }
-    if (hint != trayHint_) {
-        trayHint_ = hint;
-        if (tray_)
-            tray_->setToolTip(trayHint_);
-    }
+    connect(&console_, &frame::OperatorConsole::ticked, this, &TForm1::refreshStatus);
+    connect(&console_, &frame::OperatorConsole::configLoaded, this, &TForm1::loadcfg);
+    connect(&console_, &frame::OperatorConsole::onlineChanged, this, &TForm1::showOnline);
+    connect(&console_, &frame::OperatorConsole::secondStageDone, this, &TForm1::secondStageDone);
+    connect(&console_, &frame::OperatorConsole::problem, this, &TForm1::showProblem);
+    connect(&console_, &frame::OperatorConsole::entriesChanged, this, &TForm1::updateentry);
+    connect(&console_, &frame::OperatorConsole::clientRowsChanged, this, &TForm1::showClientRows);
+    connect(tip_.get(), &widgets::TFtip::saveRequested, this, &TForm1::savecfg);
+    connect(tip_.get(), &widgets::TFtip::problem, this, &TForm1::showProblem);
 }
 
-void TForm1::updateentry(const std::vector<std::string> &names)
+QSystemTrayIcon *makeTrayIcon(QMenu *menu, QObject *parent)
 {
-    for (QAction *a : dialItems_)
-        delete a;
-    dialItems_.clear();
-    lventry->clear();
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        auto *item = new QListWidgetItem(shown(names[i]), lventry);
-        item->setData(Qt::UserRole, QByteArray::fromStdString(names[i]));
-        // A menu would read "&" as a shortcut mark.
-        QString text = shown(names[i]);
-        text.replace(QLatin1Char('&'), QStringLiteral("&&"));
-        QAction *a = named(dial1->addAction(text), "dialItem");
-        connect(a, &QAction::triggered, this, [this, i] { core_.dialup().zanfel(i, prompter_); });
-        dialItems_.push_back(a);
-    }
-}
-
-void TForm1::showClientRows(const std::vector<clientservice::ClientRow> &rows)
-{
-    Lvclient->clear();
-    for (const clientservice::ClientRow &r : rows)
-        new QTreeWidgetItem(Lvclient, {shown(r.name), shown(r.address), shown(r.lock)});
-}
-
-void TForm1::showOnline(bool online)
-{
-    Button5->setVisible(!online);
-    Button6->setVisible(online);
-}
-
-void TForm1::showProblem(const QString &text) { statusBar()->showMessage(text); }
-
-// -------------------------------------------------------- configuration
-
-void TForm1::loadcfg()
-{
-    const frame::ServerSettings &s = core_.settings();
-    Edit1->setText(shown(s.port));
-    CheckBox1->setChecked(s.startWithSystem);
-    CheckBox1->setEnabled(s.startWithSystemEnabled);
-    CheckBox2->setChecked(s.onlineStartup);
-    CheckBox3->setChecked(s.startMinimized);
-    // A value the list cannot show leaves it empty (and is kept on saving).
-    ComboBox5->setCurrentIndex(s.shutdownMode >= 0 && s.shutdownMode < ComboBox5->count() ? s.shutdownMode : -1);
-    CheckBox4->setChecked(s.keepAlive);
-    tip_->CheckBox1->setChecked(s.tipOfTheDay);
-    CheckBox9->setChecked(s.ics);
-    Edit3->setText(shown(s.pingIp));
-    CheckBox6->setChecked(s.smtpAutoRelay);
-    CheckBox7->setChecked(s.connectionLogging);
-    ComboBox6->setCurrentIndex(s.clientPolling >= 0 && s.clientPolling < ComboBox6->count() ? s.clientPolling : -1);
-}
-
-void TForm1::pageToSettings()
-{
-    frame::ServerSettings &s = core_.settings();
-    s.port = typedToWire(Edit1->text().toStdString());
-    s.startWithSystem = CheckBox1->isChecked();
-    s.onlineStartup = CheckBox2->isChecked();
-    s.startMinimized = CheckBox3->isChecked();
-    if (ComboBox5->currentIndex() >= 0)
-        s.shutdownMode = ComboBox5->currentIndex();
-    s.keepAlive = CheckBox4->isChecked();
-    s.tipOfTheDay = tip_->CheckBox1->isChecked();
-    s.ics = CheckBox9->isChecked();
-    s.pingIp = typedToWire(Edit3->text().toStdString());
-    s.smtpAutoRelay = CheckBox6->isChecked();
-    s.connectionLogging = CheckBox7->isChecked();
-    if (ComboBox6->currentIndex() >= 0)
-        s.clientPolling = ComboBox6->currentIndex();
-}
-
-void TForm1::savecfg()
-{
-    pageToSettings();
-    // The core reloads the file afterwards; configLoaded refills the page.
-    core_.savecfg(prompter_);
-}
-
-// ---------------------------------------------------------- commands
-
-void TForm1::Button5Click() { core_.goOnline(); }
-
-void TForm1::Button6Click() { core_.goOffline(); }
-
-void TForm1::Button2Click()
-{
-    std::string selected;
-    const auto items = lventry->selectedItems();
-    if (!items.isEmpty())
-        selected = items.first()->data(Qt::UserRole).toByteArray().toStdString();
-    core_.dialup().operatorDial(selected, prompter_);
-}
-
-void TForm1::Button3Click() { core_.dialup().operatorHangup(prompter_); }
-
-void TForm1::hangup1Click() { core_.dialup().operatorHangup(prompter_); }
-
-void TForm1::Button1Click() { core_.dialup().getentry(); }
-
-void TForm1::SpeedButton6Click() { core_.clients().operatorLock(); }
-
-void TForm1::SpeedButton7Click() { core_.clients().operatorUnlock(); }
-
-void TForm1::SpeedButton8Click() { core_.clients().unlockAll(); }
-
-void TForm1::SpeedButton3Click() { savecfg(); }
-
-// ------------------------------------------------------- window and tray
-
-void TForm1::restore1Click()
-{
-    if (isVisible() && !isMinimized()) {
-        if (tray_)
-            hide();
-        return;
-    }
-    showNormal();
-    raise();
-    activateWindow();
-}
-
-void TForm1::exit1Click() { close(); }
-
-void TForm1::secondStageDone()
-{
-    // Without a tray a hidden window could not be brought back.
-    if (core_.showWindowAtStart() || !tray_) {
-        showNormal();
-        raise();
-        activateWindow();
-    } else {
-        hide();
-    }
-    if (core_.showTipAtStart())
-        tip_->show();
-}
-
-void TForm1::closeEvent(QCloseEvent *event)
-{
-    if (core_.FormClose(prompter_) == frame::ServerCore::CloseAction::EndProgram) {
-        event->accept();
-        tip_->hide();
-        emit quitRequested();
-    } else {
-        event->ignore();
-    }
-}
-
-void TForm1::showEvent(QShowEvent *event)
-{
-    QMainWindow::showEvent(event);
-    restore1->setText(QStringLiteral("hide"));
-}
-
-void TForm1::hideEvent(QHideEvent *event)
-{
-    QMainWindow::hideEvent(event);
-    if (!isVisible())
-        restore1->setText(QStringLiteral("restore"));
-}
-
-void TForm1::changeEvent(QEvent *event)
-{
-    QMainWindow::changeEvent(event);
-    // Minimizing goes to the tray, where there is one.
-    if (event->type() == QEvent::WindowStateChange && isMinimized() && tray_)
-        QTimer::singleShot(0, this, [this] {
-            if (isMinimized())
-                hide();
-        });
+    auto *tray = named(new QSystemTrayIcon(trayImage(1), parent), "tray");
+    tray->setToolTip(QStringLiteral("Velora XP"));
+    tray->setContextMenu(menu);
+    return tray;
 }
 
 }  // namespace velora::server::ui

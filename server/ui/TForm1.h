@@ -1,7 +1,9 @@
 #pragma once
-// The server's main window and its tray icon: a view over ServerCore. It
-// shows what the status tick left behind and hands the operator's commands to
-// the core, which decides and asks through the Prompter.
+// The server's main window and its tray icon: a view over the operator
+// console. It shows what the status tick left behind and hands the operator's
+// commands to the console, which decides and asks through the Prompter.
+// TForm1.cpp builds the layout, TForm1Handlers.cpp holds the commands and
+// window events, TForm1Views.cpp the view updates.
 
 #include <QMainWindow>
 #include <memory>
@@ -25,7 +27,7 @@ class Prompter;
 }
 
 namespace velora::server::frame {
-class ServerCore;
+class OperatorConsole;
 }
 namespace velora::widgets {
 class TFtip;
@@ -36,11 +38,14 @@ struct ClientRow;
 
 namespace velora::server::ui {
 
+// A tray icon with its image and menu, ready to show: a tray icon shown
+// without an image is blank, and Qt complains.
+QSystemTrayIcon *makeTrayIcon(QMenu *menu, QObject *parent);
 
 class TForm1 : public QMainWindow {
     Q_OBJECT
 public:
-    TForm1(frame::ServerCore &core, Prompter &prompter, QWidget *parent = nullptr);
+    TForm1(frame::OperatorConsole &console, Prompter &prompter, QWidget *parent = nullptr);
     ~TForm1() override;
 
     // The operator's commands, as the buttons and the tray menu run them.
@@ -56,6 +61,7 @@ public:
     void SpeedButton3Click();  // Save configuration
     void restore1Click();      // tray "restore"/"hide" and the icon's double click
     void exit1Click();
+    void Tipoftheday1Click();  // "Menu" > "Tip of the day"
     // Page to file, with the messages of the save; also the tip window's Close.
     void savecfg();
 
@@ -81,6 +87,7 @@ private:
     QWidget *buildConfigurationPage();
     QWidget *buildClientListPage();
     void buildTray();
+    void connectConsole();
 
     void refreshStatus();
     void updateentry(const std::vector<std::string> &names);
@@ -91,7 +98,7 @@ private:
     void secondStageDone();
     void showProblem(const QString &text);
 
-    frame::ServerCore &core_;
+    frame::OperatorConsole &console_;
     Prompter &prompter_;
     std::unique_ptr<widgets::TFtip> tip_;
 
@@ -115,6 +122,7 @@ private:
     QPushButton *Button1 = nullptr;
     QPushButton *SpeedButton4 = nullptr;
     QMenu *PopupMenu4 = nullptr;
+    QAction *Tipoftheday1 = nullptr;
     // "Configuration"
     QLineEdit *Edit1 = nullptr;
     QCheckBox *CheckBox1 = nullptr;

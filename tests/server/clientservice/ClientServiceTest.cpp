@@ -216,6 +216,43 @@ TEST_F(ServiceFixture, LocksDialsAndTheLineLockWord)
     EXPECT_EQ(dial.calls.back(), "dial Other x");
 }
 
+TEST_F(ServiceFixture, ADroppedDialOrHangUpIsAnsweredWithTheStatusToItsSenderOnly)
+{
+    Peer &a = login("pc1", "10.0.0.1");
+    Peer &b = login("pc2", "10.0.0.2");
+    a.send("lock\xE0");
+    settle();
+    service.runTickSteps();
+    service.runTickSteps();
+    // What the lock and the logins brought is not what this is about.
+    settle();
+    a.read();
+    b.read();
+    a.lines.clear();
+    b.lines.clear();
+
+    // Refused by the lock: nothing in the status changes, yet b hears it.
+    b.send("dial\xE0ISP\xE0pc2\xE0");
+    settle();
+    service.runTickSteps();
+    const auto pb = wire::parsePushLine(b.next());
+    ASSERT_TRUE(pb.hasStatus);
+    EXPECT_EQ(pb.status.lockStatus, "locked");
+    EXPECT_EQ(pb.status.ownLock, "free");
+    EXPECT_EQ(a.next(200), "");
+    // Once: the tick after has nothing for it.
+    service.runTickSteps();
+    EXPECT_EQ(b.next(200), "");
+
+    a.send("hangup\xE0pc1\xE0");
+    settle();
+    service.runTickSteps();
+    const auto pa = wire::parsePushLine(a.next());
+    ASSERT_TRUE(pa.hasStatus);
+    EXPECT_EQ(pa.status.ownLock, "locking");
+    EXPECT_EQ(b.next(200), "");
+}
+
 TEST_F(ServiceFixture, CommandsThatTouchTheServerState)
 {
     Peer &a = login("pc1", "10.0.0.1");

@@ -4,10 +4,11 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
-#include "support/FakeAutostart.h"
+#include "support/FakeServerPlatform.h"
 #include "server/frame/ServerCore.h"
 #include "support/RecordingShutdown.h"
 #include "support/TestFiles.h"
+#include "support/Wait.h"
 
 using namespace velora;
 using namespace velora::server::frame;
@@ -20,8 +21,6 @@ using namespace velora::server::dialup;
 namespace {
 struct CoreFixture : ::testing::Test {
     test::TempDir dir;
-    test::FakeAutostart autostart;
-    RecordingShutdown shutdown;
     std::string base() { return dir.file("base"); }
     void config(const std::string &content)
     {
@@ -41,7 +40,7 @@ struct CoreFixture : ::testing::Test {
 TEST_F(CoreFixture, SecondStageGoesOnlineAndOfflineOnRequest)
 {
     config("[server]\nport=0\n");
-    ServerCore core(options(), shutdown, autostart);
+    ServerCore core(options(), fakePlatform(base()));
     core.inisiasiawal();
     core.Timer2Timer();
     ASSERT_TRUE(core.isOnline());
@@ -65,7 +64,7 @@ TEST_F(CoreFixture, OnlineStartupOffAndBusyPortStayOffline)
 {
     config("[general]\nonlinestartup=0\n[server]\nport=0\n");
     {
-        ServerCore core(options(), shutdown, autostart);
+        ServerCore core(options(), fakePlatform(base()));
         core.inisiasiawal();
         core.Timer2Timer();
         EXPECT_FALSE(core.isOnline());
@@ -75,7 +74,7 @@ TEST_F(CoreFixture, OnlineStartupOffAndBusyPortStayOffline)
     QTcpServer taken;
     ASSERT_TRUE(taken.listen(QHostAddress::LocalHost, 0));
     config("[server]\nport=" + std::to_string(taken.serverPort()) + "\n");
-    ServerCore core(options(), shutdown, autostart);
+    ServerCore core(options(), fakePlatform(base()));
     QSignalSpy problems(&core, &ServerCore::problem);
     core.inisiasiawal();
     core.Timer2Timer();
@@ -89,4 +88,38 @@ TEST_F(CoreFixture, OnlineStartupOffAndBusyPortStayOffline)
     config("[server]\nport=70000\n");
     EXPECT_FALSE(core.goOnline());
     EXPECT_NE(core.lastListenError().find("70000"), std::string::npos);
+}
+
+TEST_F(CoreFixture, ADialRightAfterGoingOnlineIsCarriedOut)
+{
+    config("[server]\nport=0\n");
+    test::writeFile(base() + "/config/phonebook.ini", "[Metro]\ndelay=50\n");
+    ServerCore core(options(), fakePlatform(base()));
+    core.inisiasiawal();
+    core.Timer2Timer();  // online, and no status tick has run yet
+    ASSERT_TRUE(core.isOnline());
+    EXPECT_EQ(core.state().LockStatus, "free");
+
+    QTcpSocket client;
+    client.connectToHost(QStringLiteral("127.0.0.1"), core.listeningPort());
+    ASSERT_TRUE(client.waitForConnected(2000));
+    client.write("dial\xE0Metro\xE0pc7\xE0\r\n");
+    EXPECT_TRUE(velora::test::waitFor([&] { return core.state().DialerName == "pc7"; }, 2000));
+    EXPECT_EQ(core.state().DialEventText, "Dialing...");
+}
+
+TEST_F(CoreFixture, AnIncompletePlatformIsRefusedByName)
+{
+    ServerPlatform p = fakePlatform(base());
+    p.icmp.reset();
+    EXPECT_THROW(
+        {
+            try {
+                ServerCore core(options(), std::move(p));
+            } catch (const std::invalid_argument &e) {
+                EXPECT_NE(std::string(e.what()).find("icmp"), std::string::npos);
+                throw;
+            }
+        },
+        std::invalid_argument);
 }

@@ -5,7 +5,7 @@
 
 #include "support/ScriptedPrompter.h"
 #include "support/DialupFakes.h"
-#include "support/FakeAutostart.h"
+#include "support/FakeServerPlatform.h"
 #include "common/Prompter.h"
 #include "server/dialup/lines/SimulatedLine.h"
 #include "server/frame/ServerCore.h"
@@ -24,8 +24,6 @@ namespace {
 
 struct TrackingFixture : ::testing::Test {
     velora::test::TempDir dir;
-    velora::test::FakeAutostart autostart;
-    RecordingShutdown shutdown;
     SimulatedLine *line = nullptr;
     test::FakeHostLookup *lookup = nullptr;
     test::FakeIcmpPort *icmp = nullptr;
@@ -41,20 +39,15 @@ struct TrackingFixture : ::testing::Test {
                         "[ISP One]\nspeed=56000\naddress=10.1.1.2\ndelay=1\n"
                         "[ISP Two]\nspeed=33600\naddress=10.1.1.3\ndelay=1\n"
                         "[Busy]\nfailcode=676\nfailstate=2\ndelay=1\n");
-        ServerPlatform platform;
-        auto l = std::make_unique<SimulatedLine>(base);
-        line = l.get();
-        platform.line = std::move(l);
-        auto h = std::make_unique<test::FakeHostLookup>();
-        lookup = h.get();
-        platform.lookup = std::move(h);
-        auto i = std::make_unique<test::FakeIcmpPort>();
-        icmp = i.get();
-        platform.icmp = std::move(i);
+        FakePlatformParts parts;
+        ServerPlatform platform = fakePlatform(base, &parts);
+        line = parts.line;
+        lookup = parts.lookup;
+        icmp = parts.icmp;
         ServerOptions o;
         o.baseDir = base;
         o.listenAddress = "127.0.0.1";
-        core = std::make_unique<ServerCore>(o, shutdown, autostart, std::move(platform));
+        core = std::make_unique<ServerCore>(o, std::move(platform));
         core->inisiasiawal();
         core->Timer2Timer();
     }

@@ -16,13 +16,15 @@
 #include <QTreeWidget>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 
 #include "support/ScriptedPrompter.h"
 #include "support/DialupFakes.h"
 #include "common/Prompter.h"
+#include "server/dialup/lines/LineFactory.h"
 #include "server/dialup/lines/SimulatedLine.h"
-#include "support/FakeAutostart.h"
+#include "support/FakeServerPlatform.h"
 #include "server/frame/ServerCore.h"
 #include "support/RecordingShutdown.h"
 #include "widgets/TFtip.h"
@@ -55,29 +57,31 @@ const char HangupLocked[] =
 // One server with its window, in a base dir of its own.
 struct Server {
     velora::test::TempDir dir;
-    velora::test::FakeAutostart autostart;
-    RecordingShutdown shutdown;
+    velora::test::FakeAutostart *autostart = nullptr;
     ScriptedPrompter prompter;
     SimulatedLine *line = nullptr;
     std::unique_ptr<ServerCore> core;
     std::unique_ptr<TForm1> window;
 
-    explicit Server(const std::string &ini = "[server]\nport=0\n", bool service = false)
+    explicit Server(const std::string &ini = "[server]\nport=0\n", bool service = false,
+                    const std::string &baseName = "base",
+                    const std::function<void(ServerPlatform &, const std::string &)> &adjust = {})
+        : baseName_(baseName)
     {
         std::filesystem::create_directories(base() + "/config");
         velora::test::writeFile(base() + "/config/config.ini", ini);
         velora::test::writeFile(base() + "/config/phonebook.ini", Phonebook);
-        ServerPlatform platform;
-        auto l = std::make_unique<SimulatedLine>(base());
-        line = l.get();
-        platform.line = std::move(l);
-        platform.lookup = std::make_unique<test::FakeHostLookup>();
-        platform.icmp = std::make_unique<test::FakeIcmpPort>();
+        FakePlatformParts parts;
+        ServerPlatform platform = fakePlatform(base(), &parts);
+        line = parts.line;
+        autostart = parts.autostart;
+        if (adjust)
+            adjust(platform, base());
         ServerOptions o;
         o.baseDir = base();
         o.listenAddress = "127.0.0.1";
         o.serviceMode = service;
-        core = std::make_unique<ServerCore>(o, shutdown, autostart, std::move(platform));
+        core = std::make_unique<ServerCore>(o, std::move(platform));
         // As at start-up: the window exists before the initial set-up runs.
         window = std::make_unique<TForm1>(*core, prompter);
         core->inisiasiawal();
@@ -88,7 +92,8 @@ struct Server {
         window.reset();
         core.reset();
     }
-    std::string base() const { return dir.file("base"); }
+    std::string baseName_;
+    std::string base() const { return dir.file(baseName_); }
     ServerState &st() { return core->state(); }
     std::string ini(const char *section, const char *key) { return core->config().ini().readString(section, key, "?"); }
 
@@ -122,6 +127,9 @@ private slots:
     void configurationPageRoundTripsThroughTheFile();
     void clientListPageShowsTheRows();
     void tipWindowIsRebuiltOnEveryShowAndSavesOnClose();
+    void menusAndHintsPromiseOnlyWhatWorks();
+    void baseDirAndLineProblemAreShownReadably();
+    void trayIconHasItsImageBeforeItShows();
 };
 
 void TForm1Test::labelsAndTrayFollowTheStateAfterATick()
@@ -381,7 +389,7 @@ void TForm1Test::configurationPageRoundTripsThroughTheFile()
     s.click("SpeedButton3");
     QVERIFY(s.prompter.said.empty());
     QCOMPARE(s.ini("general", "winstart"), std::string("1"));
-    QVERIFY(s.autostart.enabled);
+    QVERIFY(s.autostart->enabled);
     for (auto [section, key] : std::initializer_list<std::pair<const char *, const char *>>{
              {"general", "onlinestartup"}, {"general", "startminimized"}, {"general", "tipoftheday"},
              {"dial", "keepalive"}, {"dial", "ICS"}, {"dial", "smtpautorelay"}, {"dial", "connectionlogging"}})
@@ -483,6 +491,62 @@ void TForm1Test::tipWindowIsRebuiltOnEveryShowAndSavesOnClose()
     QTest::mouseClick(tip->SpeedButton3, Qt::LeftButton);
     QVERIFY(!tip->isVisible());
     QCOMPARE(s.ini("general", "tipoftheday"), std::string("0"));
+}
+
+void TForm1Test::menusAndHintsPromiseOnlyWhatWorks()
+{
+    Server s;
+    s.core->Timer1Timer();
+    for (QAction *a : s.get<QMenu>("PopupMenu4")->actions())
+        QVERIFY2(a->isEnabled() && a->isVisible(), qPrintable(a->text()));
+    for (QAction *a : s.get<QMenu>("PopupMenu1")->actions())
+        QVERIFY2(a->isSeparator() || !a->isVisible() || a->isEnabled(), qPrintable(a->text()));
+    QVERIFY(!s.get<QListWidget>("lventry")->toolTip().contains(QStringLiteral("Right click")));
+    QVERIFY(!s.get<QTreeWidget>("Lvclient")->toolTip().contains(QStringLiteral("Right click")));
+
+    // The tip window opens from the menu.
+    velora::test::writeFile(s.base() + "/config/tip.cfg", "Only tip\n#\n");
+    TFtip *tip = s.window->tipWindow();
+    QVERIFY(!tip->isVisible());
+    s.get<QMenu>("PopupMenu4")->findChild<QAction *>(QStringLiteral("Tipoftheday1"))->trigger();
+    QVERIFY(tip->isVisible());
+    QCOMPARE(tip->Label2->text(), QStringLiteral("Only tip"));
+
+    // Get entries from the menu lists the phonebook again.
+    velora::test::writeFile(s.base() + "/config/phonebook.ini", "[Night]\n");
+    s.get<QMenu>("PopupMenu4")->findChild<QAction *>(QStringLiteral("Getentries1"))->trigger();
+    QCOMPARE(s.get<QListWidget>("lventry")->count(), 1);
+}
+
+void TForm1Test::baseDirAndLineProblemAreShownReadably()
+{
+    // A UTF-8 folder name and a [line] driver the factory does not know, as main builds it.
+    const std::string folder = "B\xC3\xBCro Velora";
+    Server s("[server]\nport=0\n[line]\ndriver=bogus\n", false, folder, [](ServerPlatform &p, const std::string &base) {
+        p.line = makeLineDriver(IniProfile(base + "/config/config.ini"), base, p.lineProblem);
+    });
+    QCOMPARE(s.text("Label10"), QString::fromUtf8(s.base().c_str()));
+    QVERIFY(s.text("Label10").endsWith(QStringLiteral("B\u00fcro Velora")));
+    const QString bar = s.window->statusBar()->currentMessage();
+    QVERIFY2(bar.contains(QStringLiteral("unknown line driver \"bogus\"")), qPrintable(bar));
+}
+
+void TForm1Test::trayIconHasItsImageBeforeItShows()
+{
+    QStringList warnings;
+    static QStringList *sink = nullptr;
+    sink = &warnings;
+    const auto previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &m) {
+        *sink << m;
+    });
+    QMenu menu;
+    QSystemTrayIcon *tray = makeTrayIcon(&menu, &menu);
+    QVERIFY(!tray->icon().isNull());
+    QCOMPARE(tray->contextMenu(), &menu);
+    tray->show();
+    qInstallMessageHandler(previous);
+    for (const QString &w : warnings)
+        QVERIFY2(!w.contains(QStringLiteral("No Icon")), qPrintable(w));
 }
 
 QTEST_MAIN(TForm1Test)

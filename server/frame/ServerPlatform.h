@@ -1,0 +1,26 @@
+#pragma once
+// Every part of the server that touches the system. main.cpp builds the real
+// ones; tests and benches hand in fakes. The core builds none itself.
+
+#include <memory>
+#include <string>
+
+#include "server/dialup/keepalive/IcmpPort.h"
+#include "server/dialup/lines/LineDriver.h"
+#include "server/frame/Autostart.h"
+#include "server/state/Shutdown.h"
+
+namespace velora::server::frame {
+
+struct ServerPlatform {
+    std::unique_ptr<dialup::LineDriver> line;
+    // Why the configured line could not be used and this one stands in;
+    // empty when it could. Windows-1252 (it quotes the INI file).
+    std::string lineProblem;
+    std::unique_ptr<dialup::HostLookup> lookup;
+    std::unique_ptr<dialup::IcmpPort> icmp;
+    std::unique_ptr<state::Shutdown> shutdown;
+    std::unique_ptr<Autostart> autostart;
+};
+
+}  // namespace velora::server::frame
