@@ -3,9 +3,12 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QLineEdit>
 #include <QMenu>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTcpServer>
 #include <QTest>
 
 #include <cstdio>
@@ -141,9 +144,34 @@ int main(int argc, char **argv)
     {
         Rig rig;
         rig.server.password = "other";
+        SavedLogin none(rig.settings->savedLoginFile());
+        none.forget();
+        none.save();
         rig.window->Button1Click();
         (void)QTest::qWaitFor([&] { return rig.window->passwordWindow()->isVisible(); }, 3000);
         ok &= save(rig.window->passwordWindow(), out, "client-login-retry");
+    }
+    {
+        Rig rig;
+        QTcpServer closed;
+        closed.listen(QHostAddress::LocalHost, 0);
+        const quint16 dead = closed.serverPort();
+        closed.close();
+        rig.window->edport->setText(QString::number(dead));
+        rig.window->Button6Click();
+        QSignalSpy failed(rig.session.get(), &ClientSession::connectFailed);
+        rig.window->Button1Click();
+        failed.wait(3000);
+        ok &= save(rig.window.get(), out, "client-cannot-connect");
+        rig.window->openConfiguration->click();
+        rig.window->Button6Click();
+        ok &= save(rig.window.get(), out, "client-configuration-saved");
+    }
+    {
+        Rig rig;
+        QFile::remove(rig.settings->tipFile());
+        rig.window->ipoftheday1Click();
+        ok &= save(rig.window->tipWindow(), out, "client-tip-shipped");
     }
     return ok ? 0 : 1;
 }

@@ -78,6 +78,8 @@ void TFtip::showEvent(QShowEvent *event)
 void TFtip::FormShow()
 {
     auto tips = readTipFile(tipFile_);
+    if (!tips && !fallback_.empty())
+        tips = parseTips(fallback_);
     if (!tips) {
         // Rebuilt from empty: no tip of an older read stays on show.
         tips_ = TipList();

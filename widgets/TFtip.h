@@ -27,6 +27,8 @@ public:
     // Starts the round at the tip a seed chooses (a show picks a random one).
     void startAt(std::uint64_t seed);
     const TipList &tips() const { return tips_; }
+    // Tip file text shown when the tip file cannot be read.
+    void setFallbackTips(std::string content) { fallback_ = std::move(content); }
     // The title bar's close button and Escape end here.
     void reject() override;
 
@@ -51,6 +53,7 @@ private:
     void showTip();
 
     std::string tipFile_;
+    std::string fallback_;
     TipList tips_;
     bool checkedWhenShown_ = false;
 };

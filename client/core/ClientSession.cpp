@@ -5,6 +5,7 @@
 #include <QTcpSocket>
 
 #include "client/core/SavedLogin.h"
+#include "client/core/WireText.h"
 #include "common/CredentialCipher.h"
 #include "common/TextCodec.h"
 
@@ -85,7 +86,7 @@ void ClientSession::executeconnect(int flag)
     pending_.clear();
     pendingPos_ = 0;
     connectTimer_.start();
-    socket_->connectToHost(QString::fromStdString(cp1252ToUtf8(applied_.host)), applied_.port);
+    socket_->connectToHost(shownText(applied_.host), applied_.port);
 }
 
 void ClientSession::executedisconnect(int flag)
@@ -128,13 +129,13 @@ void ClientSession::onConnected()
     }
     state_ = State::LoggingIn;
 
-    localHostName_ = sanitizeTyped(utf8ToCp1252(QHostInfo::localHostName().toStdString()));
+    localHostName_ = wireText(QHostInfo::localHostName());
     QHostAddress local = socket_->localAddress();
     bool isV4 = false;
     const quint32 v4 = local.toIPv4Address(&isV4);
     if (isV4)
         local = QHostAddress(v4);
-    localAddress_ = local.toString().toStdString();
+    localAddress_ = wireText(local.toString());
 
     emit loginStarted();
     if (state_ != State::LoggingIn)

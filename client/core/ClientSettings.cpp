@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
+#include "client/core/WireText.h"
 #include "common/TextCodec.h"
 #include "common/TextLines.h"
 
@@ -144,7 +145,7 @@ std::optional<AppliedSettings> ClientSettings::activatecfg(QString *error)
     if (!port || *port < 1 || *port > 65535) {
         if (error)
             *error = QStringLiteral("'%1' is not a valid port number")
-                         .arg(QString::fromStdString(cp1252ToUtf8(values_[ServerPort])));
+                         .arg(shownText(values_[ServerPort]));
         return std::nullopt;
     }
     s.port = static_cast<std::uint16_t>(*port);
@@ -155,7 +156,7 @@ std::optional<AppliedSettings> ClientSettings::activatecfg(QString *error)
     if (!interval || *interval < 1 || *interval > 3600) {
         if (error)
             *error = QStringLiteral("'%1' is not a valid update interval")
-                         .arg(QString::fromStdString(cp1252ToUtf8(values_[UpdateInterval])));
+                         .arg(shownText(values_[UpdateInterval]));
         return std::nullopt;
     }
     s.pollIntervalMs = static_cast<int>(*interval) * 500;

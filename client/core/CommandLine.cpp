@@ -4,14 +4,12 @@
 
 #include <QTextStream>
 
+#include "client/core/WireText.h"
 #include "common/NumberFormat.h"
-#include "common/TextCodec.h"
 
 namespace velora::client::core {
 
 namespace {
-
-QString shown(const std::string &cp1252) { return QString::fromStdString(cp1252ToUtf8(cp1252)); }
 
 std::string joined(const std::vector<std::string> &items)
 {
@@ -68,17 +66,17 @@ CommandLineOptions parseCommandLine(const QStringList &arguments)
         } else if (a == QLatin1String("--dial")) {
             setAction(CommandLineOptions::Action::Dial);
             if (value(v))
-                o.entry = typedToWire(v.toStdString());
+                o.entry = wireText(v);
         } else if (a == QLatin1String("--host")) {
             value(o.host);
         } else if (a == QLatin1String("--port")) {
             value(o.port);
         } else if (a == QLatin1String("--user")) {
             if (value(v))
-                o.user = typedToWire(v.toStdString());
+                o.user = wireText(v);
         } else if (a == QLatin1String("--password")) {
             if (value(v))
-                o.password = utf8ToCp1252(v.toStdString());
+                o.password = secretText(v);
         } else if (a == QLatin1String("--timeout")) {
             if (value(v)) {
                 bool ok = false;
@@ -96,8 +94,7 @@ CommandLineOptions parseCommandLine(const QStringList &arguments)
             return o;
     }
     if (o.user && !o.password) {
-        const QByteArray env = qgetenv("VELORA_PASSWORD");
-        o.password = utf8ToCp1252(env.toStdString());
+        o.password = secretText(qEnvironmentVariable("VELORA_PASSWORD"));
     }
     return o;
 }
@@ -119,7 +116,7 @@ ScriptedCommand::ScriptedCommand(ClientSettings &settings, const CommandLineOpti
     });
     connect(&session_, &ClientSession::connectFailed, this, [this](const QString &reason) {
         finish(ExitUnreachable, QStringLiteral("cannot reach the server %1:%2: %3")
-                                    .arg(shown(session_.applied().host))
+                                    .arg(shownText(session_.applied().host))
                                     .arg(session_.applied().port)
                                     .arg(reason));
     });
@@ -131,7 +128,7 @@ ScriptedCommand::ScriptedCommand(ClientSettings &settings, const CommandLineOpti
                                .arg(settings_.savedLoginFile()));
     });
     connect(&session_, &ClientSession::loginRefused, this, [this](const std::string &reason) {
-        finish(ExitFailed, QStringLiteral("login refused: %1").arg(shown(reason)));
+        finish(ExitFailed, QStringLiteral("login refused: %1").arg(shownText(reason)));
     });
     // Queued: a refusal or a handshake error that follows the reset names the cause.
     connect(
@@ -145,9 +142,9 @@ void ScriptedCommand::start()
 {
     settings_.loadcfg();
     if (!options_.host.isEmpty())
-        settings_.setValue(ClientSettings::ServerAddress, utf8ToCp1252(options_.host.toStdString()));
+        settings_.setValue(ClientSettings::ServerAddress, wireText(options_.host));
     if (!options_.port.isEmpty())
-        settings_.setValue(ClientSettings::ServerPort, options_.port.toStdString());
+        settings_.setValue(ClientSettings::ServerPort, wireText(options_.port));
     QString error;
     if (!session_.activatecfg(&error)) {
         finish(ExitUnreachable, error);
@@ -166,18 +163,18 @@ void ScriptedCommand::start()
 void ScriptedCommand::print(const wire::StatusRecord &r)
 {
     const bool connected = r.statusText == "Connected";
-    out_ << "Status        : " << shown(r.statusText) << '\n'
-         << "Connected via : " << shown(r.activeEntry) << '\n'
-         << "Lock status   : " << shown(r.lockStatus) << '\n'
-         << "Speed         : " << shown(r.speedValue) << '\n'
-         << "Device name   : " << shown(r.activeDevice) << '\n'
+    out_ << "Status        : " << shownText(r.statusText) << '\n'
+         << "Connected via : " << shownText(r.activeEntry) << '\n'
+         << "Lock status   : " << shownText(r.lockStatus) << '\n'
+         << "Speed         : " << shownText(r.speedValue) << '\n'
+         << "Device name   : " << shownText(r.activeDevice) << '\n'
          << "Time online   : "
-         << (connected ? shown(olahwaktu(std::strtoull(r.secondsOnline.c_str(), nullptr, 10)))
+         << (connected ? shownText(olahwaktu(std::strtoull(r.secondsOnline.c_str(), nullptr, 10)))
                        : QStringLiteral("--"))
          << '\n';
     if (!r.errorNotice.empty())
-        out_ << "Error         : " << shown(r.errorNotice) << '\n';
-    out_ << "Entries       : " << shown(joined(r.entryNames)) << '\n';
+        out_ << "Error         : " << shownText(r.errorNotice) << '\n';
+    out_ << "Entries       : " << shownText(joined(r.entryNames)) << '\n';
     out_.flush();
 }
 
@@ -194,7 +191,7 @@ void ScriptedCommand::onStatus(const wire::StatusRecord &record)
         lastShown_ = record.statusText;
         if (record.statusText != "READY" && record.statusText != "Connected") {
             sawChange_ = true;
-            out_ << shown(record.statusText) << '\n';
+            out_ << shownText(record.statusText) << '\n';
             out_.flush();
         }
     }
@@ -234,7 +231,7 @@ void ScriptedCommand::act(const wire::StatusRecord &r)
     if (dial) {
         if (std::find(r.entryNames.begin(), r.entryNames.end(), options_.entry) == r.entryNames.end()) {
             print(r);
-            finish(ExitFailed, QStringLiteral("the server has no entry \"%1\"").arg(shown(options_.entry)));
+            finish(ExitFailed, QStringLiteral("the server has no entry \"%1\"").arg(shownText(options_.entry)));
             return;
         }
         if (r.statusText != "READY") {

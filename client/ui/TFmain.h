@@ -3,6 +3,7 @@
 // commands the user's privileges allow, the settings panel and the tray.
 
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include <QTimer>
@@ -59,6 +60,10 @@ public:
 
     // Status view.
     void UpdateGUI(const wire::StatusRecord &record);
+    // A command the server ignored changes nothing it would push: the view
+    // goes back to the last record when none follows within this time.
+    static constexpr int FollowUpMs = 4000;
+    void restoreView();
     void tulisentry();
     void hapuspopup();
     void isiclientlist();
@@ -94,6 +99,7 @@ public:
     TFpassword *passwordWindow() const { return password_; }
     widgets::TFtip *tipWindow() const { return tip_; }
     QTimer &clockTimer() { return Timer3; }
+    QTimer &followUpTimer() { return followUp_; }
 
     static const char *const OnlineHelpUrl;
 
@@ -116,6 +122,11 @@ private:
     void onHandshakeFailed();
     void onDisconnectedState();
     void onConnectFailed(const QString &reason);
+    void applyPrivileges();
+    void setCommandsEnabled(bool on);
+    void expectStatus();
+    void selectActiveEntry();
+    void showConnectHelp(const QString &reason);
     void setTrayImage(int index);
     void setTrayHint(const std::string &hint);
     void setMessage(const std::string &text);
@@ -135,10 +146,13 @@ private:
     std::vector<std::string> shownEntries_;
     std::vector<std::vector<std::string>> shownClients_;
     bool dialItemsExist_ = false;
+    std::optional<wire::StatusRecord> lastRecord_;
+    std::string selectedActive_;
     bool closing_ = false;
 
     QTimer Timer2;  // start-up step, once
     QTimer Timer3;  // online clock
+    QTimer followUp_;
 
 public:
     // Controls, named as the window's design names them.
@@ -150,6 +164,11 @@ public:
     QWidget *Panelnormal = nullptr, *Panelconfig = nullptr, *Panelclientlist = nullptr, *Paneltask = nullptr;
     QLabel *Label1 = nullptr, *Label4 = nullptr, *Label6 = nullptr, *Label8 = nullptr, *Label14 = nullptr,
            *Label21 = nullptr, *Label22 = nullptr;
+    // Why the server cannot be reached, and the way to the settings that fix it.
+    QWidget *connectHelp = nullptr;
+    QLabel *connectHelpText = nullptr;
+    QPushButton *openConfiguration = nullptr;
+    QLabel *savedNotice = nullptr;
     QLineEdit *IPWRITER1 = nullptr, *edport = nullptr;
     QComboBox *comboupdate = nullptr, *combodefault = nullptr;
     QCheckBox *ckautoconnect = nullptr, *ckminimize = nullptr, *ckstart = nullptr;

@@ -2,18 +2,19 @@
 
 #include <QCheckBox>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 
 #include "client/core/SavedLogin.h"
-#include "common/TextCodec.h"
+#include "client/core/WireText.h"
 
 namespace velora::client::ui {
 
-namespace {
-QString shown(const std::string &cp1252) { return QString::fromStdString(cp1252ToUtf8(cp1252)); }
-}  // namespace
+using core::secretText;
+using core::shownText;
+using core::wireText;
 
 TFpassword::TFpassword(core::ClientSettings &settings, core::ClientSession &session, Prompter &prompter,
                        QWidget *parent)
@@ -22,23 +23,39 @@ TFpassword::TFpassword(core::ClientSettings &settings, core::ClientSession &sess
     setObjectName(QStringLiteral("TFpassword"));
     setModal(true);
     auto *grid = new QGridLayout(this);
-    grid->addWidget(new QLabel(QStringLiteral("Username : "), this), 0, 0);
+    failureLabel = new QLabel(this);
+    failureLabel->setObjectName(QStringLiteral("failureLabel"));
+    failureLabel->setTextFormat(Qt::PlainText);
+    failureLabel->setWordWrap(true);
+    failureLabel->setStyleSheet(QStringLiteral("color: #c00000; font-weight: bold;"));
+    failureLabel->hide();
+    grid->addWidget(failureLabel, 0, 0, 1, 2);
+    grid->addWidget(new QLabel(QStringLiteral("Username : "), this), 1, 0);
     Edit1 = new QLineEdit(this);
     Edit1->setObjectName(QStringLiteral("Edit1"));
-    grid->addWidget(Edit1, 0, 1);
-    grid->addWidget(new QLabel(QStringLiteral("Password :"), this), 1, 0);
+    grid->addWidget(Edit1, 1, 1);
+    grid->addWidget(new QLabel(QStringLiteral("Password :"), this), 2, 0);
     Edit2 = new QLineEdit(this);
     Edit2->setObjectName(QStringLiteral("Edit2"));
     Edit2->setEchoMode(QLineEdit::Password);
-    grid->addWidget(Edit2, 1, 1);
+    grid->addWidget(Edit2, 2, 1);
     CheckBox1 = new QCheckBox(QStringLiteral("save this  login information "), this);
     CheckBox1->setObjectName(QStringLiteral("CheckBox1"));
-    grid->addWidget(CheckBox1, 2, 0, 1, 2);
+    grid->addWidget(CheckBox1, 3, 0, 1, 2);
     SpeedButton1 = new QPushButton(QStringLiteral("OK"), this);
     SpeedButton1->setObjectName(QStringLiteral("SpeedButton1"));
     SpeedButton1->setDefault(true);
-    grid->addWidget(SpeedButton1, 3, 1, Qt::AlignRight);
+    cancelButton = new QPushButton(QStringLiteral("Cancel"), this);
+    cancelButton->setObjectName(QStringLiteral("cancelButton"));
+    cancelButton->setAutoDefault(false);
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(SpeedButton1);
+    buttons->addWidget(cancelButton);
+    grid->addLayout(buttons, 4, 0, 1, 2);
     connect(SpeedButton1, &QPushButton::clicked, this, &TFpassword::SpeedButton1Click);
+    // Nothing is saved and no new login starts.
+    connect(cancelButton, &QPushButton::clicked, this, &QDialog::reject);
     setMinimumWidth(320);
 }
 
@@ -46,6 +63,8 @@ void TFpassword::openIn(Mode mode, const QString &caption)
 {
     mode_ = mode;
     setWindowTitle(caption);
+    failureLabel->setText(caption);
+    failureLabel->setVisible(mode == Mode::Retry);
     getpassword();
     open();
 }
@@ -61,8 +80,8 @@ void TFpassword::getpassword()
     bool corrupt = false;
     const auto login = saved.remembered(&corrupt);
     const std::string user = wire::at(wire::split(saved.lines().front(), wire::ListSep, 1), 0);
-    Edit1->setText(shown(user));
-    Edit2->setText(login ? shown(login->password) : QString());
+    Edit1->setText(shownText(user));
+    Edit2->setText(login ? shownText(login->password) : QString());
 }
 
 void TFpassword::clearFields()
@@ -84,10 +103,8 @@ void TFpassword::SpeedButton1Click()
             CheckBox1->setChecked(true);
     }
 
-    const std::string user = typedToWire(Edit1->text().toStdString());
-    // The password travels enciphered, so only CR and LF need to go.
-    std::string password = utf8ToCp1252(Edit2->text().toStdString());
-    std::erase_if(password, [](char c) { return c == '\r' || c == '\n'; });
+    const std::string user = wireText(Edit1->text());
+    const std::string password = secretText(Edit2->text());
 
     core::SavedLogin saved(settings_.savedLoginFile());
     const bool readable = saved.load();

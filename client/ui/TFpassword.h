@@ -8,6 +8,7 @@
 #include "common/Prompter.h"
 
 class QCheckBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 
@@ -33,6 +34,10 @@ public:
     QLineEdit *Edit2 = nullptr;
     QCheckBox *CheckBox1 = nullptr;
     QPushButton *SpeedButton1 = nullptr;
+    // In retry mode why the login failed, in the window itself: a caption is
+    // cut off or not shown at all by some window managers.
+    QLabel *failureLabel = nullptr;
+    QPushButton *cancelButton = nullptr;
 
 private:
     core::ClientSettings &settings_;

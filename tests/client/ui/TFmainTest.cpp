@@ -10,6 +10,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTcpServer>
 #include <QTreeWidget>
 
 #include "support/ScriptedPrompter.h"
@@ -275,6 +276,132 @@ private slots:
         w_->SpeedButton2Click();
         QTRY_COMPARE(server_->count("shutdown\xE0"), 1);
         QCOMPARE(prompter_->said.size(), 2u);
+        // Enter on the question must not shut the server down.
+        QCOMPARE(prompter_->said[0].defaultButton, std::optional(Prompter::Button::Cancel));
+    }
+
+    void ignoredCommandsFallBackToTheLastRecord()
+    {
+        server_->playDial = false;  // the server ignores dial and hang-up
+        connectAndWaitForStatus();
+        w_->ComboBox1->setEditText(QString());
+        w_->Button2Click();
+        QCOMPARE(w_->Label1->text(), QStringLiteral("Dialing..."));
+        QVERIFY(w_->Button4->isVisible() && !w_->Button2->isVisible());
+        QVERIFY(w_->followUpTimer().isActive());
+        QCOMPARE(w_->followUpTimer().interval(), TFmain::FollowUpMs);
+        w_->restoreView();  // what the timer does when no record came
+        QCOMPARE(w_->Label1->text(), QStringLiteral("READY"));
+        QVERIFY(w_->Button2->isVisible() && !w_->Button4->isVisible());
+
+        // Hang-up while idle, from the tray's dial item then the button.
+        w_->zanfel(0);
+        w_->Button4Click();
+        QCOMPARE(w_->Label1->text(), QStringLiteral("Trying to hangup...."));
+        w_->restoreView();
+        QCOMPARE(w_->Label1->text(), QStringLiteral("READY"));
+        QVERIFY(w_->Button2->isVisible());
+
+        // A record in time makes the fall-back needless.
+        server_->playDial = true;
+        w_->Button2Click();
+        QTRY_COMPARE(w_->Label1->text(), QStringLiteral("Connected"));
+        QVERIFY(!w_->followUpTimer().isActive());
+
+        // After a disconnect there is nothing to fall back to.
+        w_->Button4Click();
+        w_->Button3Click();
+        w_->restoreView();
+        QCOMPARE(w_->Label1->text(), QStringLiteral("Disconnected from server"));
+    }
+
+    void firstUseFindsTheConfiguration()
+    {
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost, 0));
+        const quint16 deadPort = closed.serverPort();
+        closed.close();
+        writeConfig(QByteArray("127.0.0.1\r\n") + QByteArray::number(deadPort) + "\r\n\r\n\r\n0\r\n0\r\n0\r\n0\r\n");
+        QSignalSpy failed(session_.get(), &ClientSession::connectFailed);
+        w_->Button1Click();
+        QVERIFY(failed.wait(3000));
+        QCOMPARE(w_->Label1->text(), QStringLiteral("cannot connect to server"));
+        QVERIFY(w_->connectHelp->isVisible());
+        QVERIFY(w_->connectHelpText->text().contains(QStringLiteral("127.0.0.1:%1").arg(deadPort)));
+        QVERIFY(w_->connectHelpText->text().contains(QStringLiteral("Configuration panel")));
+        w_->openConfiguration->click();
+        QVERIFY(w_->Panelconfig->isVisible() && w_->Configuration2->isChecked());
+
+        w_->edport->setText(QString::number(server_->port()));
+        w_->Button6Click();
+        QCOMPARE(w_->savedNotice->text(), QStringLiteral("Configuration saved."));
+        QVERIFY(prompter_->said.empty());
+        connectAndWaitForStatus();
+        QVERIFY(w_->Panelnormal->isVisible() && !w_->Panelconfig->isVisible());
+        QVERIFY(!w_->connectHelp->isVisible());
+    }
+
+    void loginWindowSaysWhyAndCancels()
+    {
+        SavedLogin s(settings_->savedLoginFile());
+        s.forget();
+        QVERIFY(s.save());
+        w_->Button1Click();
+        TFpassword *p = w_->passwordWindow();
+        QTRY_VERIFY(p->isVisible());
+        QVERIFY(p->failureLabel->isVisible());
+        QCOMPARE(p->failureLabel->text(), QStringLiteral("Fail to connect, wrong username/password"));
+        p->Edit1->setText(QStringLiteral("alice"));
+        p->CheckBox1->setChecked(true);
+        p->cancelButton->click();
+        QVERIFY(!p->isVisible());
+        // A login that Cancel started would be connecting by now.
+        QCOMPARE(session_->state(), ClientSession::State::Disconnected);
+        QCOMPARE(server_->connections, 1);
+        SavedLogin again(settings_->savedLoginFile());
+        QVERIFY(again.load() && again.empty());
+
+        w_->Userpassword2Click();  // edit mode has no failure to tell
+        QVERIFY(!p->failureLabel->isVisible());
+    }
+
+    void reconnectWhileConnectedShowsTheEntries()
+    {
+        writeConfig(QByteArray("127.0.0.1\r\n") + QByteArray::number(server_->port()) + "\r\n2\r\n\r\n0\r\n0\r\n0\r\n0\r\n");
+        server_->status.statusText = "Connected";
+        server_->status.activeEntry = "Home";
+        server_->status.secondsOnline = "75";
+        for (int round = 0; round < 2; ++round) {
+            connectAndWaitForStatus();
+            QCOMPARE(w_->Label8->text(), QStringLiteral("Home"));
+            QCOMPARE(w_->ComboBox1->count(), 3);
+            QCOMPARE(w_->ComboBox1->currentText(), QStringLiteral("Home"));
+            QCOMPARE(w_->dialMenu()->actions().size(), 3);
+            w_->Button3Click();
+        }
+    }
+
+    void commandsOffWhileDisconnected()
+    {
+        auto enabled = [this] {
+            return std::vector<bool>{w_->Button2->isEnabled(), w_->Button4->isEnabled(), w_->Button5->isEnabled(),
+                                     w_->Button5a->isEnabled(), w_->SpeedButton2->isEnabled()};
+        };
+        const std::vector<bool> none(5, false), all(5, true);
+        QCOMPARE(enabled(), none);
+        connectAndWaitForStatus();
+        QCOMPARE(enabled(), all);
+        w_->Button3Click();
+        QCOMPARE(enabled(), none);
+    }
+
+    void shippedTipsFromTheHelpMenu()
+    {
+        QVERIFY(!QFile::exists(settings_->tipFile()));
+        w_->ipoftheday1->trigger();
+        QVERIFY(w_->tipWindow()->isVisible());
+        QVERIFY(w_->tipWindow()->tips().size() >= 3);
+        QVERIFY(!w_->tipWindow()->Label2->text().isEmpty());
     }
 
     void refusedLoginOpensRetryWindow()
