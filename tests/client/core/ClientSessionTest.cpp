@@ -6,12 +6,14 @@
 #include <QTest>
 
 #include "support/FakeServer.h"
+#include "support/Wait.h"
 #include "client/core/ClientSession.h"
 #include "client/core/SavedLogin.h"
 #include "common/CredentialCipher.h"
 
 using namespace velora;
 using namespace velora::client::core;
+using velora::test::waitFor;
 
 namespace {
 const std::string Trm = "trm\xE0";
@@ -106,7 +108,8 @@ private slots:
         QSignalSpy broken(session_.get(), &ClientSession::handshakeFailed);
         session_->executeconnect(1);
         QVERIFY(refused.wait(2000));
-        QTest::qWait(20);
+        // Nothing more may follow the refusal.
+        QVERIFY(!waitFor([&] { return broken.count() > 0 || reset.count() > 1; }, 100));
         QCOMPARE(broken.count(), 0);
         QCOMPARE(refused.at(0).at(0).value<std::string>(), std::string("wrong username/password"));
         QCOMPARE(reset.count(), 1);
@@ -264,7 +267,7 @@ private slots:
         // Connected by hand before the delayed reconnection came due: kept as it is.
         QVERIFY(logIn());
         session_->reconnectTick();
-        QTest::qWait(50);
+        QVERIFY(!waitFor([&] { return server_->connections > 2; }, 100));
         QCOMPARE(session_->state(), ClientSession::State::InSession);
         QCOMPARE(server_->connections, 2);
 
@@ -274,7 +277,7 @@ private slots:
         QVERIFY(logIn());
         session_->executedisconnect(0);
         session_->reconnectTick();
-        QTest::qWait(50);
+        QVERIFY(!waitFor([&] { return server_->connections > 3; }, 100));
         QCOMPARE(session_->state(), ClientSession::State::Disconnected);
         QCOMPARE(server_->connections, 3);
     }
@@ -283,7 +286,7 @@ private slots:
     {
         QVERIFY(logIn());
         session_->executeconnect(1);
-        QTest::qWait(50);
+        QVERIFY(!waitFor([&] { return server_->connections > 1; }, 100));
         QCOMPARE(server_->connections, 1);
     }
 };
