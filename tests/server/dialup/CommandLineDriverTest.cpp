@@ -3,7 +3,9 @@
 #include "support/DialupTestSupport.h"
 #include "support/FakeNetInterfaces.h"
 
+#include "server/dialup/entries/CommandWords.h"
 #include "server/dialup/lines/CommandLine.h"
+#include "server/dialup/lines/LineProcess.h"
 #include "server/dialup/lines/LineFactory.h"
 #include "server/dialup/entries/RasTexts.h"
 
@@ -34,7 +36,7 @@ protected:
     ConnHandle dial(const std::string &entry, int expected = 0)
     {
         DialParams params;
-        EXPECT_EQ(line->getDialParams(entry, params), 0);
+        EXPECT_EQ(line->entries().getDialParams(entry, params), 0);
         ConnHandle h = 0;
         EXPECT_EQ(line->dial(params, h), expected);
         return h;

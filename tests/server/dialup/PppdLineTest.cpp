@@ -145,7 +145,7 @@ protected:
     ConnHandle dial(const std::string &entry)
     {
         DialParams params;
-        EXPECT_EQ(line->getDialParams(entry, params), 0);
+        EXPECT_EQ(line->entries().getDialParams(entry, params), 0);
         ConnHandle h = 0;
         EXPECT_EQ(line->dial(params, h), 0);
         return h;
@@ -176,11 +176,11 @@ TEST_F(PppdLineTest, EntriesPropertiesAndPasswordsFromRecordedFiles)
     put(peers("caf\xC3\xA9"), "/dev/ttyS3\n");
     put(peers("\xE2\x86\x92 no"), "/dev/ttyS3\n");
     std::vector<std::string> names;
-    EXPECT_EQ(line->enumEntries(names), 0);
+    EXPECT_EQ(line->entries().enumEntries(names), 0);
     EXPECT_EQ(names, (std::vector<std::string>{"authfail", "caf\xE9", "dsl", "hangup", "inline", "mobile",
                                                "provider", "quiet", "stubborn"}));
     EntryProperties cafe;
-    EXPECT_EQ(line->getEntryProperties("caf\xE9", cafe), 0);
+    EXPECT_EQ(line->entries().getEntryProperties("caf\xE9", cafe), 0);
     EXPECT_EQ(cafe.deviceName, "/dev/ttyS3");
     struct Want {
         const char *entry, *phone, *device, *type, *user, *password;
@@ -194,23 +194,23 @@ TEST_F(PppdLineTest, EntriesPropertiesAndPasswordsFromRecordedFiles)
     };
     for (const Want &w : wants) {
         EntryProperties props;
-        ASSERT_EQ(line->getEntryProperties(w.entry, props), 0) << w.entry;
+        ASSERT_EQ(line->entries().getEntryProperties(w.entry, props), 0) << w.entry;
         EXPECT_EQ(props.phoneNumber, w.phone) << w.entry;
         EXPECT_EQ(props.deviceName, w.device) << w.entry;
         EXPECT_EQ(props.deviceType, w.type) << w.entry;
         DialParams params;
-        ASSERT_EQ(line->getDialParams(w.entry, params), 0);
+        ASSERT_EQ(line->entries().getDialParams(w.entry, params), 0);
         EXPECT_EQ(params.userName, w.user) << w.entry;
         EXPECT_EQ(params.password, w.password) << w.entry;
         EXPECT_EQ(params.passwordSaved, *w.password != 0) << w.entry;
     }
     DialParams params;
-    EXPECT_EQ(line->getDialParams("provider~", params), RasError::CannotFindPhonebookEntry);
-    EXPECT_EQ(line->getDialParams("../ppp/pap-secrets", params), RasError::CannotFindPhonebookEntry);
+    EXPECT_EQ(line->entries().getDialParams("provider~", params), RasError::CannotFindPhonebookEntry);
+    EXPECT_EQ(line->entries().getDialParams("../ppp/pap-secrets", params), RasError::CannotFindPhonebookEntry);
     // Malformed files give what can be read, never a crash.
     put(peers("broken"), "connect \"chat ATDT123\nuser\n\\");
     put(secrets("pap-secrets"), "\"unterminated\n* *\n");
-    EXPECT_EQ(line->getDialParams("broken", params), 0);
+    EXPECT_EQ(line->entries().getDialParams("broken", params), 0);
     EXPECT_EQ(params.password, "");
 }
 
@@ -218,10 +218,10 @@ TEST_F(PppdLineTest, WritingCredentialsAndEntriesKeepsEveryOtherLine)
 {
     const std::string chapBefore = readFile(secrets("chap-secrets"));
     DialParams p;
-    ASSERT_EQ(line->getDialParams("provider", p), 0);
+    ASSERT_EQ(line->entries().getDialParams("provider", p), 0);
     p.password = "new pw";
     p.phoneNumber = "0899 1";
-    ASSERT_EQ(line->setDialParams("provider", p, false), 0);
+    ASSERT_EQ(line->entries().setDialParams("provider", p, false), 0);
     EXPECT_EQ(readFile(secrets("pap-secrets")), "# Secrets for authentication using PAP\n"
                                                 "# client\tserver\tsecret\t\t\tIP addresses\n"
                                                 "\"ann@metro\"\t*\t\"new pw\"\n"
@@ -233,49 +233,49 @@ TEST_F(PppdLineTest, WritingCredentialsAndEntriesKeepsEveryOtherLine)
         EXPECT_EQ(st.st_mode & 0777, 0600u) << f;
     }
     DialParams back;
-    ASSERT_EQ(line->getDialParams("provider", back), 0);
+    ASSERT_EQ(line->entries().getDialParams("provider", back), 0);
     EXPECT_EQ(back.password, "new pw");
     EXPECT_EQ(back.phoneNumber, "0899 1");
     EXPECT_NE(readFile(peers("provider")).find("-T '0899 1'\""), std::string::npos) << "one chat word";
 
     // A new user name goes into the peer file; "name" stays for CHAP.
-    ASSERT_EQ(line->getDialParams("inline", p), 0);
+    ASSERT_EQ(line->entries().getDialParams("inline", p), 0);
     p.userName = "carol";
     p.password = "x\"y";
-    ASSERT_EQ(line->setDialParams("inline", p, false), 0);
+    ASSERT_EQ(line->entries().setDialParams("inline", p, false), 0);
     EXPECT_NE(readFile(peers("inline")).find("name bob\n"), std::string::npos);
-    ASSERT_EQ(line->getDialParams("inline", back), 0);
+    ASSERT_EQ(line->entries().getDialParams("inline", back), 0);
     EXPECT_EQ(back.userName, "carol");
     EXPECT_EQ(back.password, "x\"y");
-    EXPECT_EQ(line->setDialParams("inline", p, true), 0);
-    ASSERT_EQ(line->getDialParams("inline", back), 0);
+    EXPECT_EQ(line->entries().setDialParams("inline", p, true), 0);
+    ASSERT_EQ(line->entries().getDialParams("inline", back), 0);
     EXPECT_EQ(back.password, "");
     EXPECT_FALSE(back.passwordSaved);
     p.password = "two\nlines";
-    EXPECT_EQ(line->setDialParams("inline", p, false), RasError::InvalidParameter);
+    EXPECT_EQ(line->entries().setDialParams("inline", p, false), RasError::InvalidParameter);
 
-    ASSERT_EQ(line->createEntry("new one", {"555 1234", "/dev/ttyS1", "modem"}), 0);
+    ASSERT_EQ(line->entries().createEntry("new one", {"555 1234", "/dev/ttyS1", "modem"}), 0);
     EntryProperties props;
-    ASSERT_EQ(line->getEntryProperties("new one", props), 0);
+    ASSERT_EQ(line->entries().getEntryProperties("new one", props), 0);
     EXPECT_EQ(props.phoneNumber, "555 1234");
     EXPECT_EQ(props.deviceName, "/dev/ttyS1");
-    EXPECT_EQ(line->setEntryProperties("new one", {"777", "/dev/ttyS2", "modem"}), 0);
-    ASSERT_EQ(line->getEntryProperties("new one", props), 0);
+    EXPECT_EQ(line->entries().setEntryProperties("new one", {"777", "/dev/ttyS2", "modem"}), 0);
+    ASSERT_EQ(line->entries().getEntryProperties("new one", props), 0);
     EXPECT_EQ(props.phoneNumber, "777");
     EXPECT_EQ(props.deviceName, "/dev/ttyS2");
-    EXPECT_EQ(line->createEntry("new one", {}), RasError::AlreadyExists);
-    EXPECT_EQ(line->createEntry("bad", {"1; reboot", "", ""}), RasError::InvalidParameter);
-    EXPECT_EQ(line->renameEntry("new one", "provider"), RasError::AlreadyExists);
-    EXPECT_EQ(line->renameEntry("new one", "a/b"), RasError::InvalidParameter);
-    EXPECT_EQ(line->renameEntry("new one", "renamed"), 0);
+    EXPECT_EQ(line->entries().createEntry("new one", {}), RasError::AlreadyExists);
+    EXPECT_EQ(line->entries().createEntry("bad", {"1; reboot", "", ""}), RasError::InvalidParameter);
+    EXPECT_EQ(line->entries().renameEntry("new one", "provider"), RasError::AlreadyExists);
+    EXPECT_EQ(line->entries().renameEntry("new one", "a/b"), RasError::InvalidParameter);
+    EXPECT_EQ(line->entries().renameEntry("new one", "renamed"), 0);
     EXPECT_FALSE(fs::exists(peers("new one")));
-    EXPECT_EQ(line->deleteEntry("renamed"), 0);
+    EXPECT_EQ(line->entries().deleteEntry("renamed"), 0);
     EXPECT_FALSE(fs::exists(peers("renamed")));
-    EXPECT_EQ(line->deleteEntry("renamed"), RasError::CannotFindPhonebookEntry);
+    EXPECT_EQ(line->entries().deleteEntry("renamed"), RasError::CannotFindPhonebookEntry);
     // The number of a chat file is not ours to rewrite.
-    ASSERT_EQ(line->getDialParams("mobile", p), 0);
+    ASSERT_EQ(line->entries().getDialParams("mobile", p), 0);
     p.phoneNumber = "*98#";
-    EXPECT_EQ(line->setDialParams("mobile", p, false), RasError::NotSupported);
+    EXPECT_EQ(line->entries().setDialParams("mobile", p, false), RasError::NotSupported);
 }
 
 TEST_F(PppdLineTest, DialReachesConnectedAndHangupEndsPppd)

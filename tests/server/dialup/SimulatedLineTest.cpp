@@ -26,7 +26,7 @@ protected:
     ConnHandle dial(const std::string &entry)
     {
         DialParams params;
-        EXPECT_EQ(line.getDialParams(entry, params), 0);
+        EXPECT_EQ(line.entries().getDialParams(entry, params), 0);
         ConnHandle h = 0;
         EXPECT_EQ(line.dial(params, h), 0);
         return h;
@@ -128,7 +128,7 @@ TEST_F(SimulatedLineTest, OutsideConnectionIsUpAtOnceAndCanDrop)
     ASSERT_NE(h, 0u);
     EXPECT_EQ(line.connectFromOutside("harbour net"), 0u) << "already active";
     DialParams params;
-    line.getDialParams("Harbour Net", params);
+    line.entries().getDialParams("Harbour Net", params);
     ConnHandle other = 0;
     EXPECT_EQ(line.dial(params, other), RasError::PortAlreadyOpen);
 
