@@ -68,6 +68,10 @@ protected:
     {
     }
 
+    // Reports a step of a dial once and in order: nothing for a state already
+    // reached, nothing once the dial failed.
+    void reportStep(ConnHandle handle, int &reached, int errorCode, int state);
+
     virtual int startDial(const DialParams &params, ConnHandle &handle) = 0;
     virtual int endConnection(ConnHandle handle) = 0;
 

@@ -107,11 +107,8 @@ void PppdLine::startWaiting(const std::string &entry)
 
 void PppdLine::step(ConnHandle handle, int state)
 {
-    const auto it = dials_.find(handle);
-    if (it == dials_.end() || it->second.errorCode != 0 || it->second.state >= state)
-        return;
-    it->second.state = state;
-    emit dialProgress(handle, state, 0);
+    if (const auto it = dials_.find(handle); it != dials_.end())
+        reportStep(handle, it->second.state, it->second.errorCode, state);
 }
 
 void PppdLine::onOutput(ConnHandle handle, QProcess *process)

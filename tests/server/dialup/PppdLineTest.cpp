@@ -4,9 +4,12 @@
 #include "server/dialup/lines/PppdLine.h"
 #include "server/dialup/entries/RasTexts.h"
 
+#include <QElapsedTimer>
 #include <QProcess>
 
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 #include <sys/stat.h>
 
@@ -417,6 +420,74 @@ TEST_F(PppdLineTest, PppInterfacesOfAnotherDialerAreConnectedWithTheirEntry)
     EXPECT_EQ(other.exitCode(), 5);
     EXPECT_EQ(connections().size(), 2u) << "the link on its way down is not shown";
     EXPECT_EQ(line->hangUp(list[0].handle), RasError::NotSupported);
+}
+
+TEST_F(PppdLineTest, AnotherDialersLinkIsReadOnceWhileItStays)
+{
+    put(base.path + "/run/ppp-office.pid", "1\nppp1\n");
+    net->set("ppp1", true, "10.1.1.1", kArphrdPpp);
+    auto list = connections();
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].entryName, "inline");
+    EXPECT_EQ(list[0].deviceName, "/dev/ttyUSB0");
+
+    // The status tick asks again and again; the files are not read again
+    // while the link is the same one.
+    put(peers("inline"), "/dev/ttyS7\n38400\nlinkname office\n");
+    for (int tick = 0; tick < 3; ++tick) {
+        list = connections();
+        ASSERT_EQ(list.size(), 1u);
+        EXPECT_EQ(list[0].deviceName, "/dev/ttyUSB0");
+        std::uint32_t bps = 0;
+        EXPECT_EQ(line->connectionSpeed(list[0].handle, bps), RasError::NotSupported);
+    }
+    EXPECT_EQ(line->outsideLinks().readings(), 1u);
+
+    // Another pppd brings up a new ppp1, between two ticks: read anew.
+    net->remove("ppp1");
+    net->set("ppp1", true, "10.1.1.1", kArphrdPpp);
+    list = connections();
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].deviceName, "/dev/ttyS7");
+    std::uint32_t bps = 0;
+    EXPECT_EQ(line->connectionSpeed(list[0].handle, bps), 0);
+    EXPECT_EQ(bps, 38400u);
+    EXPECT_EQ(line->outsideLinks().readings(), 2u);
+
+    // Gone and back: read again.
+    net->remove("ppp1");
+    EXPECT_TRUE(connections().empty());
+    std::filesystem::remove(base.path + "/run/ppp-office.pid");
+    net->set("ppp1", true, "10.1.1.1", kArphrdPpp);
+    list = connections();
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].entryName, "unknown");
+    EXPECT_EQ(line->outsideLinks().readings(), 3u);
+}
+
+TEST(ProcessReaper, StopsChildrenThatIgnoreSigtermWithinOneGracePeriod)
+{
+    constexpr int kGraceMs = 400;
+    std::vector<qint64> pids;
+    QElapsedTimer timer;
+    {
+        ProcessReaper reaper;
+        for (int i = 0; i < 3; ++i) {
+            auto *p = new QProcess;
+            p->start(QStringLiteral("sh"), {QStringLiteral("-c"),
+                                            QStringLiteral("trap '' TERM; echo ready; while :; do sleep 0.05; done")});
+            ASSERT_TRUE(p->waitForReadyRead(2000)) << "its trap is set";
+            pids.push_back(p->processId());
+            reaper.retire(p, kGraceMs);
+        }
+        EXPECT_EQ(reaper.count(), 3u);
+        timer.start();
+    }
+    const qint64 took = timer.elapsed();
+    EXPECT_GE(took, kGraceMs - 50) << "SIGTERM alone does not end them";
+    EXPECT_LT(took, 2 * kGraceMs) << "one grace period for all, not one each";
+    for (const qint64 pid : pids)
+        EXPECT_NE(::kill(static_cast<pid_t>(pid), 0), 0) << pid;
 }
 
 }  // namespace
