@@ -22,7 +22,7 @@ public:
 
     void tell(Kind kind, const std::string &text, const std::string & = {}) override
     {
-        said.push_back({kind, text, {}});
+        said.push_back({kind, text, {}, {}});
     }
     Button ask(const std::string &text, const std::vector<Button> &buttons, const std::string & = {},
                std::optional<Button> defaultButton = {}) override
