@@ -6,6 +6,7 @@
 #include "support/Wait.h"
 
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <filesystem>
 #include <fstream>
@@ -27,6 +28,17 @@ struct BaseDir {
         std::ofstream(phonebook(), std::ios::binary) << content;
     }
 };
+
+// Lets every timer already started with no delay run first: a step the line
+// or the engine queued before this call has been delivered once it returns.
+// For checks that something did NOT follow, without sleeping.
+inline bool letQueuedTimersRun()
+{
+    QObject context;
+    bool passed = false;
+    QTimer::singleShot(0, &context, [&passed] { passed = true; });
+    return waitFor([&passed] { return passed; });
+}
 
 struct Step {
     ConnHandle handle;

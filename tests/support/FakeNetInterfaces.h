@@ -16,10 +16,14 @@ public:
     // Interfaces that are up exactly while a file exists, so that a test's
     // commands can raise and drop them.
     std::map<std::string, std::string> upWhileFile;
+    int lastIndex = 0;
 
+    // A name not in the table is a new link, with an index of its own.
     void set(const std::string &name, bool up, const std::string &ipv4, int type = 1, std::int64_t mbps = -1)
     {
-        table[name] = {name, type, up, ipv4, mbps};
+        const auto it = table.find(name);
+        const int index = it != table.end() ? it->second.index : ++lastIndex;
+        table[name] = {name, type, up, ipv4, mbps, index};
     }
     void remove(const std::string &name) { table.erase(name); }
 

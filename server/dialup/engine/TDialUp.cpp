@@ -19,7 +19,7 @@ int TDialUp::GetEntries()
 {
     entries_.clear();
     std::vector<std::string> names;
-    const int rc = driver_.enumEntries(names);
+    const int rc = driver_.entries().enumEntries(names);
     if (rc != 0)
         return rc;
     entries_ = names;
@@ -33,7 +33,7 @@ int TDialUp::Dial()
 {
     HangUp();
     DialParams params;
-    int rc = driver_.getDialParams(entry_, params);
+    int rc = driver_.entries().getDialParams(entry_, params);
     if (rc != 0) {
         emit OnError(rc, "GetEntryDialParams failed");
         return rc;

@@ -1,8 +1,10 @@
 #pragma once
 // A line's entries and what is stored with each: the dial parameters and the
-// properties. Texts are Windows-1252 bytes.
+// properties. Texts are Windows-1252 bytes; every result code is 0 or an
+// error code of RasTexts.h.
 
 #include <string>
+#include <vector>
 
 namespace velora::server::dialup {
 
@@ -26,5 +28,25 @@ struct EntryProperties {
 // name may hold neither separator bytes nor brackets nor control bytes, and
 // has no surrounding blanks.
 bool isValidEntryName(const std::string &name);
+
+// Where a line keeps its entries (phonebook.ini, pppd's peers folder). The
+// line dials what the store holds; the engine lists and reads entries here.
+class EntryStore {
+public:
+    virtual ~EntryStore() = default;
+
+    // Entry names in the store's order; on an error `names` is left empty.
+    virtual int enumEntries(std::vector<std::string> &names) const = 0;
+    virtual int getDialParams(const std::string &entry, DialParams &params) const = 0;
+    // Stores user name, password (removed when asked), phone number, callback
+    // number and domain for the entry.
+    virtual int setDialParams(const std::string &entry, const DialParams &params,
+                              bool removePassword) = 0;
+    virtual int getEntryProperties(const std::string &entry, EntryProperties &props) const = 0;
+    virtual int setEntryProperties(const std::string &entry, const EntryProperties &props) = 0;
+    virtual int renameEntry(const std::string &oldName, const std::string &newName) = 0;
+    virtual int deleteEntry(const std::string &entry) = 0;
+    virtual int createEntry(const std::string &entry, const EntryProperties &props) = 0;
+};
 
 }  // namespace velora::server::dialup

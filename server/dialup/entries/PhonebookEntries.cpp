@@ -56,6 +56,27 @@ int PhonebookEntries::getDialParams(const std::string &entry, DialParams &params
     return 0;
 }
 
+EntryProperties PhonebookEntries::properties(const std::string &section) const
+{
+    const IniProfile ini(path_);
+    const std::string fallback =
+        device_.nameKey.empty() ? device_.name : ini.readString(section, device_.nameKey, device_.name);
+    EntryProperties props;
+    props.phoneNumber = ini.readString(section, "phone", "");
+    props.deviceName = ini.readString(section, "device", fallback);
+    props.deviceType = ini.readString(section, "devicetype", device_.type);
+    return props;
+}
+
+int PhonebookEntries::getEntryProperties(const std::string &entry, EntryProperties &props) const
+{
+    std::string section;
+    if (const int rc = locate(entry, section))
+        return rc;
+    props = properties(section);
+    return 0;
+}
+
 int PhonebookEntries::writeKeys(const std::string &section,
                              const std::vector<std::pair<std::string, std::string>> &keys)
 {

@@ -1,6 +1,7 @@
 #pragma once
 // The entries of a line whose phonebook is config/phonebook.ini: one section
-// per entry. The simulated line and the command line keep their entries so.
+// per entry. The simulated line and the command line keep their entries so,
+// and differ only in what an entry without device keys shows.
 
 #include <string>
 #include <utility>
@@ -10,24 +11,40 @@
 
 namespace velora::server::dialup {
 
-class PhonebookEntries {
+// What a section without "device" / "devicetype" keys shows: the value of
+// nameKey when it is set, else name.
+struct PhonebookDevice {
+    std::string name;
+    std::string type;
+    std::string nameKey;
+};
+
+class PhonebookEntries final : public EntryStore {
 public:
-    explicit PhonebookEntries(std::string path) : path_(std::move(path)) {}
+    PhonebookEntries(std::string path, PhonebookDevice device)
+        : path_(std::move(path)), device_(std::move(device))
+    {
+    }
     const std::string &path() const { return path_; }
 
     // The section of an entry as the phonebook spells it.
     int locate(const std::string &entry, std::string &section) const;
-    int enumEntries(std::vector<std::string> &names) const;
-    int getDialParams(const std::string &entry, DialParams &params) const;
-    int setDialParams(const std::string &entry, const DialParams &params, bool removePassword);
-    int setEntryProperties(const std::string &entry, const EntryProperties &props);
-    int renameEntry(const std::string &oldName, const std::string &newName);
-    int deleteEntry(const std::string &entry);
-    int createEntry(const std::string &entry, const EntryProperties &props);
+    // A section's phone and device, with the defaults; the section need not exist.
+    EntryProperties properties(const std::string &section) const;
+
+    int enumEntries(std::vector<std::string> &names) const override;
+    int getDialParams(const std::string &entry, DialParams &params) const override;
+    int setDialParams(const std::string &entry, const DialParams &params, bool removePassword) override;
+    int getEntryProperties(const std::string &entry, EntryProperties &props) const override;
+    int setEntryProperties(const std::string &entry, const EntryProperties &props) override;
+    int renameEntry(const std::string &oldName, const std::string &newName) override;
+    int deleteEntry(const std::string &entry) override;
+    int createEntry(const std::string &entry, const EntryProperties &props) override;
 
 private:
     int writeKeys(const std::string &section, const std::vector<std::pair<std::string, std::string>> &keys);
     std::string path_;
+    PhonebookDevice device_;
 };
 
 }  // namespace velora::server::dialup

@@ -1,5 +1,6 @@
 #include "server/dialup/lines/CommandLine.h"
 
+#include "server/dialup/entries/CommandWords.h"
 #include "server/dialup/entries/PhonebookFile.h"
 #include "server/dialup/entries/RasTexts.h"
 #include "server/dialup/lines/SimulatedLine.h"
@@ -45,7 +46,8 @@ std::string cut(std::string text)
 
 CommandLine::CommandLine(const std::string &baseDir, std::unique_ptr<NetInterfaces> net,
                          Settings settings, QObject *parent)
-    : LineDriver(parent), path_(SimulatedLine::phonebookPathFor(baseDir)),
+    : LineDriver(book_, parent),
+      book_(SimulatedLine::phonebookPathFor(baseDir), {{}, "command", "interface"}),
       net_(net ? std::move(net) : std::make_unique<LinuxNetInterfaces>()), settings_(settings)
 {
     settings_.timeoutSeconds = std::clamp(settings_.timeoutSeconds, 1, 3600);
@@ -66,14 +68,15 @@ CommandLine::~CommandLine()
 
 CommandLine::Entry CommandLine::readEntry(const std::string &section) const
 {
-    const IniProfile ini(path_);
+    const IniProfile ini(book_.path());
+    const EntryProperties props = book_.properties(section);
     Entry e;
     e.section = section;
     e.connect = ini.readString(section, "connect", "");
     e.disconnect = ini.readString(section, "disconnect", "");
     e.interface = ini.readString(section, "interface", "");
-    e.device = ini.readString(section, "device", e.interface);
-    e.deviceType = ini.readString(section, "devicetype", "command");
+    e.device = props.deviceName;
+    e.deviceType = props.deviceType;
     e.speed = static_cast<std::uint32_t>(std::max(0, ini.readInteger(section, "speed", 0)));
     return e;
 }
@@ -81,61 +84,13 @@ CommandLine::Entry CommandLine::readEntry(const std::string &section) const
 std::vector<CommandLine::Entry> CommandLine::readAll() const
 {
     std::vector<Entry> all;
-    const auto content = phonebook::load(path_);
+    const auto content = phonebook::load(book_.path());
     if (!content)
         return all;
     for (const std::string &name : phonebook::sectionNames(*content))
         if (isValidEntryName(name))
             all.push_back(readEntry(name));
     return all;
-}
-
-int CommandLine::enumEntries(std::vector<std::string> &names) const
-{
-    return book_.enumEntries(names);
-}
-
-int CommandLine::getDialParams(const std::string &entry, DialParams &params) const
-{
-    return book_.getDialParams(entry, params);
-}
-
-int CommandLine::setDialParams(const std::string &entry, const DialParams &params,
-                               bool removePassword)
-{
-    return book_.setDialParams(entry, params, removePassword);
-}
-
-int CommandLine::getEntryProperties(const std::string &entry, EntryProperties &props) const
-{
-    std::string section;
-    if (const int rc = book_.locate(entry, section))
-        return rc;
-    const Entry e = readEntry(section);
-    props.phoneNumber = IniProfile(path_).readString(section, "phone", "");
-    props.deviceName = e.device;
-    props.deviceType = e.deviceType;
-    return 0;
-}
-
-int CommandLine::setEntryProperties(const std::string &entry, const EntryProperties &props)
-{
-    return book_.setEntryProperties(entry, props);
-}
-
-int CommandLine::renameEntry(const std::string &oldName, const std::string &newName)
-{
-    return book_.renameEntry(oldName, newName);
-}
-
-int CommandLine::deleteEntry(const std::string &entry)
-{
-    return book_.deleteEntry(entry);
-}
-
-int CommandLine::createEntry(const std::string &entry, const EntryProperties &props)
-{
-    return book_.createEntry(entry, props);
 }
 
 // ---- connections ----
@@ -306,24 +261,10 @@ int CommandLine::startDial(const DialParams &params, ConnHandle &handle)
     QProcess *p = spawn(*words, entry, params);
     d.process = p;
     dials_.emplace(handle, std::move(d));
-    // Queued, so that nothing is reported inside this call, whatever start() does.
-    connect(p, &QProcess::started, p, [this, handle, p] { onStarted(handle, p); }, Qt::QueuedConnection);
-    connect(p, &QProcess::readyReadStandardError, p, [this, handle, p] {
-        const auto it = dials_.find(handle);
-        if (it == dials_.end() || it->second.process != p)
-            return;
-        QByteArray &buf = it->second.errors;
-        buf += p->readAllStandardError();
-        if (buf.size() > kTailBytes)
-            buf.remove(0, buf.size() - kTailBytes);
-    });
-    connect(p, &QProcess::finished, p, [this, handle, p](int code, QProcess::ExitStatus status) {
-        onFinished(handle, p, code, status == QProcess::CrashExit);
-    }, Qt::QueuedConnection);
-    connect(p, &QProcess::errorOccurred, p, [this, handle, p](QProcess::ProcessError e) {
-        if (e == QProcess::FailedToStart)
-            onStartFailed(handle, p);
-    }, Qt::QueuedConnection);
+    watchChild(p, {[this, handle, p] { onStarted(handle, p); },
+                   [this, handle, p] { onErrors(handle, p); },
+                   [this, handle, p](int code, bool crashed) { onFinished(handle, p, code, crashed); },
+                   [this, handle, p] { onStartFailed(handle, p); }});
     if (!afterHangup)
         p->start();
     QTimer::singleShot(0, this, [this, handle] { step(handle, RasState::OpenPort); });
@@ -334,11 +275,8 @@ int CommandLine::startDial(const DialParams &params, ConnHandle &handle)
 
 void CommandLine::step(ConnHandle handle, int state)
 {
-    const auto it = dials_.find(handle);
-    if (it == dials_.end() || it->second.errorCode != 0 || it->second.state >= state)
-        return;
-    it->second.state = state;
-    emit dialProgress(handle, state, 0);
+    if (const auto it = dials_.find(handle); it != dials_.end())
+        reportStep(handle, it->second.state, it->second.errorCode, state);
 }
 
 void CommandLine::fail(ConnHandle handle, const std::string &text)
@@ -362,6 +300,17 @@ void CommandLine::onStarted(ConnHandle handle, QProcess *process)
         return;
     step(handle, RasState::PortOpened);
     step(handle, RasState::ConnectDevice);
+}
+
+void CommandLine::onErrors(ConnHandle handle, QProcess *process)
+{
+    const auto it = dials_.find(handle);
+    if (it == dials_.end() || it->second.process != process)
+        return;
+    QByteArray &buf = it->second.errors;
+    buf += process->readAllStandardError();
+    if (buf.size() > kTailBytes)
+        buf.remove(0, buf.size() - kTailBytes);
 }
 
 void CommandLine::onFinished(ConnHandle handle, QProcess *process, int exitCode, bool crashed)

@@ -43,20 +43,11 @@ public:
                          Settings settings = {}, QObject *parent = nullptr);
     ~CommandLine() override;
 
-    const std::string &phonebookPath() const { return path_; }
+    const std::string &phonebookPath() const { return book_.path(); }
     // Children still being stopped or still disconnecting.
     std::size_t childrenLeft() const { return reaper_.count(); }
 
     std::string driverName() const override { return "command"; }
-    int enumEntries(std::vector<std::string> &names) const override;
-    int getDialParams(const std::string &entry, DialParams &params) const override;
-    int setDialParams(const std::string &entry, const DialParams &params,
-                      bool removePassword) override;
-    int getEntryProperties(const std::string &entry, EntryProperties &props) const override;
-    int setEntryProperties(const std::string &entry, const EntryProperties &props) override;
-    int renameEntry(const std::string &oldName, const std::string &newName) override;
-    int deleteEntry(const std::string &entry) override;
-    int createEntry(const std::string &entry, const EntryProperties &props) override;
     int enumConnections(std::vector<ConnectionInfo> &connections) const override;
     int projectionAddress(ConnHandle handle, std::string &ipv4) const override;
     int connectionSpeed(ConnHandle handle, std::uint32_t &bitsPerSecond) const override;
@@ -93,6 +84,7 @@ private:
     void step(ConnHandle handle, int state);
     void fail(ConnHandle handle, const std::string &text);
     void onStarted(ConnHandle handle, QProcess *process);
+    void onErrors(ConnHandle handle, QProcess *process);
     void onFinished(ConnHandle handle, QProcess *process, int exitCode, bool crashed);
     void onStartFailed(ConnHandle handle, QProcess *process);
     void poll();
@@ -103,8 +95,7 @@ private:
     bool hangingUp(const std::string &section) const;
     void disconnectEnded(const std::string &key, QProcess *process);
 
-    std::string path_;
-    PhonebookEntries book_{path_};
+    PhonebookEntries book_;
     std::unique_ptr<NetInterfaces> net_;
     Settings settings_;
     mutable std::map<ConnHandle, Dial> dials_;

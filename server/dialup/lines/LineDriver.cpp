@@ -37,6 +37,14 @@ int LineDriver::connectionSpeed(ConnHandle, std::uint32_t &bitsPerSecond) const
     return RasError::NotSupported;
 }
 
+void LineDriver::reportStep(ConnHandle handle, int &reached, int errorCode, int state)
+{
+    if (errorCode != 0 || reached >= state)
+        return;
+    reached = state;
+    emit dialProgress(handle, state, 0);
+}
+
 std::string LineDriver::errorText(int code) const
 {
     return rasErrorText(code);

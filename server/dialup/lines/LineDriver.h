@@ -1,8 +1,8 @@
 #pragma once
-// The dial-up line as the engine sees it: a phonebook of entries, stored dial
-// parameters and properties, asynchronous dials that report their progress,
-// and the connections that are up. One implementation per kind of line
-// (simulated, pppd, command); the engine and the windows only see this.
+// The dial-up line as the engine sees it: asynchronous dials that report
+// their progress, the connections that are up, and the store of the entries
+// it dials. One implementation per kind of line (simulated, pppd, command);
+// the engine and the windows only see this.
 // Texts are Windows-1252 bytes; every result code is 0 or an error code
 // whose text errorText() gives.
 
@@ -31,24 +31,14 @@ struct ConnectionInfo {
 class LineDriver : public QObject {
     Q_OBJECT
 public:
-    using QObject::QObject;
     ~LineDriver() override;
 
     // Short name of the kind of line, e.g. "simulated".
     virtual std::string driverName() const = 0;
 
-    // Entry names in phonebook order; on an error `names` is left empty.
-    virtual int enumEntries(std::vector<std::string> &names) const = 0;
-    virtual int getDialParams(const std::string &entry, DialParams &params) const = 0;
-    // Stores user name, password (removed when asked), phone number, callback
-    // number and domain for the entry.
-    virtual int setDialParams(const std::string &entry, const DialParams &params,
-                              bool removePassword) = 0;
-    virtual int getEntryProperties(const std::string &entry, EntryProperties &props) const = 0;
-    virtual int setEntryProperties(const std::string &entry, const EntryProperties &props) = 0;
-    virtual int renameEntry(const std::string &oldName, const std::string &newName) = 0;
-    virtual int deleteEntry(const std::string &entry) = 0;
-    virtual int createEntry(const std::string &entry, const EntryProperties &props) = 0;
+    // The entries this line dials.
+    EntryStore &entries() { return entries_; }
+    const EntryStore &entries() const { return entries_; }
 
     // Starts dialing params.entryName. Progress follows as dialProgress
     // signals on the event loop, never from inside this call.
@@ -72,10 +62,21 @@ signals:
     void dialProgress(velora::server::dialup::ConnHandle handle, int state, int errorCode);
 
 protected:
+    // The store is the driver's own member: kept here, not used before the driver is built.
+    explicit LineDriver(EntryStore &entries, QObject *parent = nullptr)
+        : QObject(parent), entries_(entries)
+    {
+    }
+
+    // Reports a step of a dial once and in order: nothing for a state already
+    // reached, nothing once the dial failed.
+    void reportStep(ConnHandle handle, int &reached, int errorCode, int state);
+
     virtual int startDial(const DialParams &params, ConnHandle &handle) = 0;
     virtual int endConnection(ConnHandle handle) = 0;
 
 private:
+    EntryStore &entries_;
     ConnHandle lastDial_ = 0;
 };
 

@@ -2,57 +2,15 @@
 
 #include "common/TextCodec.h"
 
+#include <QDeadlineTimer>
 #include <QProcess>
 #include <QString>
+#include <QVariant>
 #include <QTimer>
 
-namespace velora::server::dialup {
+#include <algorithm>
 
-std::optional<std::vector<std::string>> splitCommand(std::string_view command)
-{
-    std::vector<std::string> words;
-    std::string word;
-    bool inWord = false;
-    for (std::size_t i = 0; i < command.size(); ++i) {
-        const char c = command[i];
-        if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
-            if (inWord)
-                words.push_back(std::move(word));
-            word.clear();
-            inWord = false;
-            continue;
-        }
-        inWord = true;
-        if (c == '\'') {
-            const std::size_t end = command.find('\'', i + 1);
-            if (end == std::string_view::npos)
-                return std::nullopt;
-            word.append(command.substr(i + 1, end - i - 1));
-            i = end;
-        } else if (c == '"') {
-            bool closed = false;
-            for (++i; i < command.size(); ++i) {
-                if (command[i] == '"') {
-                    closed = true;
-                    break;
-                }
-                if (command[i] == '\\' && i + 1 < command.size() &&
-                    (command[i + 1] == '"' || command[i + 1] == '\\'))
-                    ++i;
-                word += command[i];
-            }
-            if (!closed)
-                return std::nullopt;
-        } else if (c == '\\' && i + 1 < command.size()) {
-            word += command[++i];
-        } else {
-            word += c;
-        }
-    }
-    if (inWord)
-        words.push_back(std::move(word));
-    return words;
-}
+namespace velora::server::dialup {
 
 std::string outputTail(std::string_view output, std::size_t maxChars)
 {
@@ -84,17 +42,47 @@ std::string outputTail(std::string_view output, std::size_t maxChars)
     return clean;
 }
 
+namespace {
+
+const char *const kGraceProperty = "veloraGraceMs";
+
+std::vector<QProcess *> running(const QObject &owner)
+{
+    std::vector<QProcess *> list;
+    for (QProcess *p : owner.findChildren<QProcess *>(Qt::FindDirectChildrenOnly))
+        if (p->state() != QProcess::NotRunning)
+            list.push_back(p);
+    return list;
+}
+
+// One deadline for all: the children end side by side, not one after another.
+void waitAll(const std::vector<QProcess *> &children, int ms)
+{
+    const QDeadlineTimer deadline(ms);
+    for (QProcess *p : children)
+        if (p->state() != QProcess::NotRunning)
+            p->waitForFinished(static_cast<int>(std::max<qint64>(0, deadline.remainingTime())));
+}
+
+}  // namespace
+
 ProcessReaper::~ProcessReaper()
 {
-    for (QProcess *p : findChildren<QProcess *>(Qt::FindDirectChildrenOnly)) {
-        if (p->state() == QProcess::NotRunning)
-            continue;
+    const std::vector<QProcess *> children = running(*this);
+    int graceMs = 0;
+    for (QProcess *p : children) {
+        p->disconnect();
         p->terminate();
-        if (!p->waitForFinished(kGraceMs)) {
-            p->kill();
-            p->waitForFinished(1000);
-        }
+        graceMs = std::max(graceMs, p->property(kGraceProperty).toInt());
     }
+    waitAll(children, graceMs);
+    std::vector<QProcess *> left;
+    for (QProcess *p : children)
+        if (p->state() != QProcess::NotRunning) {
+            p->kill();
+            left.push_back(p);
+        }
+    waitAll(left, kKillWaitMs);
 }
 
 void ProcessReaper::retire(QProcess *process, int graceMs)
@@ -103,6 +91,7 @@ void ProcessReaper::retire(QProcess *process, int graceMs)
         return;
     process->disconnect();
     process->setParent(this);
+    process->setProperty(kGraceProperty, graceMs);
     if (process->state() == QProcess::NotRunning) {
         process->deleteLater();
         return;
@@ -121,6 +110,8 @@ void ProcessReaper::adopt(QProcess *process, int limitMs)
     if (!process)
         return;
     process->setParent(this);
+    // At the owner's end a disconnect command gets what a dial gets.
+    process->setProperty(kGraceProperty, std::min(limitMs, kGraceMs));
     if (process->state() == QProcess::NotRunning) {
         process->deleteLater();
         return;
@@ -136,6 +127,28 @@ void ProcessReaper::adopt(QProcess *process, int limitMs)
 std::size_t ProcessReaper::count() const
 {
     return static_cast<std::size_t>(findChildren<QProcess *>(Qt::FindDirectChildrenOnly).size());
+}
+
+void watchChild(QProcess *process, ChildEvents events)
+{
+    // Queued, so that nothing is reported inside start() or inside the caller.
+    const auto queued = Qt::QueuedConnection;
+    if (events.started)
+        QObject::connect(process, &QProcess::started, process, events.started, queued);
+    if (events.output) {
+        QObject::connect(process, &QProcess::readyReadStandardOutput, process, events.output, queued);
+        QObject::connect(process, &QProcess::readyReadStandardError, process, events.output, queued);
+    }
+    QObject::connect(process, &QProcess::finished, process,
+                     [f = std::move(events.finished)](int code, QProcess::ExitStatus status) {
+                         if (f)
+                             f(code, status == QProcess::CrashExit);
+                     }, queued);
+    QObject::connect(process, &QProcess::errorOccurred, process,
+                     [f = std::move(events.startFailed)](QProcess::ProcessError e) {
+                         if (e == QProcess::FailedToStart && f)
+                             f();
+                     }, queued);
 }
 
 }  // namespace velora::server::dialup

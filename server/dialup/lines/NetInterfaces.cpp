@@ -98,6 +98,7 @@ std::optional<NetInterface> LinuxNetInterfaces::find(const std::string &name) co
     const std::string oper = readLine(dir + "/operstate").value_or("");
     i.up = (flags & IFF_UP) != 0 && (oper == "up" || oper == "unknown");
     i.speedMbps = readNumber(dir + "/speed", 10).value_or(-1);
+    i.index = static_cast<int>(readNumber(dir + "/ifindex", 10).value_or(0));
     i.ipv4 = ipv4Of(name);
     return i;
 }

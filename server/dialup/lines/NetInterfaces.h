@@ -18,6 +18,7 @@ struct NetInterface {
     bool up = false;           // administratively up and the link is not down
     std::string ipv4;          // first IPv4 address, empty when none
     std::int64_t speedMbps = -1;  // the driver's figure; -1 when it has none
+    int index = 0;                // the kernel's; a new link gets a new one, 0 when unknown
 };
 
 class NetInterfaces {

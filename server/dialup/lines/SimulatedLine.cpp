@@ -42,7 +42,9 @@ std::int64_t steadyMs()
 }  // namespace
 
 SimulatedLine::SimulatedLine(const std::string &baseDir, QObject *parent)
-    : LineDriver(parent), path_(phonebookPathFor(baseDir)), clock_(steadyMs)
+    : LineDriver(book_, parent),
+      book_(phonebookPathFor(baseDir), {kDefaultDevice, kDefaultDeviceType, {}}),
+      clock_(steadyMs)
 {
 }
 
@@ -61,54 +63,6 @@ void SimulatedLine::setDefaultStepDelay(int ms)
 void SimulatedLine::setClock(std::function<std::int64_t()> clock)
 {
     clock_ = clock ? std::move(clock) : std::function<std::int64_t()>(steadyMs);
-}
-
-int SimulatedLine::enumEntries(std::vector<std::string> &names) const
-{
-    return book_.enumEntries(names);
-}
-
-int SimulatedLine::getDialParams(const std::string &entry, DialParams &params) const
-{
-    return book_.getDialParams(entry, params);
-}
-
-int SimulatedLine::setDialParams(const std::string &entry, const DialParams &params,
-                                 bool removePassword)
-{
-    return book_.setDialParams(entry, params, removePassword);
-}
-
-int SimulatedLine::getEntryProperties(const std::string &entry, EntryProperties &props) const
-{
-    std::string section;
-    if (const int rc = book_.locate(entry, section))
-        return rc;
-    const IniProfile ini(path_);
-    props.phoneNumber = ini.readString(section, "phone", "");
-    props.deviceName = ini.readString(section, "device", kDefaultDevice);
-    props.deviceType = ini.readString(section, "devicetype", kDefaultDeviceType);
-    return 0;
-}
-
-int SimulatedLine::setEntryProperties(const std::string &entry, const EntryProperties &props)
-{
-    return book_.setEntryProperties(entry, props);
-}
-
-int SimulatedLine::renameEntry(const std::string &oldName, const std::string &newName)
-{
-    return book_.renameEntry(oldName, newName);
-}
-
-int SimulatedLine::deleteEntry(const std::string &entry)
-{
-    return book_.deleteEntry(entry);
-}
-
-int SimulatedLine::createEntry(const std::string &entry, const EntryProperties &props)
-{
-    return book_.createEntry(entry, props);
 }
 
 bool SimulatedLine::entryActive(const std::string &entry) const
@@ -131,12 +85,13 @@ int SimulatedLine::freeUnit() const
 
 SimulatedLine::Connection SimulatedLine::prepare(const std::string &section)
 {
-    const IniProfile ini(path_);
+    const IniProfile ini(book_.path());
+    const EntryProperties props = book_.properties(section);
     Connection c;
     c.entry = section;
     c.unit = freeUnit();
-    c.deviceName = ini.readString(section, "device", kDefaultDevice);
-    c.deviceType = ini.readString(section, "devicetype", kDefaultDeviceType);
+    c.deviceName = props.deviceName;
+    c.deviceType = props.deviceType;
     const int speed = ini.readInteger(section, "speed", static_cast<int>(kDefaultSpeed));
     c.speed = speed > 0 ? static_cast<std::uint32_t>(speed) : kDefaultSpeed;
     c.address = ini.readString(section, "address", "");

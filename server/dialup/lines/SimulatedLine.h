@@ -49,7 +49,7 @@ public:
     ~SimulatedLine() override;
 
     static std::string phonebookPathFor(const std::string &baseDir);
-    const std::string &phonebookPath() const { return path_; }
+    const std::string &phonebookPath() const { return book_.path(); }
 
     // Delay between states for entries without a delay key.
     void setDefaultStepDelay(int ms);
@@ -58,15 +58,6 @@ public:
     void setClock(std::function<std::int64_t()> clock);
 
     std::string driverName() const override { return "simulated"; }
-    int enumEntries(std::vector<std::string> &names) const override;
-    int getDialParams(const std::string &entry, DialParams &params) const override;
-    int setDialParams(const std::string &entry, const DialParams &params,
-                      bool removePassword) override;
-    int getEntryProperties(const std::string &entry, EntryProperties &props) const override;
-    int setEntryProperties(const std::string &entry, const EntryProperties &props) override;
-    int renameEntry(const std::string &oldName, const std::string &newName) override;
-    int deleteEntry(const std::string &entry) override;
-    int createEntry(const std::string &entry, const EntryProperties &props) override;
     int enumConnections(std::vector<ConnectionInfo> &connections) const override;
     int projectionAddress(ConnHandle handle, std::string &ipv4) const override;
     int connectionSpeed(ConnHandle handle, std::uint32_t &bitsPerSecond) const override;
@@ -110,8 +101,7 @@ private:
     bool entryActive(const std::string &entry) const;
     int freeUnit() const;
 
-    std::string path_;
-    PhonebookEntries book_{path_};
+    PhonebookEntries book_;
     int defaultDelayMs_ = kDefaultStepDelayMs;
     std::function<std::int64_t()> clock_;
     std::map<ConnHandle, Connection> connections_;  // handles grow, so map order is dial order

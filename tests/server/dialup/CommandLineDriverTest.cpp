@@ -1,9 +1,9 @@
-#include <QTest>
-
 #include "support/DialupTestSupport.h"
 #include "support/FakeNetInterfaces.h"
 
+#include "server/dialup/entries/CommandWords.h"
 #include "server/dialup/lines/CommandLine.h"
+#include "server/dialup/lines/LineProcess.h"
 #include "server/dialup/lines/LineFactory.h"
 #include "server/dialup/entries/RasTexts.h"
 
@@ -34,7 +34,7 @@ protected:
     ConnHandle dial(const std::string &entry, int expected = 0)
     {
         DialParams params;
-        EXPECT_EQ(line->getDialParams(entry, params), 0);
+        EXPECT_EQ(line->entries().getDialParams(entry, params), 0);
         ConnHandle h = 0;
         EXPECT_EQ(line->dial(params, h), expected);
         return h;
@@ -149,15 +149,28 @@ TEST_F(CommandLineDriverTest, FailuresCarryTheCommandsOwnWords)
 
 TEST_F(CommandLineDriverTest, HangupWhileConnectingStopsTheCommandAndReportsNothingMore)
 {
-    base.writePhonebook("[Hangs]\nconnect=sleep 30\ninterface=fake0\n");
+    base.writePhonebook("[Hangs]\nconnect=sleep 30\ninterface=fake0\n"
+                        "[Witness]\nconnect=true\ninterface=fake1\n");
     const ConnHandle h = dial("Hangs");
     ASSERT_TRUE(waitFor([&] { return states().size() == 3; }));
     EXPECT_EQ(line->hangUp(h), 0);
     EXPECT_TRUE(connections().empty());
     ASSERT_TRUE(waitFor([&] { return line->childrenLeft() == 0; }));
     net->set("fake0", true, "198.18.7.2");
-    QTest::qWait(100);
-    EXPECT_EQ(states(), (std::vector<int>{0, 1, 2}));
+    // A second dial that only the poll can bring up: once it is up, the poll
+    // has looked at every dial with fake0 up.
+    const ConnHandle w = dial("Witness");
+    const auto reached = [&](ConnHandle handle, int state) {
+        return std::any_of(steps.begin(), steps.end(), [&](const Step &s) { return s.handle == handle && s.state == state; });
+    };
+    ASSERT_TRUE(waitFor([&] { return reached(w, RasState::DeviceConnected); }));
+    net->set("fake1", true, "198.18.8.2");
+    ASSERT_TRUE(waitFor([&] { return reached(w, RasState::Connected); }));
+    std::vector<int> ofHangs;
+    for (const Step &st : steps)
+        if (st.handle == h)
+            ofHangs.push_back(st.state);
+    EXPECT_EQ(ofHangs, (std::vector<int>{0, 1, 2}));
 }
 
 TEST_F(CommandLineDriverTest, RedialAfterHangupWaitsForTheDisconnectCommand)

@@ -28,7 +28,7 @@ protected:
     std::vector<std::string> entries() const
     {
         std::vector<std::string> names;
-        EXPECT_EQ(line.enumEntries(names), 0);
+        EXPECT_EQ(line.entries().enumEntries(names), 0);
         return names;
     }
 
@@ -40,25 +40,25 @@ TEST_F(PhonebookTest, RenameDeleteAndCreateLeaveTheOtherSectionsAlone)
 {
     EXPECT_EQ(entries(), (std::vector<std::string>{"Alpha", "Beta", "Gamma"}));
 
-    EXPECT_EQ(line.renameEntry("beta", "Beta Two"), 0);
+    EXPECT_EQ(line.entries().renameEntry("beta", "Beta Two"), 0);
     EXPECT_EQ(readFile(base.phonebook()),
               "; operator's notes\r\n[Alpha]\r\nphone=111\r\nuser=ann\r\n\r\n"
               "[Beta Two]\r\n; keep this comment\r\nphone=222\r\n[Gamma]\r\nphone=333");
 
-    EXPECT_EQ(line.renameEntry("Alpha", "gamma"), RasError::AlreadyExists);
-    EXPECT_EQ(line.renameEntry("Nope", "Other"), RasError::CannotFindPhonebookEntry);
-    EXPECT_EQ(line.renameEntry("Alpha", "Bad\xE3Name"), RasError::InvalidParameter);
-    EXPECT_EQ(line.renameEntry("Alpha", "ALPHA"), 0) << "a change of case is a rename";
+    EXPECT_EQ(line.entries().renameEntry("Alpha", "gamma"), RasError::AlreadyExists);
+    EXPECT_EQ(line.entries().renameEntry("Nope", "Other"), RasError::CannotFindPhonebookEntry);
+    EXPECT_EQ(line.entries().renameEntry("Alpha", "Bad\xE3Name"), RasError::InvalidParameter);
+    EXPECT_EQ(line.entries().renameEntry("Alpha", "ALPHA"), 0) << "a change of case is a rename";
 
-    EXPECT_EQ(line.deleteEntry("ALPHA"), 0);
+    EXPECT_EQ(line.entries().deleteEntry("ALPHA"), 0);
     EXPECT_EQ(readFile(base.phonebook()),
               "; operator's notes\r\n"
               "[Beta Two]\r\n; keep this comment\r\nphone=222\r\n[Gamma]\r\nphone=333");
-    EXPECT_EQ(line.deleteEntry("Alpha"), RasError::CannotFindPhonebookEntry);
+    EXPECT_EQ(line.entries().deleteEntry("Alpha"), RasError::CannotFindPhonebookEntry);
 
-    EXPECT_EQ(line.createEntry("Delta", {"444", "", ""}), 0);
-    EXPECT_EQ(line.createEntry("delta", {"555", "", ""}), RasError::AlreadyExists);
-    EXPECT_EQ(line.createEntry("Two\nLines", {"1", "", ""}), RasError::InvalidParameter);
+    EXPECT_EQ(line.entries().createEntry("Delta", {"444", "", ""}), 0);
+    EXPECT_EQ(line.entries().createEntry("delta", {"555", "", ""}), RasError::AlreadyExists);
+    EXPECT_EQ(line.entries().createEntry("Two\nLines", {"1", "", ""}), RasError::InvalidParameter);
     EXPECT_EQ(readFile(base.phonebook()),
               "; operator's notes\r\n"
               "[Beta Two]\r\n; keep this comment\r\nphone=222\r\n[Gamma]\r\nphone=333\r\n"
@@ -66,12 +66,12 @@ TEST_F(PhonebookTest, RenameDeleteAndCreateLeaveTheOtherSectionsAlone)
     EXPECT_EQ(entries(), (std::vector<std::string>{"Beta Two", "Gamma", "Delta"}));
 
     EntryProperties props;
-    EXPECT_EQ(line.getEntryProperties("Delta", props), 0);
+    EXPECT_EQ(line.entries().getEntryProperties("Delta", props), 0);
     EXPECT_EQ(props.phoneNumber, "444");
     EXPECT_EQ(props.deviceName, "Simulated modem");
     EXPECT_EQ(props.deviceType, "modem");
-    EXPECT_EQ(line.setEntryProperties("Delta", {"445", "USB modem", "isdn"}), 0);
-    EXPECT_EQ(line.getEntryProperties("Delta", props), 0);
+    EXPECT_EQ(line.entries().setEntryProperties("Delta", {"445", "USB modem", "isdn"}), 0);
+    EXPECT_EQ(line.entries().getEntryProperties("Delta", props), 0);
     EXPECT_EQ(props.deviceName, "USB modem");
     EXPECT_EQ(props.deviceType, "isdn");
 }
@@ -83,10 +83,10 @@ TEST_F(PhonebookTest, DialParametersRoundTripAndPasswordsCanBeRemoved)
     p.password = "\"quoted\"";
     p.domain = "corp";
     p.callbackNumber = "999";
-    EXPECT_EQ(line.setDialParams("gamma", p, false), 0);
+    EXPECT_EQ(line.entries().setDialParams("gamma", p, false), 0);
 
     DialParams read;
-    EXPECT_EQ(line.getDialParams("Gamma", read), 0);
+    EXPECT_EQ(line.entries().getDialParams("Gamma", read), 0);
     EXPECT_EQ(read.entryName, "Gamma");
     EXPECT_EQ(read.phoneNumber, "333") << "an empty number leaves the entry's own";
     EXPECT_EQ(read.userName, " spaced user ");
@@ -95,15 +95,15 @@ TEST_F(PhonebookTest, DialParametersRoundTripAndPasswordsCanBeRemoved)
     EXPECT_EQ(read.callbackNumber, "999");
     EXPECT_TRUE(read.passwordSaved);
 
-    EXPECT_EQ(line.setDialParams("Gamma", p, true), 0);
-    EXPECT_EQ(line.getDialParams("Gamma", read), 0);
+    EXPECT_EQ(line.entries().setDialParams("Gamma", p, true), 0);
+    EXPECT_EQ(line.entries().getDialParams("Gamma", read), 0);
     EXPECT_FALSE(read.passwordSaved);
     EXPECT_EQ(read.userName, " spaced user ");
 
     p.password = "two\r\nlines";
-    EXPECT_EQ(line.setDialParams("Gamma", p, false), RasError::InvalidParameter);
-    EXPECT_EQ(line.getDialParams("Missing", read), RasError::CannotFindPhonebookEntry);
-    EXPECT_EQ(line.getDialParams("", read), RasError::CannotFindPhonebookEntry);
+    EXPECT_EQ(line.entries().setDialParams("Gamma", p, false), RasError::InvalidParameter);
+    EXPECT_EQ(line.entries().getDialParams("Missing", read), RasError::CannotFindPhonebookEntry);
+    EXPECT_EQ(line.entries().getDialParams("", read), RasError::CannotFindPhonebookEntry);
 }
 
 TEST(PhonebookFileTest, MalformedOrMissingPhonebooksListOnlyUsableEntries)
@@ -111,7 +111,7 @@ TEST(PhonebookFileTest, MalformedOrMissingPhonebooksListOnlyUsableEntries)
     BaseDir base;
     SimulatedLine line{base.path};
     std::vector<std::string> names{"left over"};
-    EXPECT_EQ(line.enumEntries(names), 0);
+    EXPECT_EQ(line.entries().enumEntries(names), 0);
     EXPECT_TRUE(names.empty()) << "no phonebook yet: no entries";
 
     base.writePhonebook(std::string("stray=line\n"
@@ -125,16 +125,16 @@ TEST(PhonebookFileTest, MalformedOrMissingPhonebooksListOnlyUsableEntries)
                                     "phone=2\n"
                                     "[Bin\x01ary]\n") +
                         std::string("\0\xff\n", 3));
-    EXPECT_EQ(line.enumEntries(names), 0);
+    EXPECT_EQ(line.entries().enumEntries(names), 0);
     EXPECT_EQ(names, (std::vector<std::string>{"Open Header", "Padded"}));
 
     // The first of two same-named sections is the one that counts.
     EntryProperties props;
-    EXPECT_EQ(line.getEntryProperties("OPEN HEADER", props), 0);
+    EXPECT_EQ(line.entries().getEntryProperties("OPEN HEADER", props), 0);
     EXPECT_EQ(props.phoneNumber, "1");
     // Deleting removes both, so the second cannot resurface.
-    EXPECT_EQ(line.deleteEntry("Open Header"), 0);
-    EXPECT_EQ(line.enumEntries(names), 0);
+    EXPECT_EQ(line.entries().deleteEntry("Open Header"), 0);
+    EXPECT_EQ(line.entries().enumEntries(names), 0);
     EXPECT_EQ(names, (std::vector<std::string>{"Padded"}));
 
     // A dial with broken numbers in the file falls back to the defaults.
@@ -145,7 +145,7 @@ TEST(PhonebookFileTest, MalformedOrMissingPhonebooksListOnlyUsableEntries)
     QObject::connect(&line, &LineDriver::dialProgress,
                      [&](ConnHandle h, int s, int e) { steps.push_back({h, s, e}); });
     DialParams params;
-    ASSERT_EQ(line.getDialParams("Odd", params), 0);
+    ASSERT_EQ(line.entries().getDialParams("Odd", params), 0);
     ConnHandle h = 0;
     ASSERT_EQ(line.dial(params, h), 0);
     ASSERT_TRUE(waitFor([&] { return !steps.empty() && steps.back().error != 0; }));

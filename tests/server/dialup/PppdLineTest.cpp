@@ -4,9 +4,12 @@
 #include "server/dialup/lines/PppdLine.h"
 #include "server/dialup/entries/RasTexts.h"
 
+#include <QElapsedTimer>
 #include <QProcess>
 
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 #include <sys/stat.h>
 
@@ -145,7 +148,7 @@ protected:
     ConnHandle dial(const std::string &entry)
     {
         DialParams params;
-        EXPECT_EQ(line->getDialParams(entry, params), 0);
+        EXPECT_EQ(line->entries().getDialParams(entry, params), 0);
         ConnHandle h = 0;
         EXPECT_EQ(line->dial(params, h), 0);
         return h;
@@ -176,11 +179,11 @@ TEST_F(PppdLineTest, EntriesPropertiesAndPasswordsFromRecordedFiles)
     put(peers("caf\xC3\xA9"), "/dev/ttyS3\n");
     put(peers("\xE2\x86\x92 no"), "/dev/ttyS3\n");
     std::vector<std::string> names;
-    EXPECT_EQ(line->enumEntries(names), 0);
+    EXPECT_EQ(line->entries().enumEntries(names), 0);
     EXPECT_EQ(names, (std::vector<std::string>{"authfail", "caf\xE9", "dsl", "hangup", "inline", "mobile",
                                                "provider", "quiet", "stubborn"}));
     EntryProperties cafe;
-    EXPECT_EQ(line->getEntryProperties("caf\xE9", cafe), 0);
+    EXPECT_EQ(line->entries().getEntryProperties("caf\xE9", cafe), 0);
     EXPECT_EQ(cafe.deviceName, "/dev/ttyS3");
     struct Want {
         const char *entry, *phone, *device, *type, *user, *password;
@@ -194,23 +197,23 @@ TEST_F(PppdLineTest, EntriesPropertiesAndPasswordsFromRecordedFiles)
     };
     for (const Want &w : wants) {
         EntryProperties props;
-        ASSERT_EQ(line->getEntryProperties(w.entry, props), 0) << w.entry;
+        ASSERT_EQ(line->entries().getEntryProperties(w.entry, props), 0) << w.entry;
         EXPECT_EQ(props.phoneNumber, w.phone) << w.entry;
         EXPECT_EQ(props.deviceName, w.device) << w.entry;
         EXPECT_EQ(props.deviceType, w.type) << w.entry;
         DialParams params;
-        ASSERT_EQ(line->getDialParams(w.entry, params), 0);
+        ASSERT_EQ(line->entries().getDialParams(w.entry, params), 0);
         EXPECT_EQ(params.userName, w.user) << w.entry;
         EXPECT_EQ(params.password, w.password) << w.entry;
         EXPECT_EQ(params.passwordSaved, *w.password != 0) << w.entry;
     }
     DialParams params;
-    EXPECT_EQ(line->getDialParams("provider~", params), RasError::CannotFindPhonebookEntry);
-    EXPECT_EQ(line->getDialParams("../ppp/pap-secrets", params), RasError::CannotFindPhonebookEntry);
+    EXPECT_EQ(line->entries().getDialParams("provider~", params), RasError::CannotFindPhonebookEntry);
+    EXPECT_EQ(line->entries().getDialParams("../ppp/pap-secrets", params), RasError::CannotFindPhonebookEntry);
     // Malformed files give what can be read, never a crash.
     put(peers("broken"), "connect \"chat ATDT123\nuser\n\\");
     put(secrets("pap-secrets"), "\"unterminated\n* *\n");
-    EXPECT_EQ(line->getDialParams("broken", params), 0);
+    EXPECT_EQ(line->entries().getDialParams("broken", params), 0);
     EXPECT_EQ(params.password, "");
 }
 
@@ -218,10 +221,10 @@ TEST_F(PppdLineTest, WritingCredentialsAndEntriesKeepsEveryOtherLine)
 {
     const std::string chapBefore = readFile(secrets("chap-secrets"));
     DialParams p;
-    ASSERT_EQ(line->getDialParams("provider", p), 0);
+    ASSERT_EQ(line->entries().getDialParams("provider", p), 0);
     p.password = "new pw";
     p.phoneNumber = "0899 1";
-    ASSERT_EQ(line->setDialParams("provider", p, false), 0);
+    ASSERT_EQ(line->entries().setDialParams("provider", p, false), 0);
     EXPECT_EQ(readFile(secrets("pap-secrets")), "# Secrets for authentication using PAP\n"
                                                 "# client\tserver\tsecret\t\t\tIP addresses\n"
                                                 "\"ann@metro\"\t*\t\"new pw\"\n"
@@ -233,49 +236,49 @@ TEST_F(PppdLineTest, WritingCredentialsAndEntriesKeepsEveryOtherLine)
         EXPECT_EQ(st.st_mode & 0777, 0600u) << f;
     }
     DialParams back;
-    ASSERT_EQ(line->getDialParams("provider", back), 0);
+    ASSERT_EQ(line->entries().getDialParams("provider", back), 0);
     EXPECT_EQ(back.password, "new pw");
     EXPECT_EQ(back.phoneNumber, "0899 1");
     EXPECT_NE(readFile(peers("provider")).find("-T '0899 1'\""), std::string::npos) << "one chat word";
 
     // A new user name goes into the peer file; "name" stays for CHAP.
-    ASSERT_EQ(line->getDialParams("inline", p), 0);
+    ASSERT_EQ(line->entries().getDialParams("inline", p), 0);
     p.userName = "carol";
     p.password = "x\"y";
-    ASSERT_EQ(line->setDialParams("inline", p, false), 0);
+    ASSERT_EQ(line->entries().setDialParams("inline", p, false), 0);
     EXPECT_NE(readFile(peers("inline")).find("name bob\n"), std::string::npos);
-    ASSERT_EQ(line->getDialParams("inline", back), 0);
+    ASSERT_EQ(line->entries().getDialParams("inline", back), 0);
     EXPECT_EQ(back.userName, "carol");
     EXPECT_EQ(back.password, "x\"y");
-    EXPECT_EQ(line->setDialParams("inline", p, true), 0);
-    ASSERT_EQ(line->getDialParams("inline", back), 0);
+    EXPECT_EQ(line->entries().setDialParams("inline", p, true), 0);
+    ASSERT_EQ(line->entries().getDialParams("inline", back), 0);
     EXPECT_EQ(back.password, "");
     EXPECT_FALSE(back.passwordSaved);
     p.password = "two\nlines";
-    EXPECT_EQ(line->setDialParams("inline", p, false), RasError::InvalidParameter);
+    EXPECT_EQ(line->entries().setDialParams("inline", p, false), RasError::InvalidParameter);
 
-    ASSERT_EQ(line->createEntry("new one", {"555 1234", "/dev/ttyS1", "modem"}), 0);
+    ASSERT_EQ(line->entries().createEntry("new one", {"555 1234", "/dev/ttyS1", "modem"}), 0);
     EntryProperties props;
-    ASSERT_EQ(line->getEntryProperties("new one", props), 0);
+    ASSERT_EQ(line->entries().getEntryProperties("new one", props), 0);
     EXPECT_EQ(props.phoneNumber, "555 1234");
     EXPECT_EQ(props.deviceName, "/dev/ttyS1");
-    EXPECT_EQ(line->setEntryProperties("new one", {"777", "/dev/ttyS2", "modem"}), 0);
-    ASSERT_EQ(line->getEntryProperties("new one", props), 0);
+    EXPECT_EQ(line->entries().setEntryProperties("new one", {"777", "/dev/ttyS2", "modem"}), 0);
+    ASSERT_EQ(line->entries().getEntryProperties("new one", props), 0);
     EXPECT_EQ(props.phoneNumber, "777");
     EXPECT_EQ(props.deviceName, "/dev/ttyS2");
-    EXPECT_EQ(line->createEntry("new one", {}), RasError::AlreadyExists);
-    EXPECT_EQ(line->createEntry("bad", {"1; reboot", "", ""}), RasError::InvalidParameter);
-    EXPECT_EQ(line->renameEntry("new one", "provider"), RasError::AlreadyExists);
-    EXPECT_EQ(line->renameEntry("new one", "a/b"), RasError::InvalidParameter);
-    EXPECT_EQ(line->renameEntry("new one", "renamed"), 0);
+    EXPECT_EQ(line->entries().createEntry("new one", {}), RasError::AlreadyExists);
+    EXPECT_EQ(line->entries().createEntry("bad", {"1; reboot", "", ""}), RasError::InvalidParameter);
+    EXPECT_EQ(line->entries().renameEntry("new one", "provider"), RasError::AlreadyExists);
+    EXPECT_EQ(line->entries().renameEntry("new one", "a/b"), RasError::InvalidParameter);
+    EXPECT_EQ(line->entries().renameEntry("new one", "renamed"), 0);
     EXPECT_FALSE(fs::exists(peers("new one")));
-    EXPECT_EQ(line->deleteEntry("renamed"), 0);
+    EXPECT_EQ(line->entries().deleteEntry("renamed"), 0);
     EXPECT_FALSE(fs::exists(peers("renamed")));
-    EXPECT_EQ(line->deleteEntry("renamed"), RasError::CannotFindPhonebookEntry);
+    EXPECT_EQ(line->entries().deleteEntry("renamed"), RasError::CannotFindPhonebookEntry);
     // The number of a chat file is not ours to rewrite.
-    ASSERT_EQ(line->getDialParams("mobile", p), 0);
+    ASSERT_EQ(line->entries().getDialParams("mobile", p), 0);
     p.phoneNumber = "*98#";
-    EXPECT_EQ(line->setDialParams("mobile", p, false), RasError::NotSupported);
+    EXPECT_EQ(line->entries().setDialParams("mobile", p, false), RasError::NotSupported);
 }
 
 TEST_F(PppdLineTest, DialReachesConnectedAndHangupEndsPppd)
@@ -417,6 +420,74 @@ TEST_F(PppdLineTest, PppInterfacesOfAnotherDialerAreConnectedWithTheirEntry)
     EXPECT_EQ(other.exitCode(), 5);
     EXPECT_EQ(connections().size(), 2u) << "the link on its way down is not shown";
     EXPECT_EQ(line->hangUp(list[0].handle), RasError::NotSupported);
+}
+
+TEST_F(PppdLineTest, AnotherDialersLinkIsReadOnceWhileItStays)
+{
+    put(base.path + "/run/ppp-office.pid", "1\nppp1\n");
+    net->set("ppp1", true, "10.1.1.1", kArphrdPpp);
+    auto list = connections();
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].entryName, "inline");
+    EXPECT_EQ(list[0].deviceName, "/dev/ttyUSB0");
+
+    // The status tick asks again and again; the files are not read again
+    // while the link is the same one.
+    put(peers("inline"), "/dev/ttyS7\n38400\nlinkname office\n");
+    for (int tick = 0; tick < 3; ++tick) {
+        list = connections();
+        ASSERT_EQ(list.size(), 1u);
+        EXPECT_EQ(list[0].deviceName, "/dev/ttyUSB0");
+        std::uint32_t bps = 0;
+        EXPECT_EQ(line->connectionSpeed(list[0].handle, bps), RasError::NotSupported);
+    }
+    EXPECT_EQ(line->outsideLinks().readings(), 1u);
+
+    // Another pppd brings up a new ppp1, between two ticks: read anew.
+    net->remove("ppp1");
+    net->set("ppp1", true, "10.1.1.1", kArphrdPpp);
+    list = connections();
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].deviceName, "/dev/ttyS7");
+    std::uint32_t bps = 0;
+    EXPECT_EQ(line->connectionSpeed(list[0].handle, bps), 0);
+    EXPECT_EQ(bps, 38400u);
+    EXPECT_EQ(line->outsideLinks().readings(), 2u);
+
+    // Gone and back: read again.
+    net->remove("ppp1");
+    EXPECT_TRUE(connections().empty());
+    std::filesystem::remove(base.path + "/run/ppp-office.pid");
+    net->set("ppp1", true, "10.1.1.1", kArphrdPpp);
+    list = connections();
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].entryName, "unknown");
+    EXPECT_EQ(line->outsideLinks().readings(), 3u);
+}
+
+TEST(ProcessReaper, StopsChildrenThatIgnoreSigtermWithinOneGracePeriod)
+{
+    constexpr int kGraceMs = 400;
+    std::vector<qint64> pids;
+    QElapsedTimer timer;
+    {
+        ProcessReaper reaper;
+        for (int i = 0; i < 3; ++i) {
+            auto *p = new QProcess;
+            p->start(QStringLiteral("sh"), {QStringLiteral("-c"),
+                                            QStringLiteral("trap '' TERM; echo ready; while :; do sleep 0.05; done")});
+            ASSERT_TRUE(p->waitForReadyRead(2000)) << "its trap is set";
+            pids.push_back(p->processId());
+            reaper.retire(p, kGraceMs);
+        }
+        EXPECT_EQ(reaper.count(), 3u);
+        timer.start();
+    }
+    const qint64 took = timer.elapsed();
+    EXPECT_GE(took, kGraceMs - 50) << "SIGTERM alone does not end them";
+    EXPECT_LT(took, 2 * kGraceMs) << "one grace period for all, not one each";
+    for (const qint64 pid : pids)
+        EXPECT_NE(::kill(static_cast<pid_t>(pid), 0), 0) << pid;
 }
 
 }  // namespace

@@ -1,5 +1,3 @@
-#include <QTest>
-
 #include "support/DialupTestSupport.h"
 
 #include "server/dialup/entries/RasTexts.h"
@@ -64,10 +62,13 @@ TEST_F(TDialUpTest, ProgressArrivesInOrderOneStepAtATime)
 {
     // A receiver that spins the loop (as the form's dialing handler does)
     // must never get a step inside another.
+    // The first receiver spins until the line has reported its whole walk.
     int depth = 0, deepest = 0;
+    std::size_t lineSteps = 0;
+    QObject::connect(&line, &LineDriver::dialProgress, [&](ConnHandle, int, int) { ++lineSteps; });
     QObject::connect(&engine, &TDialUp::OnAsyncEvent, [&](int, const std::string &, int) {
         deepest = std::max(deepest, ++depth);
-        QTest::qWait(2);
+        EXPECT_TRUE(waitFor([&] { return lineSteps == 9; }));
         --depth;
     });
     ASSERT_TRUE(dialTo("Metro Online"));
@@ -112,7 +113,7 @@ TEST_F(TDialUpTest, HangUpDuringADialSwallowsItsQueuedSteps)
     });
     ASSERT_TRUE(waitFor([&] { return activeEntries().empty(); }));
     const std::size_t delivered = events.size();
-    QTest::qWait(40);
+    ASSERT_TRUE(letQueuedTimersRun());
     EXPECT_EQ(events.size(), delivered);
     for (const Event &e : events)
         EXPECT_LT(e.state, RasState::DeviceConnected);
