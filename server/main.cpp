@@ -31,13 +31,10 @@
 #include "server/ui/TForm1.h"
 #include "widgets/MessageBoxPrompter.h"
 
+namespace dialup = velora::server::dialup;
 using namespace velora::server::frame;
-using namespace velora::widgets;
 using namespace velora::server::ui;
 using namespace velora::server::state;
-using namespace velora::server::users;
-using namespace velora::server::clientservice;
-using namespace velora::server::dialup;
 
 namespace {
 
@@ -156,9 +153,9 @@ ServerPlatform realPlatform(const std::string &baseDir, bool noShutdown, const s
 {
     ServerPlatform p;
     const velora::IniProfile ini(baseDir + "/config/config.ini");
-    p.line = makeLineDriver(ini, baseDir, p.lineProblem);
-    p.lookup = std::make_unique<QtHostLookup>();
-    p.icmp = std::make_unique<LinuxIcmpPort>();
+    p.line = dialup::makeLineDriver(ini, baseDir, p.lineProblem);
+    p.lookup = std::make_unique<dialup::QtHostLookup>();
+    p.icmp = std::make_unique<dialup::LinuxIcmpPort>();
     if (noShutdown)
         p.shutdown = std::make_unique<LoggingShutdown>();
     else
