@@ -173,7 +173,8 @@ void ServerCore::Timer3Timer()
             emit problem(state::shownMessage("keep-alive off until the next dial: " + why));
         }
     }
-    // The connection log and the mail relay join here.
+    recordConnection();
+    // The mail relay joins here.
     if (state_.ActiveStatus != "Connected") {
         state_.SecondsOnline = 0;
         state_.TimeOnlineText = olahwaktu(0);
@@ -185,10 +186,34 @@ void ServerCore::Timer3Timer()
     }
 }
 
+void ServerCore::recordConnection()
+{
+    const bool connected = state_.ActiveStatus == "Connected";
+    // Cached at the dial, so a switch-off since does not cut a logged dial short.
+    const bool logging = state_.dialSettings.connectionlogging == "1";
+    if (connected && logging) {
+        if (!LogRecordOpen) {
+            if (log_.writelog(0, state_))
+                LogRecordOpen = true;
+        } else if (state_.SecondsOnline != 0 && state_.SecondsOnline % 60 == 0) {
+            log_.writelog(1, state_);
+        }
+    } else {
+        if (LogRecordOpen)
+            log_.writelog(1, state_);
+        // Closed even when the last update failed: the next connection must
+        // start a row of its own, never write into this one.
+        LogRecordOpen = false;
+        log_.forgetRow();
+    }
+}
+
 void ServerCore::inisiasiawal()
 {
-    // The log database opens here once it exists.
     std::string why;
+    if (!log_.isOpen() && !log_.open(options_.baseDir + "/config/log.db", &why))
+        emit problem(state::shownMessage(why));
+    why.clear();
     if (!users_.updateuserlist(&why))
         emit problem(state::shownMessage("Cannot read the user store: " + why +
                                          "; every login is refused until it can be read."));

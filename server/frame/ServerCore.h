@@ -16,6 +16,7 @@
 #include "server/frame/OperatorConsole.h"
 #include "server/frame/ServerConfig.h"
 #include "server/frame/ServerPlatform.h"
+#include "server/log/LogDatabase.h"
 #include "server/state/ServerState.h"
 #include "server/users/UserStore.h"
 
@@ -52,6 +53,9 @@ public:
     dialup::TDialUp &dialUp() { return dialUp_; }
     dialup::DialupOperations &dialup() { return dialOps_; }
     dialup::TPing &ping() { return ping_; }
+    log::LogDatabase &logDatabase() { return log_; }
+    // A row of the current connection is in the log and still to be finalised.
+    bool logRecordOpen() const { return LogRecordOpen; }
     // Why the configured line could not be used, if it could not.
     const std::string &lineProblem() const { return platform_.lineProblem; }
     const ServerSettings &settings() const { return settings_; }
@@ -117,6 +121,7 @@ signals:
 
 private:
     void updateStatusView();
+    void recordConnection();
 
     // First: every module below is built on its parts.
     ServerPlatform platform_;
@@ -130,6 +135,8 @@ private:
     dialup::TDialUp dialUp_;
     dialup::DialupOperations dialOps_;
     dialup::TPing ping_;
+    log::LogDatabase log_;
+    bool LogRecordOpen = false;
     QTimer timer1_;
     QTimer timer3_;
     QTimer timer2_;

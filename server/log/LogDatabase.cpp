@@ -1,0 +1,277 @@
+#include "server/log/LogDatabase.h"
+
+#include <QDateTime>
+#include <QLocale>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+#include <atomic>
+#include <initializer_list>
+
+#include "server/state/Text.h"
+
+namespace velora::server::log {
+
+namespace {
+
+// Column order is part of the format: readers take positions 0 to 6.
+const char *const kSchema[] = {
+    "CREATE TABLE IF NOT EXISTS log (waktu TEXT, Usera TEXT, Entry TEXT, Duration TEXT, tanggal TEXT,"
+    " id INTEGER PRIMARY KEY AUTOINCREMENT, speed INTEGER, bulan TEXT, tahun TEXT, waktua INTEGER)",
+    "CREATE TABLE IF NOT EXISTS harga (entry TEXT, harga NUMERIC)",
+    "CREATE TABLE IF NOT EXISTS smtp (entry TEXT, server TEXT, port TEXT)",
+    // The viewer filters on these four and the cost joins on the entry.
+    "CREATE INDEX IF NOT EXISTS log_bulan ON log (bulan)",
+    "CREATE INDEX IF NOT EXISTS log_tahun ON log (tahun)",
+    "CREATE INDEX IF NOT EXISTS log_entry ON log (Entry)",
+    "CREATE INDEX IF NOT EXISTS log_usera ON log (Usera)",
+    "CREATE INDEX IF NOT EXISTS harga_entry ON harga (entry)",
+    "CREATE INDEX IF NOT EXISTS smtp_entry ON smtp (entry)",
+};
+
+// Long enough to ride out a viewer's read, short enough for the tick.
+constexpr int kBusyTimeoutMs = 200;
+
+QString text(const std::string &cp1252) { return state::shownText(cp1252); }
+std::string bytes(const QVariant &v) { return state::typedText(v.toString()); }
+
+std::string describe(const QSqlError &e)
+{
+    const std::string d = e.driverText().toStdString(), db = e.databaseText().toStdString();
+    return db.empty() ? d : d.empty() ? db : d + ": " + db;
+}
+
+bool run(QSqlQuery &q, const QString &sql, std::initializer_list<QVariant> values)
+{
+    if (!q.prepare(sql))
+        return false;
+    for (const QVariant &v : values)
+        q.addBindValue(v);
+    return q.exec();
+}
+
+// Runs the body in one transaction; commits only when it succeeded.
+template <typename Body>
+bool inTransaction(const std::string &connection, Body body)
+{
+    QSqlDatabase db = QSqlDatabase::database(QString::fromStdString(connection), false);
+    if (!db.isOpen() || !db.transaction())
+        return false;
+    bool ok = false;
+    {
+        QSqlQuery q(db);
+        ok = body(q);
+    }
+    if (ok && db.commit())
+        return true;
+    db.rollback();
+    return false;
+}
+
+}  // namespace
+
+LogDatabase::LogDatabase()
+{
+    static std::atomic<int> counter{0};
+    connection_ = "velora-log-" + std::to_string(++counter);
+}
+
+LogDatabase::~LogDatabase()
+{
+    if (QSqlDatabase::contains(QString::fromStdString(connection_))) {
+        QSqlDatabase::database(QString::fromStdString(connection_), false).close();
+        QSqlDatabase::removeDatabase(QString::fromStdString(connection_));
+    }
+}
+
+bool LogDatabase::open(const std::string &path, std::string *why)
+{
+    auto fail = [&](const std::string &reason) {
+        if (why)
+            *why = "The connection log is off: " + reason;
+        QSqlDatabase::database(QString::fromStdString(connection_), false).close();
+        open_ = false;
+        return false;
+    };
+    if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QSQLITE")))
+        return fail("the SQLite driver of Qt is not installed (libqt6sql6-sqlite).");
+    QSqlDatabase db = QSqlDatabase::contains(QString::fromStdString(connection_))
+                          ? QSqlDatabase::database(QString::fromStdString(connection_), false)
+                          : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QString::fromStdString(connection_));
+    db.setDatabaseName(state::shownPath(path));
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
+    if (!db.open())
+        return fail("cannot open " + path + " (" + describe(db.lastError()) + ").");
+    {
+        QSqlQuery q(db);
+        // Reading first: a file that is not a database fails here, before
+        // anything could be written to it.
+        if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")))
+            return fail(path + " is not a log database (" + describe(q.lastError()) + "); it is left as it is.");
+        if (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !q.next() ||
+            q.value(0).toString().compare(QStringLiteral("wal"), Qt::CaseInsensitive) != 0)
+            return fail("cannot switch " + path + " to its write-ahead journal (" + describe(q.lastError()) + ").");
+        // With WAL, NORMAL keeps the file consistent through a crash.
+        q.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
+    }
+    open_ = true;
+    const bool made = inTransaction(connection_, [](QSqlQuery &q) {
+        for (const char *sql : kSchema)
+            if (!q.exec(QString::fromLatin1(sql)))
+                return false;
+        return true;
+    });
+    if (!made)
+        return fail("cannot create the tables of " + path + ".");
+    return true;
+}
+
+bool LogDatabase::writelog(int mode, state::ServerState &st)
+{
+    if (!open_)
+        return false;
+    QSqlQuery q(QSqlDatabase::database(QString::fromStdString(connection_), false));
+    if (mode == 0) {
+        const QDateTime now = QDateTime::currentDateTime();
+        const QLocale locale = QLocale::system();
+        if (st.DialerName.empty())
+            st.DialerName = "Local";
+        bool numeric = false;
+        const int speed = QString::fromStdString(st.SpeedValue).toInt(&numeric);
+        if (!run(q,
+                 QStringLiteral("INSERT INTO log (waktu,Usera,Entry,Duration,tanggal,speed,bulan,tahun,waktua)"
+                                " VALUES (?,?,?,?,?,?,?,?,?)"),
+                 {locale.toString(now.time(), QLocale::LongFormat), text(st.DialerName), text(st.ActiveEntry),
+                  text(st.TimeOnlineText), locale.toString(now.date(), QLocale::ShortFormat), numeric ? speed : 0,
+                  now.toString(QStringLiteral("MM")), now.toString(QStringLiteral("yy")),
+                  QVariant::fromValue<qlonglong>(static_cast<qlonglong>(st.SecondsOnline))}))
+            return false;
+        rowId_ = q.lastInsertId().toLongLong();
+        return true;
+    }
+    if (!rowId_)
+        return false;
+    return run(q, QStringLiteral("UPDATE log SET Duration=?, waktua=? WHERE id=?"),
+               {text(st.TimeOnlineText), QVariant::fromValue<qlonglong>(static_cast<qlonglong>(st.SecondsOnline)),
+                QVariant::fromValue<qlonglong>(*rowId_)}) &&
+           q.numRowsAffected() == 1;
+}
+
+std::optional<std::string> LogDatabase::harga(const std::string &entry)
+{
+    if (!open_)
+        return std::nullopt;
+    std::string cost = "0";
+    const bool ok = inTransaction(connection_, [&](QSqlQuery &q) {
+        if (!run(q, QStringLiteral("SELECT harga FROM harga WHERE entry=?"), {text(entry)}))
+            return false;
+        if (q.next())
+            cost = bytes(q.value(0));
+        return true;
+    });
+    return ok ? std::optional<std::string>(cost) : std::nullopt;
+}
+
+bool LogDatabase::saveHarga(const std::string &entry, const std::string &cost)
+{
+    const QString value = text(cost.empty() ? std::string("0") : cost);
+    return open_ && inTransaction(connection_, [&](QSqlQuery &q) {
+               if (!run(q, QStringLiteral("SELECT count(*) FROM harga WHERE entry=? AND entry<>''"), {text(entry)}) ||
+                   !q.next())
+                   return false;
+               if (q.value(0).toInt() > 0)
+                   return run(q, QStringLiteral("UPDATE harga SET harga=? WHERE entry=?"), {value, text(entry)});
+               return run(q, QStringLiteral("INSERT INTO harga (entry,harga) VALUES (?,?)"), {text(entry), value});
+           });
+}
+
+std::optional<SmtpServer> LogDatabase::smtp(const std::string &entry)
+{
+    if (!open_)
+        return std::nullopt;
+    std::optional<SmtpServer> found;
+    const bool ok = inTransaction(connection_, [&](QSqlQuery &q) {
+        if (!run(q, QStringLiteral("SELECT server,port FROM smtp WHERE entry=?"), {text(entry)}))
+            return false;
+        if (q.next())
+            found = SmtpServer{bytes(q.value(0)), bytes(q.value(1))};
+        return true;
+    });
+    return ok ? found : std::nullopt;
+}
+
+bool LogDatabase::saveSmtp(const std::string &entry, const SmtpServer &server)
+{
+    return open_ && inTransaction(connection_, [&](QSqlQuery &q) {
+               if (!run(q, QStringLiteral("SELECT count(*) FROM smtp WHERE entry=? AND entry<>''"), {text(entry)}) ||
+                   !q.next())
+                   return false;
+               if (q.value(0).toInt() > 0)
+                   return run(q, QStringLiteral("UPDATE smtp SET server=?, port=? WHERE entry=?"),
+                              {text(server.server), text(server.port), text(entry)});
+               return run(q, QStringLiteral("INSERT INTO smtp (entry,server,port) VALUES (?,?,?)"),
+                          {text(entry), text(server.server), text(server.port)});
+           });
+}
+
+std::optional<std::int64_t> LogDatabase::costTenThousandths(const LogFilter &filter)
+{
+    if (!open_)
+        return std::nullopt;
+    // Seconds times the cost in ten-thousandths sum exactly as integers; the
+    // one division comes last.
+    std::int64_t sum = 0;
+    const bool ok = inTransaction(connection_, [&](QSqlQuery &q) {
+        if (!run(q,
+                 QStringLiteral("SELECT SUM(a.waktua * CAST(ROUND(b.harga * 10000) AS INTEGER)) FROM log a, harga b"
+                                " WHERE a.bulan LIKE ? AND a.tahun LIKE ? AND a.Entry LIKE ? AND a.Usera LIKE ?"
+                                " AND a.Entry = b.entry"),
+                 {text(filter.bulan), text(filter.tahun), text(filter.entry), text(filter.usera)}) ||
+            !q.next())
+            return false;
+        sum = q.value(0).toLongLong();  // NULL for an empty set reads 0
+        return true;
+    });
+    if (!ok)
+        return std::nullopt;
+    const std::int64_t half = sum < 0 ? -1800 : 1800;
+    return (sum + half) / 3600;
+}
+
+std::optional<std::string> LogDatabase::totalCost(const LogFilter &filter, const NumberSeparators &seps)
+{
+    const auto cost = costTenThousandths(filter);
+    return cost ? std::optional<std::string>(formatCost(*cost, seps)) : std::nullopt;
+}
+
+bool LogDatabase::renameEntry(const std::string &oldName, const std::string &newName)
+{
+    return open_ && inTransaction(connection_, [&](QSqlQuery &q) {
+               return run(q, QStringLiteral("UPDATE log SET Entry=? WHERE Entry=?"), {text(newName), text(oldName)}) &&
+                      run(q, QStringLiteral("UPDATE harga SET entry=? WHERE entry=?"), {text(newName), text(oldName)}) &&
+                      run(q, QStringLiteral("UPDATE smtp SET entry=? WHERE entry=?"), {text(newName), text(oldName)});
+           });
+}
+
+bool LogDatabase::deleteEntryData(const std::string &entry)
+{
+    return open_ && inTransaction(connection_, [&](QSqlQuery &q) {
+               return run(q, QStringLiteral("DELETE FROM log WHERE Entry=?"), {text(entry)}) &&
+                      run(q, QStringLiteral("DELETE FROM harga WHERE entry=?"), {text(entry)}) &&
+                      run(q, QStringLiteral("DELETE FROM smtp WHERE entry=?"), {text(entry)});
+           });
+}
+
+std::string formatCost(std::int64_t tenThousandths, const NumberSeparators &seps)
+{
+    const bool negative = tenThousandths < 0;
+    const std::uint64_t magnitude =
+        negative ? static_cast<std::uint64_t>(-(tenThousandths + 1)) + 1 : static_cast<std::uint64_t>(tenThousandths);
+    const std::uint64_t hundredths = (magnitude + 50) / 100;
+    const std::string shown = formatFixed2(hundredths, seps);
+    return negative && hundredths > 0 ? "-" + shown : shown;
+}
+
+}  // namespace velora::server::log
