@@ -1,0 +1,144 @@
+// The real server records a client's dial in config/log.db; the test reads
+// the file back through a connection of its own, as another program would.
+#include <gtest/gtest.h>
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QVariant>
+
+#include <csignal>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/RawWireClient.h"
+#include "support/ServerProcess.h"
+#include "support/Wait.h"
+
+using namespace velora::test;
+
+namespace {
+
+struct LogRow {
+    std::string usera, entry, duration;
+    int waktua = -1;
+};
+
+struct ConnectionLogFixture : ::testing::Test {
+    TempDir dir;
+    ServerProcess server{dir.file("base")};
+    quint16 port = freePort();
+    RawClient client;
+    QString reader = QStringLiteral("e2e-log-reader");
+
+    void SetUp() override
+    {
+        server.writeConfig("[server]\nport=" + std::to_string(port) + "\n[dial]\nconnectionlogging=1\n");
+        writeFile(server.baseDir() + "/config/user.cfg",
+                  "demo" + L + "Demo user" + L + "245-53-210-81-" + L + "0" + L + "1" + L + "0" + L + "1" + L + "\r\n");
+        writeFile(server.baseDir() + "/config/phonebook.ini", "[Metro]\nspeed=56000\naddress=10.64.10.2\ndelay=5\n");
+        server.start();
+        ASSERT_TRUE(server.waitForOutput("listening on port")) << server.output();
+        ASSERT_TRUE(client.open(port));
+        client.send("connect" + F + "pc-log" + F + "10.0.0.7" + F + "demo" + F + "245-53-210-81-" + F + "\r\n");
+        ASSERT_EQ(client.line().substr(0, 3), "OK" + F);
+    }
+    void TearDown() override { closeReader(); }
+    void closeReader()
+    {
+        QSqlDatabase::database(reader, false).close();
+        QSqlDatabase::removeDatabase(reader);
+    }
+    QSqlDatabase db()
+    {
+        if (!QSqlDatabase::contains(reader)) {
+            QSqlDatabase d = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), reader);
+            d.setDatabaseName(QString::fromStdString(server.baseDir() + "/config/log.db"));
+            d.open();
+        }
+        return QSqlDatabase::database(reader, false);
+    }
+    std::vector<LogRow> rows()
+    {
+        std::vector<LogRow> out;
+        QSqlQuery q(db());
+        if (!q.exec(QStringLiteral("SELECT Usera, Entry, Duration, waktua FROM log ORDER BY id")))
+            return out;
+        while (q.next())
+            out.push_back({q.value(0).toString().toStdString(), q.value(1).toString().toStdString(),
+                           q.value(2).toString().toStdString(), q.value(3).toInt()});
+        return out;
+    }
+    // The seconds online of a fresh status record: a lock toggle changes
+    // the record, so the server pushes it.
+    int secondsOnline()
+    {
+        // What arrived while the event loop ran is already in the socket.
+        client.buffer += client.socket.readAll().toStdString();
+        client.send("lock" + F + "\r\n");
+        const std::string l = client.lineWith("Connected" + I);
+        const auto items = statusItems(l);
+        return items.size() == 13 ? std::stoi(items[12]) : -1;
+    }
+    void dialAndWaitForTheRow()
+    {
+        client.send("dial" + F + "Metro" + F + "pc-log" + F + "\r\n");
+        ASSERT_FALSE(client.lineWith("Connected" + I).empty()) << server.output();
+        ASSERT_TRUE(waitFor([&] { return !rows().empty(); }, 5000)) << server.output();
+    }
+};
+
+}  // namespace
+
+TEST_F(ConnectionLogFixture, AClientsDialBecomesARowFinalisedAtHangUp)
+{
+    dialAndWaitForTheRow();
+    auto r = rows();
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0].usera, "pc-log");
+    EXPECT_EQ(r[0].entry, "Metro");
+    EXPECT_EQ(r[0].duration, "0:0:0");
+    EXPECT_EQ(r[0].waktua, 0);
+
+    // Let the server's own online-time tick count a couple of seconds.
+    int seen = 0;
+    ASSERT_TRUE(waitFor([&] { return (seen = secondsOnline()) >= 2; }, 6000));
+    EXPECT_EQ(rows()[0].waktua, 0) << "nothing is written between the minutes";
+
+    // The toggles may have left our lock on, which would refuse the hang-up.
+    client.send("unlockall" + F + "\r\n");
+    ASSERT_FALSE(client.lineWith("Metro" + I + "free" + I).empty());
+    client.send("hangup" + F + "pc-log" + F + "\r\n");
+    ASSERT_FALSE(client.lineWith("READY" + I + "0:0:0" + I).empty());
+    ASSERT_TRUE(waitFor([&] { return rows().size() == 1 && rows()[0].waktua > 0; }, 3000));
+    r = rows();
+    EXPECT_GE(r[0].waktua, seen);
+    EXPECT_LT(r[0].waktua, 60);
+    EXPECT_EQ(r[0].duration, "0:0:" + std::to_string(r[0].waktua));
+    EXPECT_EQ(server.output().find("connection log is off"), std::string::npos) << server.output();
+}
+
+TEST_F(ConnectionLogFixture, AKilledServerLeavesAConsistentFile)
+{
+    dialAndWaitForTheRow();
+    const qint64 pid = server.process().processId();
+    ASSERT_GT(pid, 0);
+    ASSERT_EQ(::kill(static_cast<pid_t>(pid), SIGKILL), 0);
+    ASSERT_TRUE(server.process().waitForFinished(5000));
+    closeReader();
+
+    QSqlQuery q(db());
+    ASSERT_TRUE(q.exec(QStringLiteral("PRAGMA integrity_check")));
+    ASSERT_TRUE(q.next());
+    EXPECT_EQ(q.value(0).toString(), QStringLiteral("ok"));
+    const auto r = rows();
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0].usera, "pc-log");
+    EXPECT_EQ(r[0].duration, "0:0:0");
+    EXPECT_EQ(r[0].waktua, 0);
+
+    // A new run opens the same file and adds to it.
+    server.start();
+    ASSERT_TRUE(server.waitForOutput("listening on port")) << server.output();
+    EXPECT_EQ(server.output().find("connection log is off"), std::string::npos) << server.output();
+}
