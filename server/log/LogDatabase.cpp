@@ -31,6 +31,26 @@ const char *const kSchema[] = {
     "CREATE INDEX IF NOT EXISTS smtp_entry ON smtp (entry)",
 };
 
+const char *const kLogColumns[] = {"waktu", "usera", "entry", "duration", "tanggal",
+                                   "id",    "speed", "bulan", "tahun",    "waktua"};
+
+// Readers take columns by position: a log table of another layout would have
+// its rows misread, so it is left alone.
+bool foreignLayout(QSqlQuery &q)
+{
+    if (!q.exec(QStringLiteral("PRAGMA table_info(log)")))
+        return true;
+    int position = 0;
+    bool layoutOk = true;
+    while (q.next()) {
+        if (position >= 10 || q.value(1).toString().compare(QLatin1String(kLogColumns[position]),
+                                                            Qt::CaseInsensitive) != 0)
+            layoutOk = false;
+        ++position;
+    }
+    return position != 0 && (!layoutOk || position != 10);
+}
+
 // Long enough to ride out a viewer's read, short enough for the tick.
 constexpr int kBusyTimeoutMs = 200;
 
@@ -110,6 +130,9 @@ bool LogDatabase::open(const std::string &path, std::string *why)
         // anything could be written to it.
         if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master")))
             return fail(path + " is not a log database (" + describe(q.lastError()) + "); it is left as it is.");
+        if (foreignLayout(q))
+            return fail("the log table of " + path + " does not have the columns of a connection log; "
+                        "the file is left as it is.");
         if (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !q.next() ||
             q.value(0).toString().compare(QStringLiteral("wal"), Qt::CaseInsensitive) != 0)
             return fail("cannot switch " + path + " to its write-ahead journal (" + describe(q.lastError()) + ").");

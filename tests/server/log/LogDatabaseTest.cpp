@@ -134,6 +134,18 @@ TEST(LogDatabaseOpen, AFileThatIsNoDatabaseIsReportedAndLeftAlone)
     EXPECT_EQ(test::readFile(path), garbage);
     EXPECT_FALSE(std::filesystem::exists(path + "-wal"));
 
+    // A database of someone else's: a log table of another layout.
+    const std::string other = dir.file("other.db");
+    {
+        Reader r(other);
+        r.rows(QStringLiteral("CREATE TABLE log (id INTEGER PRIMARY KEY, line TEXT)"));
+    }
+    const std::string before = test::readFile(other);
+    LogDatabase foreign;
+    EXPECT_FALSE(foreign.open(other, &why));
+    EXPECT_NE(why.find("does not have the columns"), std::string::npos) << why;
+    EXPECT_EQ(test::readFile(other), before);
+
     // A folder that is not there: nothing is made.
     LogDatabase nowhere;
     EXPECT_FALSE(nowhere.open(dir.file("missing/log.db"), &why));
