@@ -22,6 +22,7 @@ namespace {
 struct LogRow {
     std::string usera, entry, duration;
     int waktua = -1;
+    int speed = -1;
 };
 
 struct ConnectionLogFixture : ::testing::Test {
@@ -62,11 +63,11 @@ struct ConnectionLogFixture : ::testing::Test {
     {
         std::vector<LogRow> out;
         QSqlQuery q(db());
-        if (!q.exec(QStringLiteral("SELECT Usera, Entry, Duration, waktua FROM log ORDER BY id")))
+        if (!q.exec(QStringLiteral("SELECT Usera, Entry, Duration, waktua, speed FROM log ORDER BY id")))
             return out;
         while (q.next())
             out.push_back({q.value(0).toString().toStdString(), q.value(1).toString().toStdString(),
-                           q.value(2).toString().toStdString(), q.value(3).toInt()});
+                           q.value(2).toString().toStdString(), q.value(3).toInt(), q.value(4).toInt()});
         return out;
     }
     // The seconds online of a fresh status record: a lock toggle changes
@@ -99,6 +100,7 @@ TEST_F(ConnectionLogFixture, AClientsDialBecomesARowFinalisedAtHangUp)
     EXPECT_EQ(r[0].entry, "Metro");
     EXPECT_EQ(r[0].duration, "0:0:0");
     EXPECT_EQ(r[0].waktua, 0);
+    EXPECT_EQ(r[0].speed, 56000);
 
     // Let the server's own online-time tick count a couple of seconds.
     int seen = 0;
