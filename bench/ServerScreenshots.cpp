@@ -4,7 +4,6 @@
 // Usage: server_screenshots OUTDIR (run with QT_QPA_PLATFORM=offscreen).
 
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QListWidget>
 #include <QMenu>
@@ -16,7 +15,6 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <functional>
 #include <memory>
 
 #include "support/ScriptedPrompter.h"
@@ -32,6 +30,7 @@
 #include "server/ui/TForm1.h"
 #include "server/ui/TrayImages.h"
 #include "support/TestFiles.h"
+#include "support/Wait.h"
 
 using namespace velora;
 using namespace velora::server::dialup;
@@ -39,9 +38,6 @@ using namespace velora::server::frame;
 using namespace velora::widgets;
 using namespace velora::server::ui;
 using namespace velora::test;
-using namespace velora::server::state;
-using namespace velora::server::users;
-using namespace velora::server::clientservice;
 
 namespace {
 
@@ -61,15 +57,6 @@ void save(QWidget *w, const char *name)
     std::printf("%s\n", qPrintable(path));
 }
 
-bool pumpUntil(const std::function<bool()> &done, int ms = 3000)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    return done();
-}
-
 // A client of the office logged in over loopback.
 std::unique_ptr<QTcpSocket> logIn(ServerCore &core, const std::string &host, const std::string &address)
 {
@@ -80,7 +67,7 @@ std::unique_ptr<QTcpSocket> logIn(ServerCore &core, const std::string &host, con
     const std::size_t before = core.clients().clientList().size();
     socket->write(QByteArray::fromStdString(
         wire::buildCommandLine("connect", {host, address, "ann", Encrypt("pw")}) + "\r\n"));
-    pumpUntil([&] { return core.clients().clientList().size() > before; });
+    waitFor([&] { return core.clients().clientList().size() > before; });
     return socket;
 }
 
@@ -144,12 +131,12 @@ int main(int argc, char **argv)
     // Dialing: caught half-way through the dial steps.
     entries->setCurrentRow(0);
     window.findChild<QPushButton *>(QStringLiteral("Button2"))->click();
-    pumpUntil([&] { return core.state().StatusText == "Device connected"; });
+    waitFor([&] { return core.state().StatusText == "Device connected"; });
     core.Timer1Timer();
     save(&window, "main-dialing");
 
     // Connected for a while.
-    pumpUntil([&] { return core.state().StatusText == "Connected"; });
+    waitFor([&] { return core.state().StatusText == "Connected"; });
     core.Timer1Timer();
     core.Timer1Timer();
     for (int i = 0; i < 754; ++i)
@@ -171,7 +158,7 @@ int main(int argc, char **argv)
     core.Timer1Timer();
     core.Timer3Timer();
     core.dialup().executedial("Night tariff", "Local");
-    pumpUntil([&] { return core.state().DialEventText == "Error press hangup button"; });
+    waitFor([&] { return core.state().DialEventText == "Error press hangup button"; });
     core.Timer1Timer();
     save(&window, "main-error");
     core.dialup().executehangup();

@@ -127,4 +127,3 @@ TEST(LogindShutdown, RequestsGoToLogindAndRefusalsAreReported)
 
 using namespace velora::server::frame;
 using namespace velora::test;
-using namespace velora::server::state;

@@ -14,9 +14,6 @@ using namespace velora;
 using namespace velora::server::frame;
 using namespace velora::test;
 using namespace velora::server::state;
-using namespace velora::server::users;
-using namespace velora::server::clientservice;
-using namespace velora::server::dialup;
 
 namespace {
 struct CoreFixture : ::testing::Test {

@@ -17,8 +17,6 @@ using namespace velora::server::dialup;
 using namespace velora::server::frame;
 using namespace velora::test;
 using namespace velora::server::state;
-using namespace velora::server::users;
-using namespace velora::server::clientservice;
 
 namespace {
 

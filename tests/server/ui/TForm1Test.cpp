@@ -38,8 +38,6 @@ using namespace velora::widgets;
 using namespace velora::server::ui;
 using namespace velora::test;
 using namespace velora::server::state;
-using namespace velora::server::users;
-using namespace velora::server::clientservice;
 using B = Prompter::Button;
 
 namespace {
