@@ -2,15 +2,10 @@
 
 #include <QDateTime>
 #include <QLocale>
-#include <QSqlDatabase>
-#include <QSqlError>
-#include <QSqlQuery>
-#include <QVariant>
 
 #include <atomic>
-#include <initializer_list>
 
-#include "server/state/Text.h"
+#include "server/log/LogSql.h"
 
 namespace velora::server::log {
 
@@ -54,41 +49,12 @@ bool foreignLayout(QSqlQuery &q)
 // Long enough to ride out a viewer's read, short enough for the tick.
 constexpr int kBusyTimeoutMs = 200;
 
-QString text(const std::string &cp1252) { return state::shownText(cp1252); }
-std::string bytes(const QVariant &v) { return state::typedText(v.toString()); }
-
-std::string describe(const QSqlError &e)
-{
-    const std::string d = e.driverText().toStdString(), db = e.databaseText().toStdString();
-    return db.empty() ? d : d.empty() ? db : d + ": " + db;
-}
-
-bool run(QSqlQuery &q, const QString &sql, std::initializer_list<QVariant> values)
-{
-    if (!q.prepare(sql))
-        return false;
-    for (const QVariant &v : values)
-        q.addBindValue(v);
-    return q.exec();
-}
-
-// Runs the body in one transaction; commits only when it succeeded.
-template <typename Body>
-bool inTransaction(const std::string &connection, Body body)
-{
-    QSqlDatabase db = QSqlDatabase::database(QString::fromStdString(connection), false);
-    if (!db.isOpen() || !db.transaction())
-        return false;
-    bool ok = false;
-    {
-        QSqlQuery q(db);
-        ok = body(q);
-    }
-    if (ok && db.commit())
-        return true;
-    db.rollback();
-    return false;
-}
+using sql::bytes;
+using sql::describe;
+using sql::inTransaction;
+using sql::integer;
+using sql::run;
+using sql::text;
 
 }  // namespace
 
@@ -106,11 +72,18 @@ LogDatabase::~LogDatabase()
     }
 }
 
-bool LogDatabase::open(const std::string &path, std::string *why)
+bool LogDatabase::open(const std::string &path, std::string *why) { return openConnection(path, false, why); }
+
+bool LogDatabase::openForReading(const std::string &path, std::string *why)
+{
+    return openConnection(path, true, why);
+}
+
+bool LogDatabase::openConnection(const std::string &path, bool readOnly, std::string *why)
 {
     auto fail = [&](const std::string &reason) {
         if (why)
-            *why = "The connection log is off: " + reason;
+            *why = (readOnly ? "The connection log cannot be read: " : "The connection log is off: ") + reason;
         QSqlDatabase::database(QString::fromStdString(connection_), false).close();
         open_ = false;
         return false;
@@ -121,7 +94,8 @@ bool LogDatabase::open(const std::string &path, std::string *why)
                           ? QSqlDatabase::database(QString::fromStdString(connection_), false)
                           : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QString::fromStdString(connection_));
     db.setDatabaseName(state::shownPath(path));
-    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs) +
+                         (readOnly ? QStringLiteral(";QSQLITE_OPEN_READONLY") : QString()));
     if (!db.open())
         return fail("cannot open " + path + " (" + describe(db.lastError()) + ").");
     {
@@ -133,6 +107,13 @@ bool LogDatabase::open(const std::string &path, std::string *why)
         if (foreignLayout(q))
             return fail("the log table of " + path + " does not have the columns of a connection log; "
                         "the file is left as it is.");
+        if (readOnly) {
+            if (!q.exec(QStringLiteral("SELECT count(*) FROM log")))
+                return fail(path + " holds no connection log.");
+            totals_ = totals::exists(q);
+            open_ = true;
+            return true;
+        }
         if (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !q.next() ||
             q.value(0).toString().compare(QStringLiteral("wal"), Qt::CaseInsensitive) != 0)
             return fail("cannot switch " + path + " to its write-ahead journal (" + describe(q.lastError()) + ").");
@@ -141,13 +122,14 @@ bool LogDatabase::open(const std::string &path, std::string *why)
     }
     open_ = true;
     const bool made = inTransaction(connection_, [](QSqlQuery &q) {
-        for (const char *sql : kSchema)
-            if (!q.exec(QString::fromLatin1(sql)))
+        for (const char *statement : kSchema)
+            if (!q.exec(QString::fromLatin1(statement)))
                 return false;
-        return true;
+        return totals::prepare(q);
     });
     if (!made)
         return fail("cannot create the tables of " + path + ".");
+    totals_ = true;
     return true;
 }
 
@@ -169,7 +151,7 @@ bool LogDatabase::writelog(int mode, state::ServerState &st)
                  {locale.toString(now.time(), QLocale::LongFormat), text(st.DialerName), text(st.ActiveEntry),
                   text(st.TimeOnlineText), locale.toString(now.date(), QLocale::ShortFormat), numeric ? speed : 0,
                   now.toString(QStringLiteral("MM")), now.toString(QStringLiteral("yy")),
-                  QVariant::fromValue<qlonglong>(static_cast<qlonglong>(st.SecondsOnline))}))
+                  integer(static_cast<std::int64_t>(st.SecondsOnline))}))
             return false;
         rowId_ = q.lastInsertId().toLongLong();
         return true;
@@ -177,8 +159,7 @@ bool LogDatabase::writelog(int mode, state::ServerState &st)
     if (!rowId_)
         return false;
     return run(q, QStringLiteral("UPDATE log SET Duration=?, waktua=? WHERE id=?"),
-               {text(st.TimeOnlineText), QVariant::fromValue<qlonglong>(static_cast<qlonglong>(st.SecondsOnline)),
-                QVariant::fromValue<qlonglong>(*rowId_)}) &&
+               {text(st.TimeOnlineText), integer(static_cast<std::int64_t>(st.SecondsOnline)), integer(*rowId_)}) &&
            q.numRowsAffected() == 1;
 }
 
@@ -241,26 +222,8 @@ bool LogDatabase::saveSmtp(const std::string &entry, const SmtpServer &server)
 
 std::optional<std::int64_t> LogDatabase::costTenThousandths(const LogFilter &filter)
 {
-    if (!open_)
-        return std::nullopt;
-    // Seconds times the cost in ten-thousandths sum exactly as integers; the
-    // one division comes last.
-    std::int64_t sum = 0;
-    const bool ok = inTransaction(connection_, [&](QSqlQuery &q) {
-        if (!run(q,
-                 QStringLiteral("SELECT SUM(a.waktua * CAST(ROUND(b.harga * 10000) AS INTEGER)) FROM log a, harga b"
-                                " WHERE a.bulan LIKE ? AND a.tahun LIKE ? AND a.Entry LIKE ? AND a.Usera LIKE ?"
-                                " AND a.Entry = b.entry"),
-                 {text(filter.bulan), text(filter.tahun), text(filter.entry), text(filter.usera)}) ||
-            !q.next())
-            return false;
-        sum = q.value(0).toLongLong();  // NULL for an empty set reads 0
-        return true;
-    });
-    if (!ok)
-        return std::nullopt;
-    const std::int64_t half = sum < 0 ? -1800 : 1800;
-    return (sum + half) / 3600;
+    const auto s = summary(filter);
+    return s ? std::optional<std::int64_t>(s->costTenThousandths) : std::nullopt;
 }
 
 std::optional<std::string> LogDatabase::totalCost(const LogFilter &filter, const NumberSeparators &seps)
@@ -271,8 +234,13 @@ std::optional<std::string> LogDatabase::totalCost(const LogFilter &filter, const
 
 bool LogDatabase::renameEntry(const std::string &oldName, const std::string &newName)
 {
+    LogFilter was, is;
+    was.entry = oldName;
+    is.entry = newName;
     return open_ && inTransaction(connection_, [&](QSqlQuery &q) {
-               return run(q, QStringLiteral("UPDATE log SET Entry=? WHERE Entry=?"), {text(newName), text(oldName)}) &&
+               return totals::suspend(q) &&
+                      run(q, QStringLiteral("UPDATE log SET Entry=? WHERE Entry=?"), {text(newName), text(oldName)}) &&
+                      totals::rebuild(q, was) && totals::rebuild(q, is) && totals::resume(q) &&
                       run(q, QStringLiteral("UPDATE harga SET entry=? WHERE entry=?"), {text(newName), text(oldName)}) &&
                       run(q, QStringLiteral("UPDATE smtp SET entry=? WHERE entry=?"), {text(newName), text(oldName)});
            });
@@ -280,8 +248,10 @@ bool LogDatabase::renameEntry(const std::string &oldName, const std::string &new
 
 bool LogDatabase::deleteEntryData(const std::string &entry)
 {
+    LogFilter of;
+    of.entry = entry;
     return open_ && inTransaction(connection_, [&](QSqlQuery &q) {
-               return run(q, QStringLiteral("DELETE FROM log WHERE Entry=?"), {text(entry)}) &&
+               return totals::deleteRows(q, of) &&
                       run(q, QStringLiteral("DELETE FROM harga WHERE entry=?"), {text(entry)}) &&
                       run(q, QStringLiteral("DELETE FROM smtp WHERE entry=?"), {text(entry)});
            });

@@ -5,21 +5,48 @@
 // cannot change a statement. Texts cross this class as Windows-1252 bytes.
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "common/NumberFormat.h"
 #include "server/state/ServerState.h"
 
+class QSqlQuery;
+
 namespace velora::server::log {
 
-// The viewer's four `like` patterns; "%" matches everything.
+// The viewer's selection. A value matches that column exactly (so "A_1"
+// never pulls in "AB1"'s rows); no value matches every row.
 struct LogFilter {
-    std::string bulan = "%";
-    std::string tahun = "%";
-    std::string entry = "%";
-    std::string usera = "%";
+    std::optional<std::string> bulan;  // "01".."12"
+    std::optional<std::string> tahun;  // "00".."99"
+    std::optional<std::string> entry;
+    std::optional<std::string> usera;
+    bool operator==(const LogFilter &) const = default;
 };
+
+// One row as the grid and the report show it, texts as stored.
+struct LogRow {
+    std::int64_t id = 0;
+    std::string waktu, usera, entry, duration, tanggal, speed;
+};
+
+// The viewer's summary of a filter, summed in 64 bits.
+struct LogSummary {
+    std::int64_t count = 0;
+    std::int64_t seconds = 0;
+    std::int64_t speedSum = 0;    // over rows whose speed is not 0
+    std::int64_t speedCount = 0;
+    std::int64_t costTenThousandths = 0;
+};
+
+// The four summary texts: count, "N bps", h:m:s and "###,##0.00".
+struct SummaryTexts {
+    std::string count = "0", speed = "0", time = "0", cost = "0.00";
+};
+SummaryTexts summaryTexts(const LogSummary &s, const NumberSeparators &seps);
 
 struct SmtpServer {
     std::string server;
@@ -37,6 +64,8 @@ public:
     // a database, or cannot be opened, is left untouched: false, with why in
     // plain words, and every later operation fails.
     bool open(const std::string &path, std::string *why = nullptr);
+    // For a reader beside the server (the report): changes nothing in the file.
+    bool openForReading(const std::string &path, std::string *why = nullptr);
     bool isOpen() const { return open_; }
 
     // writelog(0): inserts the current connection's row (DialerName becomes
@@ -65,11 +94,32 @@ public:
     bool renameEntry(const std::string &oldName, const std::string &newName);
     bool deleteEntryData(const std::string &entry);
 
+    // ---- the viewer ----
+    // Up to `limit` rows of the filter, newest first, older than `beforeId`
+    // when given: the grid fetches page by page.
+    std::optional<std::vector<LogRow>> rows(const LogFilter &filter, std::optional<std::int64_t> beforeId,
+                                            int limit);
+    std::optional<LogSummary> summary(const LogFilter &filter);
+    // Names present in the log, sorted.
+    std::optional<std::vector<std::string>> distinctEntries();
+    std::optional<std::vector<std::string>> distinctUsers();
+    // Deletes exactly the rows of the filter.
+    bool clearLog(const LogFilter &filter);
+    // The summary and every row of the filter, newest first, from one
+    // snapshot; the callback returns false to stop.
+    bool readReport(const LogFilter &filter, LogSummary &summary,
+                    const std::function<bool(const LogRow &, std::int64_t done)> &row);
+
     const std::string &connectionName() const { return connection_; }
 
 private:
+    bool openConnection(const std::string &path, bool readOnly, std::string *why);
+    std::optional<LogSummary> summaryIn(QSqlQuery &q, const LogFilter &filter);
+
     std::string connection_;
     bool open_ = false;
+    // The per-group totals exist and are kept by triggers.
+    bool totals_ = false;
     std::optional<std::int64_t> rowId_;
 };
 

@@ -234,7 +234,7 @@ TEST_F(LogDatabaseFixture, TotalCostJoinsTheCostPerHour)
     insert("pc2", "Metro", 3600 * 1000);
     LogFilter byUser;
     byUser.usera = "pc2";
-    byUser.entry = "Me%";
+    byUser.entry = "Metro";
     EXPECT_EQ(db.totalCost(byUser, {}), "3,000,000.00");
     EXPECT_EQ(db.totalCost(byUser, {",", "."}), "3.000.000,00");
     byUser.bulan = "13";
