@@ -1,0 +1,293 @@
+#include "server/log/LogReport.h"
+
+#include <xlsxwriter.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
+#include <unistd.h>
+
+#include "server/state/Text.h"
+
+namespace velora::server::log {
+
+namespace {
+
+const char kTitle[] = "Dovazu Networking Usage report";
+const std::array<const char *, 6> kHeader = {"     Date     ",         "     Time     ",  "     User     ",
+                                             "     Dialup entry    ", "     Speed     ", "     Duration     "};
+
+std::array<const std::string *, 6> cellsOf(const LogRow &r)
+{
+    return {&r.tanggal, &r.waktu, &r.usera, &r.entry, &r.speed, &r.duration};
+}
+
+class ReportSink {
+public:
+    virtual ~ReportSink() = default;
+    virtual bool begin(const ReportHeading &h) = 0;
+    virtual bool row(const LogRow &r) = 0;
+    virtual bool end(const SummaryTexts &s) = 0;
+    virtual std::string failure() const = 0;
+};
+
+class TextSink : public ReportSink {
+public:
+    explicit TextSink(const std::string &path) : file_(std::fopen(path.c_str(), "wb")), errno_(file_ ? 0 : errno) {}
+    ~TextSink() override
+    {
+        if (file_)
+            std::fclose(file_);
+    }
+    bool begin(const ReportHeading &h) override
+    {
+        return line(kTitle) && line(" ") && line("Period  :\tMonth : " + h.month + "  Year :" + h.year) &&
+               line("Entry    :\t" + h.entry) && line("User     :\t" + h.user) && line(" ") && line(" ") &&
+               line(std::string(kHeader[0]) + "\t" + kHeader[1] + "\t" + kHeader[2] + "\t" + kHeader[3] + "\t" +
+                    kHeader[4] + "\t" + kHeader[5]);
+    }
+    bool row(const LogRow &r) override
+    {
+        std::string l;
+        bool first = true;
+        for (const std::string *cell : cellsOf(r)) {
+            if (!first)
+                l += '\t';
+            l += *cell;
+            first = false;
+        }
+        return line(l);
+    }
+    bool end(const SummaryTexts &s) override
+    {
+        if (!(line(" ") && line(" ") && line("Summary") && line("Connection count :\t" + s.count) &&
+              line("Everage speed    :\t" + s.speed) && line("Total Time       :\t" + s.time) &&
+              line("Total cost       :\t" + s.cost)))
+            return false;
+        const bool closed = std::fclose(file_) == 0;
+        if (!closed)
+            errno_ = errno;
+        file_ = nullptr;
+        return closed;
+    }
+    std::string failure() const override { return errno_ ? std::strerror(errno_) : "cannot write the file"; }
+
+private:
+    bool line(const std::string &l)
+    {
+        if (!file_)
+            return false;
+        if (std::fwrite(l.data(), 1, l.size(), file_) != l.size() || std::fwrite("\r\n", 1, 2, file_) != 2) {
+            errno_ = errno;
+            return false;
+        }
+        return true;
+    }
+    std::FILE *file_;
+    int errno_;
+};
+
+class WorkbookSink : public ReportSink {
+public:
+    explicit WorkbookSink(const std::string &path)
+    {
+        lxw_workbook_options options{};
+        // Rows go out in order, so the sheet is streamed: a report of years of
+        // rows needs no more memory than one of a day.
+        options.constant_memory = LXW_TRUE;
+        book_ = workbook_new_opt(path.c_str(), &options);
+        if (!book_)
+            return;
+        sheet_ = workbook_add_worksheet(book_, nullptr);
+        title_ = font(12, true);
+        label_ = font(10, true);
+        summary_ = font(11, true);
+        header_ = font(10, true);
+        format_set_top(header_, LXW_BORDER_DOUBLE);
+        format_set_bottom(header_, LXW_BORDER_DOUBLE);
+        format_set_align(header_, LXW_ALIGN_CENTER);
+    }
+    ~WorkbookSink() override
+    {
+        if (book_)
+            workbook_close(book_);
+    }
+    bool begin(const ReportHeading &h) override
+    {
+        if (!sheet_)
+            return false;
+        // Row by row: the streamed sheet cannot go back.
+        put(0, 0, kTitle, title_);
+        put(2, 0, "Period  :", label_);
+        put(2, 1, "Month : " + h.month + "  Year :" + h.year);
+        put(3, 0, "Entry    :", label_);
+        put(3, 1, h.entry);
+        put(4, 0, "User     :", label_);
+        put(4, 1, h.user);
+        for (lxw_col_t c = 0; c < kHeader.size(); ++c)
+            put(6, c, kHeader[c], header_, true);
+        return ok_;
+    }
+    bool row(const LogRow &r) override
+    {
+        lxw_col_t c = 0;
+        for (const std::string *cell : cellsOf(r))
+            put(next_, c++, *cell, nullptr, true);
+        ++next_;
+        return ok_;
+    }
+    bool end(const SummaryTexts &s) override
+    {
+        // The summary block starts three rows below the last data row + 1.
+        const lxw_row_t r = next_ + 1;
+        put(r + 2, 0, "Summary", summary_);
+        const std::array<std::pair<const char *, const std::string *>, 4> lines = {
+            {{"Connection count :", &s.count},
+             {"Everage speed     :", &s.speed},
+             {"Total Time           :", &s.time},
+             {"Total cost             :", &s.cost}}};
+        lxw_row_t at = r + 4;
+        for (const auto &[label, value] : lines) {
+            put(at, 0, label, label_);
+            put(at, 2, *value);
+            ++at;
+        }
+        // Fitted to the header and data rows, as an auto-fit would.
+        for (lxw_col_t c = 0; c < widths_.size(); ++c)
+            worksheet_set_column(sheet_, c, c, widths_[c] * 1.1 + 1.0, nullptr);
+        const lxw_error closed = workbook_close(book_);
+        book_ = nullptr;
+        if (closed != LXW_NO_ERROR) {
+            error_ = lxw_strerror(closed);
+            return false;
+        }
+        return ok_;
+    }
+    std::string failure() const override { return error_.empty() ? "cannot write the workbook" : error_; }
+
+private:
+    lxw_format *font(double size, bool bold)
+    {
+        lxw_format *f = workbook_add_format(book_);
+        format_set_font_size(f, size);
+        if (bold)
+            format_set_bold(f);
+        return f;
+    }
+    void put(lxw_row_t r, lxw_col_t c, const std::string &cp1252, lxw_format *f = nullptr, bool fitted = false)
+    {
+        if (!ok_)
+            return;
+        if (cp1252.empty() && !f)
+            return;  // an empty cell stays empty, as the spreadsheet would leave it
+        const QByteArray utf8 = state::shownText(cp1252).toUtf8();
+        const lxw_error e = worksheet_write_string(sheet_, r, c, utf8.constData(), f);
+        if (e != LXW_NO_ERROR) {
+            ok_ = false;
+            error_ = lxw_strerror(e);
+            return;
+        }
+        if (fitted)
+            widths_[c] = std::max<double>(widths_[c], state::shownText(cp1252).size());
+    }
+    lxw_workbook *book_ = nullptr;
+    lxw_worksheet *sheet_ = nullptr;
+    lxw_format *title_ = nullptr, *label_ = nullptr, *summary_ = nullptr, *header_ = nullptr;
+    lxw_row_t next_ = 7;
+    std::array<double, 6> widths_{};
+    bool ok_ = true;
+    std::string error_;
+};
+
+std::string lower(std::string s)
+{
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return s;
+}
+
+}  // namespace
+
+ReportFormat reportFormatFor(const std::string &path)
+{
+    const std::string ext = lower(std::filesystem::path(path).extension().string());
+    return ext == ".txt" ? ReportFormat::Text : ReportFormat::Workbook;
+}
+
+std::string reportFileName(const ReportHeading &heading, ReportFormat format)
+{
+    return "rpt-" + heading.month + "-" + heading.year + (format == ReportFormat::Text ? ".txt" : ".xlsx");
+}
+
+bool writeReport(const std::string &databasePath, const LogFilter &filter, const ReportHeading &heading,
+                 const NumberSeparators &seps, const std::string &outPath, ReportFormat format,
+                 const ReportProgress &progress, std::string *why)
+{
+    auto fail = [&](const std::string &reason) {
+        if (why)
+            *why = reason;
+        return false;
+    };
+    LogDatabase db;
+    std::string problem;
+    if (!db.openForReading(databasePath, &problem))
+        return fail(problem);
+
+    static std::atomic<unsigned> serial{0};
+    const std::string partial = outPath + ".part" + std::to_string(::getpid()) + "-" + std::to_string(++serial);
+    std::error_code ec;
+    bool written = false, stopped = false;
+    std::string failure;
+    {
+        std::unique_ptr<ReportSink> sink;
+        if (format == ReportFormat::Text)
+            sink = std::make_unique<TextSink>(partial);
+        else
+            sink = std::make_unique<WorkbookSink>(partial);
+        LogSummary summary;
+        bool begun = false, sinkOk = true;
+        const bool read = db.readReport(filter, summary, [&](const LogRow &r, std::int64_t done) {
+            if (!begun) {
+                begun = true;
+                if (!(sinkOk = sink->begin(heading)))
+                    return false;
+            }
+            if (!(sinkOk = sink->row(r)))
+                return false;
+            if (progress && done % 512 == 0 && !progress(done, summary.count)) {
+                stopped = true;
+                return false;
+            }
+            return true;
+        });
+        if (read && !begun)
+            sinkOk = sink->begin(heading);
+        if (read && sinkOk) {
+            sinkOk = sink->end(summaryTexts(summary, seps));
+            written = sinkOk;
+        }
+        if (!read && sinkOk && !stopped)
+            failure = "cannot read the connection log";
+        else if (!sinkOk)
+            failure = "cannot write " + outPath + " (" + sink->failure() + ")";
+        if (written && progress)
+            progress(summary.count, summary.count);
+    }
+    if (!written) {
+        std::filesystem::remove(partial, ec);
+        return fail(stopped ? "the report was stopped" : failure);
+    }
+    std::filesystem::rename(partial, outPath, ec);
+    if (ec) {
+        std::filesystem::remove(partial, ec);
+        return fail("cannot write " + outPath + " (" + ec.message() + ")");
+    }
+    return true;
+}
+
+}  // namespace velora::server::log
