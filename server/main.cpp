@@ -27,6 +27,7 @@
 #include "server/frame/LogindShutdown.h"
 #include "server/frame/ProcessSupport.h"
 #include "server/frame/ServerCore.h"
+#include "server/log/LogReport.h"
 #include "server/state/Text.h"
 #include "server/ui/TForm1.h"
 #include "widgets/MessageBoxPrompter.h"
@@ -47,6 +48,8 @@ struct Args {
     bool uninstall = false;
     bool silent = false;
     bool help = false;
+    bool report = false;
+    std::string month, year, entry, user, output;
     std::string bad;
 };
 
@@ -60,10 +63,24 @@ Args parseArgs(int argc, char **argv)
     Args a;
     for (int i = 1; i < argc; ++i) {
         const std::string s = argv[i];
-        if (s == "--basedir" && i + 1 < argc)
-            a.baseDir = argv[++i];
-        else if (s.rfind("--basedir=", 0) == 0)
-            a.baseDir = s.substr(10);
+        // "--name VALUE" or "--name=VALUE"
+        auto value = [&](const char *name, std::string &into) {
+            const std::string flag = std::string("--") + name;
+            if (s == flag && i + 1 < argc) {
+                into = argv[++i];
+                return true;
+            }
+            if (s.rfind(flag + "=", 0) == 0) {
+                into = s.substr(flag.size() + 1);
+                return true;
+            }
+            return false;
+        };
+        if (value("basedir", a.baseDir) || value("month", a.month) || value("year", a.year) ||
+            value("entry", a.entry) || value("user", a.user) || value("output", a.output))
+            continue;
+        if (s == "--report")
+            a.report = true;
         else if (s == "--headless")
             a.headless = true;
         else if (s == "--service")
@@ -88,6 +105,8 @@ const char Usage[] =
     "Usage: velora [--basedir DIR] [--headless] [--service] [--no-shutdown]\n"
     "       velora -INSTALL [-SILENT] [--basedir DIR]\n"
     "       velora -UNINSTALL [-SILENT]\n"
+    "       velora [--basedir DIR] --report [--month M] [--year YYYY] [--entry E] [--user U]\n"
+    "              --output FILE.xlsx|FILE.txt\n"
     "\n"
     "Shares one dial-up line among the computers of the office.\n"
     "  --basedir DIR   installation folder holding config/ (default: $VELORA_BASEDIR,\n"
@@ -97,7 +116,10 @@ const char Usage[] =
     "  --no-shutdown   log shutdown requests from clients instead of carrying them out\n"
     "  -INSTALL        write the systemd unit of the service VLOOSERVER\n"
     "  -UNINSTALL      remove it\n"
-    "  -SILENT         with -INSTALL or -UNINSTALL: report nothing\n";
+    "  -SILENT         with -INSTALL or -UNINSTALL: report nothing\n"
+    "  --report        write the connection log report of the month (1-12 or a name),\n"
+    "                  year, entry and user given (each \"All\" when left out) and exit;\n"
+    "                  the server may be running\n";
 
 bool haveDisplay()
 {
@@ -185,6 +207,29 @@ void report(const ServiceUnitResult &r, bool silent, int argc, char **argv)
 
 }  // namespace
 
+// The report for a server without a window: 0 written, 1 failed (why on stderr).
+int writeReportAndExit(const Args &args, const std::string &baseDir, int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    if (args.output.empty()) {
+        std::fputs("velora: --report needs --output FILE.xlsx or FILE.txt\n", stderr);
+        return 1;
+    }
+    auto stored = [](const std::string &arg) { return velora::server::state::typedText(QString::fromLocal8Bit(arg.c_str())); };
+    velora::server::log::LogFilter filter;
+    velora::server::log::ReportHeading heading;
+    std::string why;
+    if (!velora::server::log::reportRequest(args.month, args.year, stored(args.entry), stored(args.user), filter,
+                                            heading, &why) ||
+        !velora::server::log::writeReport(baseDir + "/config/log.db", filter, heading,
+                                          velora::server::state::localeSeparators(), args.output,
+                                          velora::server::log::reportFormatFor(args.output), {}, &why)) {
+        std::fprintf(stderr, "velora: no report: %s\n", why.c_str());
+        return 1;
+    }
+    return 0;
+}
+
 int main(int argc, char **argv)
 {
     const Args args = parseArgs(argc, argv);
@@ -213,6 +258,9 @@ int main(int argc, char **argv)
         report(r, args.silent, argc, argv);
         return r.ok ? 0 : 1;
     }
+
+    if (args.report)
+        return writeReportAndExit(args, baseDir, argc, argv);
 
     SingleInstance instance(baseDir);
     if (!instance.acquire())

@@ -8,8 +8,10 @@
 #include <string>
 #include <vector>
 
+#include "common/NumberFormat.h"
 #include "server/clientservice/ClientRow.h"
 #include "server/frame/ServerConfig.h"
+#include "server/log/LogDatabase.h"
 
 namespace velora {
 class Prompter;
@@ -62,6 +64,17 @@ public:
     enum class CloseAction { EndProgram, KeepOpen };
     virtual CloseAction FormClose(Prompter &prompter) = 0;
 
+    // ---- the connection log ----
+    // Null while the log file could not be opened: the page shows nothing.
+    virtual log::LogDatabase *logBook() = 0;
+    // "Clear log" for the rows the grid shows: refused while connected, asked
+    // first. True when rows were deleted.
+    virtual bool clearLog(const log::LogFilter &filter, Prompter &prompter) = 0;
+    // A local path, for a report written beside the server.
+    virtual std::string logPath() const = 0;
+    // The system locale's separators, for the cost.
+    virtual NumberSeparators numberSeparators() const = 0;
+
     // ---- views ----
     virtual const StatusView &statusView() const = 0;
     virtual const std::vector<std::string> &entryNames() const = 0;
@@ -88,6 +101,8 @@ signals:
     void configLoaded();
     void entriesChanged(const std::vector<std::string> &names);
     void clientRowsChanged(const std::vector<velora::server::clientservice::ClientRow> &rows);
+    // Rows or costs of the log changed: the viewer shows them again.
+    void logChanged();
 };
 
 }  // namespace velora::server::frame

@@ -32,11 +32,7 @@ ServerPlatform complete(ServerPlatform platform)
     return platform;
 }
 
-NumberSeparators localeSeparators()
-{
-    const QLocale locale = QLocale::system();
-    return {locale.decimalPoint().toStdString(), locale.groupSeparator().toStdString()};
-}
+using state::localeSeparators;
 
 }  // namespace
 
@@ -193,20 +189,41 @@ void ServerCore::recordConnection()
     const bool logging = state_.dialSettings.connectionlogging == "1";
     if (connected && logging) {
         if (!LogRecordOpen) {
-            if (log_.writelog(0, state_))
+            if (log_.writelog(0, state_)) {
                 LogRecordOpen = true;
+                emit logChanged();
+            }
         } else if (state_.SecondsOnline != 0 && state_.SecondsOnline % 60 == 0) {
-            log_.writelog(1, state_);
+            if (log_.writelog(1, state_))
+                emit logChanged();
         }
     } else {
-        if (LogRecordOpen)
-            log_.writelog(1, state_);
+        if (LogRecordOpen && log_.writelog(1, state_))
+            emit logChanged();
         // Closed even when the last update failed: the next connection must
         // start a row of its own, never write into this one.
         LogRecordOpen = false;
         log_.forgetRow();
     }
 }
+
+bool ServerCore::clearLog(const log::LogFilter &filter, Prompter &prompter)
+{
+    // The open connection's row is still being written by the second tick.
+    if (state_.ActiveStatus == "Connected") {
+        prompter.tell(Prompter::Kind::Information, "Can not clear log while connection is online\nHang up first");
+        return false;
+    }
+    if (prompter.ask("Do you really want to erase all log that shows in the grid ?",
+                     {Prompter::Button::Yes, Prompter::Button::Cancel}) != Prompter::Button::Yes)
+        return false;
+    if (!log_.clearLog(filter))
+        return false;
+    emit logChanged();
+    return true;
+}
+
+NumberSeparators ServerCore::numberSeparators() const { return localeSeparators(); }
 
 void ServerCore::inisiasiawal()
 {

@@ -100,6 +100,11 @@ public:
     // EndProgram or KeepOpen, after asking.
     CloseAction FormClose(Prompter &prompter) override;
 
+    log::LogDatabase *logBook() override { return log_.isOpen() ? &log_ : nullptr; }
+    bool clearLog(const log::LogFilter &filter, Prompter &prompter) override;
+    std::string logPath() const override { return options_.baseDir + "/config/log.db"; }
+    NumberSeparators numberSeparators() const override;
+
     const StatusView &statusView() const override { return view_; }
     const std::vector<std::string> &entryNames() const override { return state_.EntryNames; }
     std::vector<clientservice::ClientRow> clientRows() const override;

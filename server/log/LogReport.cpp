@@ -211,7 +211,61 @@ std::string lower(std::string s)
     return s;
 }
 
+const char *const kMonthNames[] = {"January", "February", "March",     "April",   "May",      "June",
+                                   "July",    "August",   "September", "October", "November", "December"};
+
+bool isAll(const std::string &s) { return s.empty() || lower(s) == "all"; }
+
+bool allDigits(const std::string &s)
+{
+    return !s.empty() && std::all_of(s.begin(), s.end(), [](unsigned char c) { return std::isdigit(c); });
+}
+
+std::string twoDigits(int n) { return (n < 10 ? "0" : "") + std::to_string(n); }
+
 }  // namespace
+
+bool reportRequest(const std::string &month, const std::string &year, const std::string &entry,
+                   const std::string &user, LogFilter &filter, ReportHeading &heading, std::string *why)
+{
+    filter = {};
+    heading = {};
+    if (!isAll(month)) {
+        int m = 0;
+        if (allDigits(month) && month.size() <= 2)
+            m = std::stoi(month);
+        for (int i = 0; i < 12 && m == 0; ++i)
+            if (lower(month) == lower(kMonthNames[i]))
+                m = i + 1;
+        if (m < 1 || m > 12) {
+            if (why)
+                *why = "unknown month \"" + month + "\" (1 to 12, a month's name, or All)";
+            return false;
+        }
+        filter.bulan = twoDigits(m);
+        heading.month = kMonthNames[m - 1];
+    }
+    if (!isAll(year)) {
+        const int y = allDigits(year) && year.size() <= 4 ? std::stoi(year) : -1;
+        const int full = year.size() <= 2 && y >= 0 ? 2000 + y : y;
+        if (full < 2000 || full > 2099) {
+            if (why)
+                *why = "unknown year \"" + year + "\" (2000 to 2099, or All)";
+            return false;
+        }
+        filter.tahun = twoDigits(full % 100);
+        heading.year = std::to_string(full);
+    }
+    if (!isAll(entry)) {
+        filter.entry = entry;
+        heading.entry = entry;
+    }
+    if (!isAll(user)) {
+        filter.usera = user;
+        heading.user = user;
+    }
+    return true;
+}
 
 ReportFormat reportFormatFor(const std::string &path)
 {

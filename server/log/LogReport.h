@@ -29,6 +29,12 @@ ReportFormat reportFormatFor(const std::string &path);
 // "rpt-" + month + "-" + year with the format's extension.
 std::string reportFileName(const ReportHeading &heading, ReportFormat format);
 
+// A report asked for on the command line: the month as a number or an
+// English name, the year as four digits (or two), "All" or empty for any;
+// entry and user names as stored, "All" or empty for any. False with why.
+bool reportRequest(const std::string &month, const std::string &year, const std::string &entry,
+                   const std::string &user, LogFilter &filter, ReportHeading &heading, std::string *why);
+
 // Called now and then with the rows written so far and the rows due; false
 // stops the report.
 using ReportProgress = std::function<bool(std::int64_t done, std::int64_t total)>;

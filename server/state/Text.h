@@ -5,9 +5,11 @@
 // - local paths (BaseDir and the like): the system's 8-bit encoding;
 // - messages from the system and our own (error strings): UTF-8.
 
+#include <QLocale>
 #include <QString>
 #include <string>
 
+#include "common/NumberFormat.h"
 #include "common/TextCodec.h"
 
 namespace velora::server::state {
@@ -30,5 +32,12 @@ inline QString shownMessage(const std::string &utf8)
 
 // What a person typed, ready for the wire or a file.
 inline std::string typedText(const QString &typed) { return typedToWire(typed.toStdString()); }
+
+// The system locale's separators, as wire and file texts.
+inline NumberSeparators localeSeparators()
+{
+    const QLocale locale = QLocale::system();
+    return {typedText(locale.decimalPoint()), typedText(locale.groupSeparator())};
+}
 
 }  // namespace velora::server::state

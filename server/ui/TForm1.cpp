@@ -22,6 +22,7 @@
 
 #include "server/clientservice/ClientRow.h"
 #include "server/frame/OperatorConsole.h"
+#include "server/log/ReportJob.h"
 #include "server/state/Text.h"
 #include "server/ui/Named.h"
 #include "server/ui/TrayImages.h"
@@ -51,7 +52,8 @@ QLabel *caption(const QString &text, QWidget *parent)
 
 TForm1::TForm1(frame::OperatorConsole &console, Prompter &prompter, QWidget *parent)
     : QMainWindow(parent), console_(console), prompter_(prompter),
-      tip_(std::make_unique<widgets::TFtip>(console.tipFilePath()))
+      tip_(std::make_unique<widgets::TFtip>(console.tipFilePath())),
+      reportJob_(std::make_unique<log::ReportJob>())
 {
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Velora XP"));
@@ -61,6 +63,7 @@ TForm1::TForm1(frame::OperatorConsole &console, Prompter &prompter, QWidget *par
     PageControl1->addTab(buildMainPage(), QStringLiteral("Main window"));
     PageControl1->addTab(buildConfigurationPage(), QStringLiteral("Configuration"));
     PageControl1->addTab(buildClientListPage(), QStringLiteral("Client list"));
+    PageControl1->addTab(buildLogPage(), QStringLiteral("Log"));
     setCentralWidget(PageControl1);
     // Entry names and status texts come from files and the line: never markup.
     for (QLabel *label : findChildren<QLabel *>())
@@ -75,8 +78,11 @@ TForm1::TForm1(frame::OperatorConsole &console, Prompter &prompter, QWidget *par
     // The console may have run ahead of the window.
     updateentry(console_.entryNames());
     loadcfg();
-    if (console_.onlineDecided())
+    showLoggingDisabled();
+    if (console_.onlineDecided()) {
         showOnline(console_.isOnline());
+        fillLogLists();
+    }
     refreshStatus();
 }
 
@@ -304,6 +310,11 @@ void TForm1::connectConsole()
     connect(&console_, &frame::OperatorConsole::clientRowsChanged, this, &TForm1::showClientRows);
     connect(tip_.get(), &widgets::TFtip::saveRequested, this, &TForm1::savecfg);
     connect(tip_.get(), &widgets::TFtip::problem, this, &TForm1::showProblem);
+    connect(&console_, &frame::OperatorConsole::logChanged, this, &TForm1::Showlog);
+    connect(&console_, &frame::OperatorConsole::configLoaded, this, &TForm1::showLoggingDisabled);
+    connect(reportJob_.get(), &log::ReportJob::progressed, this, &TForm1::reportProgressed);
+    connect(reportJob_.get(), &log::ReportJob::finished, this, &TForm1::reportFinished);
+    saveChooser_ = [this](const QString &proposed, bool textOnly) { return chooseReportFile(proposed, textOnly); };
 }
 
 QSystemTrayIcon *makeTrayIcon(QMenu *menu, QObject *parent)

@@ -6,9 +6,13 @@
 // window events, TForm1Views.cpp the view updates.
 
 #include <QMainWindow>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "server/log/LogDatabase.h"
+#include "server/log/LogReport.h"
 
 class QAction;
 class QCheckBox;
@@ -17,7 +21,9 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QMenu;
+class QProgressDialog;
 class QPushButton;
+class QTableView;
 class QSystemTrayIcon;
 class QTabWidget;
 class QTreeWidget;
@@ -35,8 +41,14 @@ class TFtip;
 namespace velora::server::clientservice {
 struct ClientRow;
 }
+namespace velora::server::log {
+class ReportJob;
+}
 
 namespace velora::server::ui {
+
+class LogTableModel;
+class RefillingComboBox;
 
 // A tray icon with its image and menu, ready to show: a tray icon shown
 // without an image is blank, and Qt complains.
@@ -65,6 +77,21 @@ public:
     // Page to file, with the messages of the save; also the tip window's Close.
     void savecfg();
 
+    // The Log page.
+    void ComboBox1Enter();  // refill the entry list
+    void ComboBox4Enter();  // refill the user list
+    void sortlog();         // lists to filter, then Showlog
+    void Showlog();         // grid and summary for the filter
+    void SpeedButton5Click();  // Sort log
+    void SpeedButton2Click();  // Clear log
+    void Button4Click();       // Create report
+    const log::LogFilter &logFilter() const { return logFilter_; }
+    // The save dialog of the report: the proposed file name, and whether only
+    // the text format is offered; the chosen path, empty when cancelled.
+    using SaveChooser = std::function<QString(const QString &proposed, bool textOnly)>;
+    void setSaveChooser(SaveChooser chooser) { saveChooser_ = std::move(chooser); }
+    log::ReportJob &reportJob() const { return *reportJob_; }
+
     widgets::TFtip *tipWindow() const { return tip_.get(); }
     // Null where the desktop has no tray.
     QSystemTrayIcon *trayIcon() const { return tray_; }
@@ -75,6 +102,7 @@ public:
 signals:
     // The operator chose to end the program.
     void quitRequested();
+    void reportWritten(const QString &path);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -86,6 +114,14 @@ private:
     QWidget *buildMainPage();
     QWidget *buildConfigurationPage();
     QWidget *buildClientListPage();
+    QWidget *buildLogPage();
+    // Step 7 of the second stage: the lists, this month and year, the log.
+    void fillLogLists();
+    void showLoggingDisabled();
+    QString chooseReportFile(const QString &proposed, bool textOnly);
+    void startReport(const QString &path, log::ReportFormat format);
+    void reportProgressed(qint64 done, qint64 total);
+    void reportFinished(bool ok, const QString &why);
     void buildTray();
     void connectConsole();
 
@@ -139,6 +175,31 @@ private:
     // "Client list"
     QTreeWidget *Lvclient = nullptr;
     QPushButton *SpeedButton8 = nullptr;
+    // "Log"
+    QTableView *DBGrid1 = nullptr;
+    LogTableModel *logModel_ = nullptr;
+    QLabel *Label28 = nullptr;
+    QLabel *Label29 = nullptr;
+    QLabel *Label32 = nullptr;
+    QLabel *Label33 = nullptr;
+    QLabel *Label45 = nullptr;
+    RefillingComboBox *ComboBox1 = nullptr;
+    RefillingComboBox *ComboBox4 = nullptr;
+    QComboBox *ComboBox2 = nullptr;
+    QComboBox *ComboBox3 = nullptr;
+    QPushButton *SpeedButton5 = nullptr;
+    QPushButton *SpeedButton2 = nullptr;
+    QPushButton *Button4 = nullptr;
+    log::LogFilter logFilter_;
+    SaveChooser saveChooser_;
+    std::unique_ptr<log::ReportJob> reportJob_;
+    QProgressDialog *reportProgress_ = nullptr;
+    log::ReportHeading reportHeading_;
+    log::LogFilter reportFilter_;
+    log::ReportFormat reportFormat_ = log::ReportFormat::Workbook;
+    bool reportStopped_ = false;
+    QString reportPath_;
+    QString reportDir_;
     // Tray
     QSystemTrayIcon *tray_ = nullptr;
     QMenu *PopupMenu1 = nullptr;

@@ -108,6 +108,7 @@ void TForm1::secondStageDone()
     }
     if (console_.showTipAtStart())
         tip_->show();
+    fillLogLists();
 }
 
 void TForm1::closeEvent(QCloseEvent *event)

@@ -1,0 +1,91 @@
+#include "server/ui/LogWidgets.h"
+
+#include <QFocusEvent>
+
+#include "server/state/Text.h"
+
+namespace velora::server::ui {
+
+namespace {
+
+struct Column {
+    const char *title;
+    const std::string log::LogRow::*field;
+};
+const Column kColumns[] = {{"Date", &log::LogRow::tanggal},          {"Time", &log::LogRow::waktu},
+                           {"User", &log::LogRow::usera},            {"Dial up entry", &log::LogRow::entry},
+                           {"Speed", &log::LogRow::speed},           {"Duration", &log::LogRow::duration}};
+
+}  // namespace
+
+bool LogTableModel::reload(Fetch fetch)
+{
+    auto first = fetch ? fetch(std::nullopt, kPage) : std::nullopt;
+    if (!first)
+        return false;
+    beginResetModel();
+    fetch_ = std::move(fetch);
+    rows_ = std::move(*first);
+    complete_ = rows_.size() < static_cast<std::size_t>(kPage);
+    endResetModel();
+    return true;
+}
+
+int LogTableModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+int LogTableModel::columnCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : 6; }
+
+QVariant LogTableModel::data(const QModelIndex &index, int role) const
+{
+    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rowCount() || index.column() >= 6)
+        return {};
+    return state::shownText(rows_[static_cast<std::size_t>(index.row())].*kColumns[index.column()].field);
+}
+
+QVariant LogTableModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || section < 0 || section >= 6)
+        return {};
+    if (role == Qt::DisplayRole)
+        return QString::fromLatin1(kColumns[section].title);
+    if (role == Qt::TextAlignmentRole)
+        return QVariant::fromValue(Qt::AlignCenter);
+    return {};
+}
+
+bool LogTableModel::canFetchMore(const QModelIndex &parent) const { return !parent.isValid() && !complete_; }
+
+void LogTableModel::fetchMore(const QModelIndex &parent)
+{
+    if (parent.isValid() || complete_ || !fetch_)
+        return;
+    auto page = fetch_(rows_.empty() ? std::nullopt : std::optional<std::int64_t>(rows_.back().id), kPage);
+    if (!page || page->empty()) {
+        complete_ = true;
+        return;
+    }
+    const int from = rowCount();
+    beginInsertRows({}, from, from + static_cast<int>(page->size()) - 1);
+    complete_ = page->size() < static_cast<std::size_t>(kPage);
+    rows_.insert(rows_.end(), std::make_move_iterator(page->begin()), std::make_move_iterator(page->end()));
+    endInsertRows();
+}
+
+void RefillingComboBox::showPopup()
+{
+    emit entered();
+    QComboBox::showPopup();
+}
+
+void RefillingComboBox::focusInEvent(QFocusEvent *event)
+{
+    // A click opens the list right after the focus: refill once, on opening.
+    if (event->reason() != Qt::MouseFocusReason)
+        emit entered();
+    QComboBox::focusInEvent(event);
+}
+
+}  // namespace velora::server::ui
