@@ -294,6 +294,11 @@ bool writeReport(const std::string &databasePath, const LogFilter &filter, const
 
     static std::atomic<unsigned> serial{0};
     const std::string partial = outPath + ".part" + std::to_string(::getpid()) + "-" + std::to_string(++serial);
+    // Tried first, so an unwritable place fails at once and in plain words.
+    if (std::FILE *probe = std::fopen(partial.c_str(), "wb"))
+        std::fclose(probe);
+    else
+        return fail("cannot write " + outPath + " (" + std::strerror(errno) + ")");
     std::error_code ec;
     bool written = false, stopped = false;
     std::string failure;

@@ -291,6 +291,8 @@ void TForm1::reportProgressed(qint64 done, qint64 total)
 void TForm1::reportFinished(bool ok, const QString &why)
 {
     if (reportProgress_) {
+        // Closing a progress dialog counts as its Cancel.
+        reportProgress_->disconnect(this);
         reportProgress_->close();
         reportProgress_ = nullptr;
     }

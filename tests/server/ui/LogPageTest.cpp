@@ -1,0 +1,208 @@
+// The Log page over a real core and database: start-up selection, the grid
+// and its summary, clearing and both report formats.
+
+#include <QComboBox>
+#include <QDate>
+#include <QHeaderView>
+#include <QLabel>
+#include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTableView>
+#include <QTest>
+
+#include "server/log/ReportJob.h"
+#include "support/ServerWithWindow.h"
+#include "support/TestFiles.h"
+
+using namespace velora;
+using namespace velora::test;
+using B = Prompter::Button;
+
+namespace {
+
+const char LoggingOn[] = "[server]\nport=0\n[dial]\nconnectionlogging=1\n";
+
+void addRow(Server &s, const char *user, const char *entry, const char *bulan, const char *tahun, int speed,
+            int seconds)
+{
+    QSqlQuery q(QSqlDatabase::database(QString::fromStdString(s.core->logDatabase().connectionName())));
+    QVERIFY(q.exec(QStringLiteral("INSERT INTO log (waktu,Usera,Entry,Duration,tanggal,speed,bulan,tahun,waktua)"
+                                  " VALUES ('1:00:00 PM','%1','%2','0:0:0','1/1/26',%3,'%4','%5',%6)")
+                       .arg(QLatin1String(user), QLatin1String(entry))
+                       .arg(speed)
+                       .arg(QLatin1String(bulan), QLatin1String(tahun))
+                       .arg(seconds)));
+}
+
+QString thisMonth() { return QStringLiteral("%1").arg(QDate::currentDate().month(), 2, 10, QLatin1Char('0')); }
+QString thisYear() { return QStringLiteral("%1").arg(QDate::currentDate().year() % 100, 2, 10, QLatin1Char('0')); }
+
+void choose(QComboBox *box, const QString &text)
+{
+    const int i = box->findText(text);
+    QVERIFY2(i >= 0, qPrintable(text));
+    box->setCurrentIndex(i);
+}
+
+}  // namespace
+
+class LogPageTest : public QObject {
+    Q_OBJECT
+private slots:
+    void startsOnThisMonthAndShowsTheDisabledMark();
+    void gridAndSummaryFollowTheSortedFilter();
+    void clearDeletesTheShownRowsAndNeverWhileConnected();
+    void reportsAreWrittenOffTheWindowAndFallBackToText();
+};
+
+void LogPageTest::startsOnThisMonthAndShowsTheDisabledMark()
+{
+    Server off;
+    QCOMPARE(off.get<QComboBox>("ComboBox2")->currentIndex(), QDate::currentDate().month());
+    QCOMPARE(off.get<QComboBox>("ComboBox3")->currentText(), QString::number(QDate::currentDate().year()));
+    QCOMPARE(off.get<QComboBox>("ComboBox3")->itemText(1), QStringLiteral("2001"));
+    QCOMPARE(off.get<QComboBox>("ComboBox1")->currentText(), QStringLiteral("All"));
+    QCOMPARE(off.get<QComboBox>("ComboBox4")->currentText(), QStringLiteral("All"));
+    QVERIFY(!off.get<QLabel>("Label45")->isHidden());
+    QCOMPARE(off.window->logFilter().bulan, thisMonth().toStdString());
+    QCOMPARE(off.window->logFilter().tahun, thisYear().toStdString());
+
+    Server on(LoggingOn);
+    QVERIFY(on.get<QLabel>("Label45")->isHidden());
+    const QHeaderView *header = on.get<QTableView>("DBGrid1")->horizontalHeader();
+    const char *titles[] = {"Date", "Time", "User", "Dial up entry", "Speed", "Duration"};
+    const int widths[] = {91, 88, 102, 150, 95, 96};
+    for (int c = 0; c < 6; ++c) {
+        QCOMPARE(header->model()->headerData(c, Qt::Horizontal).toString(), QString::fromLatin1(titles[c]));
+        QCOMPARE(header->sectionSize(c), widths[c]);
+    }
+
+    // A connection of the simulated line shows up at its first tick.
+    QVERIFY(on.line->connectFromOutside("ISP One"));
+    on.core->dialup().executedial("ISP One", "Local");
+    on.core->Timer1Timer();
+    on.core->Timer1Timer();
+    on.core->Timer3Timer();
+    QAbstractItemModel *grid = on.get<QTableView>("DBGrid1")->model();
+    QCOMPARE(grid->rowCount(), 1);
+    QCOMPARE(grid->index(0, 3).data().toString(), QStringLiteral("ISP One"));
+    QCOMPARE(on.text("Label28"), QStringLiteral("1"));
+}
+
+void LogPageTest::gridAndSummaryFollowTheSortedFilter()
+{
+    Server s(LoggingOn);
+    const QString m = thisMonth(), y = thisYear();
+    for (int i = 0; i < 300; ++i)
+        addRow(s, "pc1", "A_1", qPrintable(m), qPrintable(y), i % 2 ? 115200 : 57600, 1);
+    addRow(s, "pc2", "AB1", qPrintable(m), qPrintable(y), 0, 3423);
+    addRow(s, "pc2", "AB1", "01", "04", 0, 5);  // another month and year
+    s.window->Showlog();
+    QTableView *grid = s.get<QTableView>("DBGrid1");
+    QCOMPARE(grid->model()->rowCount(), 256);  // the first page only
+    QCOMPARE(grid->model()->index(0, 3).data().toString(), QStringLiteral("AB1"));
+    QCOMPARE(s.text("Label28"), QStringLiteral("301"));
+    QCOMPARE(s.text("Label29"), QStringLiteral("86400 bps"));
+    QCOMPARE(s.text("Label32"), QStringLiteral("1:2:3"));
+    QCOMPARE(s.text("Label33"), QStringLiteral("0.00"));
+    grid->scrollToBottom();
+    QTRY_COMPARE_WITH_TIMEOUT(grid->model()->rowCount(), 301, 3000);
+
+    // The entry list is filled when it opens; A_1 does not pull in AB1.
+    QComboBox *entries = s.get<QComboBox>("ComboBox1");
+    entries->showPopup();
+    entries->hidePopup();
+    QCOMPARE(entries->count(), 3);
+    choose(entries, QStringLiteral("A_1"));
+    choose(s.get<QComboBox>("ComboBox2"), QStringLiteral("All"));
+    choose(s.get<QComboBox>("ComboBox3"), QStringLiteral("All"));
+    s.click("SpeedButton5");
+    QCOMPARE(s.text("Label28"), QStringLiteral("300"));
+    entries->showPopup();  // refilled, the choice kept
+    entries->hidePopup();
+    QCOMPARE(entries->currentText(), QStringLiteral("A_1"));
+
+    QVERIFY(s.core->logDatabase().saveHarga("AB1", "3000"));
+    choose(entries, QStringLiteral("AB1"));
+    choose(s.get<QComboBox>("ComboBox2"), QStringLiteral("January"));
+    choose(s.get<QComboBox>("ComboBox3"), QStringLiteral("2004"));
+    s.click("SpeedButton5");
+    QCOMPARE(s.text("Label28"), QStringLiteral("1"));
+    QCOMPARE(s.text("Label32"), QStringLiteral("0:0:5"));
+    QCOMPARE(s.text("Label33"), QStringLiteral("4.17"));
+}
+
+void LogPageTest::clearDeletesTheShownRowsAndNeverWhileConnected()
+{
+    Server s(LoggingOn);
+    addRow(s, "pc1", "Keep", "02", "26", 0, 1);
+    addRow(s, "pc1", "Drop", "02", "26", 0, 1);
+    addRow(s, "pc1", "Drop", "03", "26", 0, 1);
+    QComboBox *entries = s.get<QComboBox>("ComboBox1");
+    s.window->ComboBox1Enter();
+    choose(entries, QStringLiteral("Drop"));
+    choose(s.get<QComboBox>("ComboBox2"), QStringLiteral("February"));
+    s.click("SpeedButton5");
+    // Changed but not sorted: the grid's rows are what goes.
+    choose(s.get<QComboBox>("ComboBox2"), QStringLiteral("All"));
+
+    s.st().ActiveStatus = "Connected";
+    s.click("SpeedButton2");
+    QCOMPARE(s.prompter.said.back().text, std::string("Can not clear log while connection is online\nHang up first"));
+    s.st().ActiveStatus.clear();
+    s.prompter.answers = {B::Cancel, B::Yes};
+    s.click("SpeedButton2");
+    QCOMPARE(s.prompter.said.back().text, std::string("Do you really want to erase all log that shows in the grid ?"));
+    QCOMPARE(s.prompter.said.back().buttons, (std::vector<B>{B::Yes, B::Cancel}));
+    QCOMPARE(s.core->logDatabase().summary({})->count, 3);
+    s.click("SpeedButton2");
+    QCOMPARE(s.core->logDatabase().summary({})->count, 2);
+    QCOMPARE(s.core->logDatabase().distinctEntries().value(), (std::vector<std::string>{"Drop", "Keep"}));
+    QCOMPARE(s.text("Label28"), QStringLiteral("0"));
+}
+
+void LogPageTest::reportsAreWrittenOffTheWindowAndFallBackToText()
+{
+    Server s(LoggingOn);
+    addRow(s, "pc1", "Metro", "03", "26", 0, 1);
+    choose(s.get<QComboBox>("ComboBox2"), QStringLiteral("March"));
+    choose(s.get<QComboBox>("ComboBox3"), QStringLiteral("All"));
+    std::vector<std::pair<QString, bool>> offered;
+    std::vector<QString> answers = {QString::fromStdString(s.dir.file("report.xlsx"))};
+    s.window->setSaveChooser([&](const QString &proposed, bool textOnly) {
+        offered.emplace_back(proposed, textOnly);
+        const QString a = answers.empty() ? QString() : answers.front();
+        if (!answers.empty())
+            answers.erase(answers.begin());
+        return a;
+    });
+    QSignalSpy written(s.window.get(), &server::ui::TForm1::reportWritten);
+    s.click("Button4");
+    QVERIFY(written.wait(10000));
+    QCOMPARE(offered.at(0), (std::pair<QString, bool>{QStringLiteral("rpt-March-All.xlsx"), false}));
+    QVERIFY(test::readFile(s.dir.file("report.xlsx")).rfind("PK", 0) == 0);
+    QVERIFY(s.prompter.said.empty());
+
+    // A workbook that cannot be written offers the text file.
+    answers = {QString::fromStdString(s.dir.file("missing/report.xlsx")), QString::fromStdString(s.dir.file("r.txt"))};
+    s.prompter.answers = {B::Ok};
+    s.click("Button4");
+    QVERIFY(written.wait(10000));
+    QCOMPARE(s.prompter.said.at(0).text,
+             std::string("You do not have MS Excel installed, Velora will save the report in \"Tab delimiter\" format.\n"
+                         "So you can open the file with another Spread sheet programs"));
+    QCOMPARE(offered.at(2), (std::pair<QString, bool>{QStringLiteral("rpt-March-All.txt"), true}));
+    const std::string text = test::readFile(s.dir.file("r.txt"));
+    QVERIFY(text.find("Period  :\tMonth : March  Year :All\r\n") != std::string::npos);
+    QVERIFY(text.find("\tpc1\tMetro\t0\t0:0:0\r\n") != std::string::npos);
+
+    // Cancelled dialogs write nothing and ask nothing.
+    answers.clear();
+    s.click("Button4");
+    QVERIFY(!s.window->reportJob().running());
+    QCOMPARE(s.prompter.said.size(), std::size_t(1));
+}
+
+QTEST_MAIN(LogPageTest)
+#include "LogPageTest.moc"
