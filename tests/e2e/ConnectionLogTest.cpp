@@ -2,7 +2,9 @@
 // the file back through a connection of its own, as another program would.
 #include <gtest/gtest.h>
 
+#include <QProcess>
 #include <QSqlDatabase>
+#include <QStringList>
 #include <QSqlQuery>
 #include <QVariant>
 
@@ -143,4 +145,47 @@ TEST_F(ConnectionLogFixture, AKilledServerLeavesAConsistentFile)
     server.start();
     ASSERT_TRUE(server.waitForOutput("listening on port")) << server.output();
     EXPECT_EQ(server.output().find("connection log is off"), std::string::npos) << server.output();
+}
+
+TEST_F(ConnectionLogFixture, HeadlessReportReadsWhileTheServerWrites)
+{
+    dialAndWaitForTheRow();
+    // Another writer holds the write lock the whole time: a reader never waits for it.
+    QSqlQuery hold(db());
+    ASSERT_TRUE(hold.exec(QStringLiteral("BEGIN IMMEDIATE")));
+    ASSERT_TRUE(hold.exec(QStringLiteral("INSERT INTO log (Usera, Entry, bulan, tahun, waktua) VALUES ('x','Metro','01','01',9)")));
+
+    auto report = [&](const QStringList &extra, std::string *err = nullptr) {
+        QProcess p;
+        p.start(QStringLiteral(VELORA_SERVER_BINARY),
+                QStringList{QStringLiteral("--basedir"), QString::fromStdString(server.baseDir()),
+                            QStringLiteral("--report")} +
+                    extra);
+        EXPECT_TRUE(p.waitForFinished(20000));
+        if (err)
+            *err = p.readAllStandardError().toStdString();
+        return p.exitCode();
+    };
+    const std::string out = dir.file("rpt.txt");
+    EXPECT_EQ(report({QStringLiteral("--entry"), QStringLiteral("Metro"), QStringLiteral("--output"),
+                      QString::fromStdString(out)}),
+              0);
+    const std::string text = readFile(out);
+    EXPECT_NE(text.find("Entry    :\tMetro\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\tpc-log\tMetro\t56000\t0:0:0\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("Connection count :\t1\r\n"), std::string::npos) << "the uncommitted row is not seen";
+    ASSERT_TRUE(hold.exec(QStringLiteral("ROLLBACK")));
+
+    std::string err;
+    EXPECT_EQ(report({QStringLiteral("--output"), QString::fromStdString(dir.file("none/rpt.xlsx"))}, &err), 1);
+    EXPECT_NE(err.find("cannot write"), std::string::npos) << err;
+    EXPECT_EQ(report({QStringLiteral("--month"), QStringLiteral("Smarch"), QStringLiteral("--output"),
+                      QString::fromStdString(out)},
+                     &err),
+              1);
+    EXPECT_NE(err.find("unknown month"), std::string::npos) << err;
+    EXPECT_EQ(report({QStringLiteral("--year"), QStringLiteral("2026"), QStringLiteral("--output"),
+                      QString::fromStdString(dir.file("rpt.xlsx"))}),
+              0);
+    EXPECT_EQ(readFile(dir.file("rpt.xlsx")).substr(0, 2), "PK");
 }
