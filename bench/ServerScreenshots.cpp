@@ -4,6 +4,11 @@
 // Usage: server_screenshots OUTDIR (run with QT_QPA_PLATFORM=offscreen).
 
 #include <QApplication>
+#include <QDate>
+#include <QLocale>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTime>
 #include <QHostAddress>
 #include <QListWidget>
 #include <QMenu>
@@ -27,6 +32,7 @@
 #include "server/frame/ServerCore.h"
 #include "support/RecordingShutdown.h"
 #include "widgets/TFtip.h"
+#include "server/log/LogDatabase.h"
 #include "server/ui/TForm1.h"
 #include "server/ui/TrayImages.h"
 #include "support/TestFiles.h"
@@ -72,6 +78,8 @@ std::unique_ptr<QTcpSocket> logIn(ServerCore &core, const std::string &host, con
 }
 
 }  // namespace
+
+using velora::server::log::LogDatabase;
 
 int main(int argc, char **argv)
 {
@@ -170,6 +178,38 @@ int main(int argc, char **argv)
 
     tabs->setCurrentIndex(1);
     save(&window, "configuration");
+
+    // A month of connections on the Log page.
+    {
+        QSqlQuery q(QSqlDatabase::database(QString::fromStdString(core.logDatabase().connectionName())));
+        q.prepare(QStringLiteral("INSERT INTO log (waktu,Usera,Entry,Duration,tanggal,speed,bulan,tahun,waktua)"
+                                 " VALUES (?,?,?,?,?,?,?,?,?)"));
+        const char *users[] = {"Local", "reception", "accounts-pc", "Local", "design-2"};
+        const char *isps[] = {"Office ISP", "Office ISP", "Backup line", "Office ISP", "Night tariff"};
+        const int speeds[] = {56000, 52000, 33600, 0, 48000};
+        const QDate today = QDate::currentDate();
+        const QLocale locale = QLocale::system();
+        for (int i = 0; i < 24; ++i) {
+            const QDate day = today.addDays(-(23 - i) / 3);
+            const int seconds = 95 + (i * 1373) % 5400;
+            q.addBindValue(LogDatabase::longTimeText(QTime(8 + i % 10, (i * 17) % 60, (i * 31) % 60)));
+            q.addBindValue(QString::fromLatin1(users[i % 5]));
+            q.addBindValue(QString::fromLatin1(isps[i % 5]));
+            q.addBindValue(QString::fromStdString(olahwaktu(static_cast<std::uint64_t>(seconds))));
+            q.addBindValue(locale.toString(day, QLocale::ShortFormat));
+            q.addBindValue(speeds[i % 5]);
+            q.addBindValue(day.toString(QStringLiteral("MM")));
+            q.addBindValue(day.toString(QStringLiteral("yy")));
+            q.addBindValue(seconds);
+            q.exec();
+        }
+        core.logDatabase().saveHarga("Office ISP", "3000");
+        core.logDatabase().saveHarga("Backup line", "4500");
+    }
+    tabs->setCurrentIndex(3);
+    window.ComboBox1Enter();
+    window.sortlog();
+    save(&window, "log");
 
     TFtip *tip = window.tipWindow();
     tip->show();

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QLocale>
+#include <QRegularExpression>
 
 #include <atomic>
 
@@ -148,7 +149,7 @@ bool LogDatabase::writelog(int mode, state::ServerState &st)
         if (!run(q,
                  QStringLiteral("INSERT INTO log (waktu,Usera,Entry,Duration,tanggal,speed,bulan,tahun,waktua)"
                                 " VALUES (?,?,?,?,?,?,?,?,?)"),
-                 {locale.toString(now.time(), QLocale::LongFormat), text(st.DialerName), text(st.ActiveEntry),
+                 {longTimeText(now.time()), text(st.DialerName), text(st.ActiveEntry),
                   text(st.TimeOnlineText), locale.toString(now.date(), QLocale::ShortFormat), numeric ? speed : 0,
                   now.toString(QStringLiteral("MM")), now.toString(QStringLiteral("yy")),
                   integer(static_cast<std::int64_t>(st.SecondsOnline))}))
@@ -161,6 +162,16 @@ bool LogDatabase::writelog(int mode, state::ServerState &st)
     return run(q, QStringLiteral("UPDATE log SET Duration=?, waktua=? WHERE id=?"),
                {text(st.TimeOnlineText), integer(static_cast<std::int64_t>(st.SecondsOnline)), integer(*rowId_)}) &&
            q.numRowsAffected() == 1;
+}
+
+QString LogDatabase::longTimeText(const QTime &time)
+{
+    // Qt's long format names the zone ("t"), which the column never held.
+    static const QRegularExpression zone(QStringLiteral("\\s*\\bt+\\b\\s*"));
+    const QLocale locale = QLocale::system();
+    QString format = locale.timeFormat(QLocale::LongFormat);
+    format.replace(zone, QStringLiteral(" "));
+    return locale.toString(time, format.trimmed());
 }
 
 std::optional<std::string> LogDatabase::harga(const std::string &entry)

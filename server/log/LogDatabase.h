@@ -14,6 +14,8 @@
 #include "server/state/ServerState.h"
 
 class QSqlQuery;
+class QString;
+class QTime;
 
 namespace velora::server::log {
 
@@ -111,6 +113,9 @@ public:
                     const std::function<bool(const LogRow &, std::int64_t done)> &row);
 
     const std::string &connectionName() const { return connection_; }
+
+    // The `waktu` text: the locale's long time format without its time zone.
+    static QString longTimeText(const QTime &time);
 
 private:
     bool openConnection(const std::string &path, bool readOnly, std::string *why);
