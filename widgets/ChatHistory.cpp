@@ -10,11 +10,10 @@ namespace velora::widgets {
 
 const char *const ChatHistory::LinkTag = "zanfel";
 
-ChatHistory::ChatHistory(QWidget *parent) : QTextEdit(parent)
+ChatHistory::ChatHistory(QWidget *parent) : QPlainTextEdit(parent)
 {
     setReadOnly(true);
     setUndoRedoEnabled(false);
-    setAcceptRichText(false);
     setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::LinksAccessibleByMouse);
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     document()->setMaximumBlockCount(MaxLines);
@@ -93,17 +92,17 @@ QStringList ChatHistory::linkTexts(int line) const
 
 QString ChatHistory::linkTextAt(const QPoint &pos) const
 {
-    if (anchorAt(pos).isEmpty())
-        return {};
-    const QTextCursor at = cursorForPosition(pos);
-    const QTextBlock b = at.block();
-    // The cursor stands between characters; the link is the fragment on
-    // either side of it.
+    const QTextBlock b = cursorForPosition(pos).block();
     for (auto it = b.begin(); !it.atEnd(); ++it) {
         const QTextFragment frag = it.fragment();
         if (!frag.charFormat().isAnchor())
             continue;
-        if (at.position() >= frag.position() && at.position() <= frag.position() + frag.length())
+        // Only a point on the name itself, not beside it.
+        QTextCursor from(document()), to(document());
+        from.setPosition(frag.position());
+        to.setPosition(frag.position() + frag.length());
+        const QRect a = cursorRect(from), z = cursorRect(to);
+        if (pos.x() >= a.left() && pos.x() <= z.right() && pos.y() >= a.top() && pos.y() <= z.bottom())
             return frag.text();
     }
     return {};
@@ -111,7 +110,7 @@ QString ChatHistory::linkTextAt(const QPoint &pos) const
 
 void ChatHistory::mouseReleaseEvent(QMouseEvent *event)
 {
-    QTextEdit::mouseReleaseEvent(event);
+    QPlainTextEdit::mouseReleaseEvent(event);
     if (event->button() != Qt::LeftButton)
         return;
     const QString text = linkTextAt(event->position().toPoint());

@@ -6,11 +6,11 @@
 
 #include <QColor>
 #include <QString>
-#include <QTextEdit>
+#include <QPlainTextEdit>
 
 namespace velora::widgets {
 
-class ChatHistory : public QTextEdit {
+class ChatHistory : public QPlainTextEdit {
     Q_OBJECT
 public:
     static constexpr int MaxLines = 10000;
