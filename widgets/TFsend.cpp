@@ -339,6 +339,8 @@ void TFsend::sendmessage()
             memo2->addLine(shown(line));
     }
     Memo1->clear();
+    // No row may look chosen once the choice is spent.
+    list->clearSelection();
     setRecipient(NoRecipient, remoteName_);
     Label3->setText(shown(flavour_.recipientReset));
 }
