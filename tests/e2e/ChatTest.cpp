@@ -95,6 +95,7 @@ struct Office {
         const std::string base = dir.file("base");
         std::filesystem::create_directories(base + "/config");
         writeFile(base + "/config/config.ini", "[server]\nport=0\n");
+        writeFile(base + "/notify.wav", "RIFF");
         writeFile(base + "/config/user.cfg",
                   "demo" + L + "Demo user" + L + Demo + L + "0" + L + "1" + L + "1" + L + "1" + L + "\r\n");
         server::frame::ServerOptions o;
@@ -212,7 +213,9 @@ void ChatTest::aClientsMessageToAllIsShownOnceInEveryOtherHistory()
     QCOMPARE(linesWith(o.clientSend()->memo2, text), 1);
     QCOMPARE(o.serverSounds.size(), 1);
     QCOMPARE(o.clientSounds.size(), 1);
-    // The sound is the one installed beside the programs, where there is one.
+    // The base dir's own sound; the client folder has none, so the one beside the program.
+    QCOMPARE(o.serverSounds.front(), QString::fromStdString(o.dir.file("base") + "/notify.wav"));
+    QVERIFY(!o.clientSounds.front().startsWith(o.clientDir.path()));
     QVERIFY(o.server->messageAlert()->popup()->isVisible());
     QVERIFY(o.client->messageAlert()->popup()->isVisible());
     // The sender's own copy came back to it in its push line.
@@ -387,9 +390,19 @@ void ChatTest::menusOpenTheWindowForTheChosenClientAndTheListsFollow()
     emit o.client->messageAlert()->popup()->text->linkActivated(QStringLiteral("read"));
     QVERIFY(o.clientSend()->isVisible());
 
-    // A disconnect empties both lists; the history stays.
+    // A disconnect empties both lists; sending then fails in an error box and
+    // leaves the message and its recipient as they were.
     o.client->Button3Click();
     QVERIFY(waitFor([&] { return o.clientListed(0); }));
+    o.clientSend()->openFor("pc-a", "10.0.0.1");
+    o.clientSend()->Memo1->setPlainText(QStringLiteral("anyone there?"));
+    o.clientSend()->SpeedButton1Click();
+    QCOMPARE(o.clientPrompter.said.size(), std::size_t(1));
+    QCOMPARE(o.clientPrompter.said[0].kind, Prompter::Kind::Error);
+    QCOMPARE(o.clientPrompter.said[0].text, std::string("Not connected to server"));
+    QCOMPARE(o.clientSend()->Memo1->toPlainText(), QStringLiteral("anyone there?"));
+    QCOMPARE(o.clientSend()->Lbremoteip->text(), QStringLiteral("10.0.0.1"));
+    QCOMPARE(linesWith(o.clientSend()->memo2, QStringLiteral("anyone there?")), 0);
 }
 
 QTEST_MAIN(ChatTest)
