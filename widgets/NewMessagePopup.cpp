@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QScreen>
+#include <QThreadPool>
 #include <QVBoxLayout>
 #include <QVariantMap>
 
@@ -105,17 +106,23 @@ void NewMessageAlert::notifyDesktop()
     // Without a session bus there is nobody to tell; never start one.
     if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
         return;
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected())
-        return;
-    QDBusMessage m = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
-        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
-    m << QCoreApplication::applicationName() << 0u << QString() << QString::fromLatin1(Title) << popupText_
-      << QStringList() << QVariantMap() << NewMessagePopup::ShowMs;
-    // Sent, not called: the reply (or that nobody serves the name) is not awaited.
-    m.setAutoStartService(false);
-    bus.send(m);
+    const QString app = QCoreApplication::applicationName();
+    const QString body = popupText_;
+    // Connecting to the bus waits for its greeting: off the window's thread,
+    // which only hands over copies of two texts.
+    QThreadPool::globalInstance()->start([app, body] {
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        if (!bus.isConnected())
+            return;
+        QDBusMessage m = QDBusMessage::createMethodCall(
+            QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
+            QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
+        m << app << 0u << QString() << QString::fromLatin1(Title) << body << QStringList() << QVariantMap()
+          << NewMessagePopup::ShowMs;
+        m.setAutoStartService(false);
+        // Sent, not called: the reply (or that nobody serves the name) is not awaited.
+        bus.send(m);
+    });
 }
 
 }  // namespace velora::widgets

@@ -2,10 +2,13 @@
 // offscreen, with a scripted prompter and a recording sound player.
 
 #include <QApplication>
+#include <QDBusConnection>
+#include <QProcess>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
@@ -78,6 +81,21 @@ struct Rig {
     }
 };
 
+// The desktop's notification service, on a bus of the test's own.
+class FakeNotifications : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public:
+    QStringList told;
+public slots:
+    uint Notify(const QString &, uint, const QString &, const QString &summary, const QString &body,
+                const QStringList &, const QVariantMap &, int)
+    {
+        told << summary + QLatin1Char('|') + body;
+        return 1;
+    }
+};
+
 QColor blockColour(const QTextBlock &b)
 {
     for (auto it = b.begin(); !it.atEnd(); ++it)
@@ -102,6 +120,7 @@ private slots:
     void theListSlidesOpenAndClosedInSteps();
     void openingsSetTheWidthAndTheRecipient();
     void theAlertPopsUpOnlyWhenWantedAndAlwaysSounds();
+    void theDesktopIsToldOnlyWhereThereIsASessionBus();
 };
 
 void TFsendTest::oneLineMessagesFollowTheThirtyFourCharacterRule()
@@ -408,6 +427,46 @@ void TFsendTest::theAlertPopsUpOnlyWhenWantedAndAlwaysSounds()
     emit client.popup()->text->linkActivated(QStringLiteral("read"));
     QCOMPARE(opened, 1);
     QVERIFY(!client.popup()->isVisible());
+}
+
+void TFsendTest::theDesktopIsToldOnlyWhereThereIsASessionBus()
+{
+    QStringList played;
+    NewMessageAlert alert(QStringLiteral(":"), false);
+    alert.setSoundPlayer(std::make_unique<FakeSoundPlayer>(&played));
+    // No bus: nothing is tried, nothing waits.
+    qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+    QElapsedTimer took;
+    took.start();
+    alert.announce(true);
+    QVERIFY(took.elapsed() < 100);
+    QCOMPARE(played.size(), 1);
+
+    QProcess daemon;
+    daemon.start(QStringLiteral("dbus-daemon"),
+                 {QStringLiteral("--session"), QStringLiteral("--nofork"), QStringLiteral("--print-address=1")});
+    if (!daemon.waitForStarted(3000) || !daemon.waitForReadyRead(3000))
+        QSKIP("dbus-daemon cannot run here");
+    const QByteArray address = daemon.readLine().trimmed();
+    qputenv("DBUS_SESSION_BUS_ADDRESS", address);
+    {
+        QDBusConnection desktop = QDBusConnection::connectToBus(QString::fromLatin1(address), QStringLiteral("desktop"));
+        QVERIFY(desktop.isConnected());
+        FakeNotifications service;
+        QVERIFY(desktop.registerService(QStringLiteral("org.freedesktop.Notifications")));
+        QVERIFY(desktop.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &service,
+                                       QDBusConnection::ExportAllSlots));
+        alert.announce(true);
+        QVERIFY(waitFor([&] { return service.told.size() == 1; }));
+        QCOMPARE(service.told.front(), QStringLiteral("You Have New Message|:"));
+        // Not wanted: neither popup nor notification.
+        alert.announce(false);
+        QVERIFY(!waitFor([&] { return service.told.size() > 1; }, 300));
+    }
+    QDBusConnection::disconnectFromBus(QStringLiteral("desktop"));
+    daemon.terminate();
+    daemon.waitForFinished(3000);
+    qunsetenv("DBUS_SESSION_BUS_ADDRESS");
 }
 
 QTEST_MAIN(TFsendTest)
