@@ -376,6 +376,7 @@ void ChatTest::menusOpenTheWindowForTheChosenClientAndTheListsFollow()
     QCOMPARE(to->text(), QStringLiteral("send message to pc-a"));
     to->trigger();
     QVERIFY(o.clientSend()->isVisible());
+    QCOMPARE(o.clientSend()->list->objectName(), QStringLiteral("Lvclient"));
     QCOMPARE(o.clientSend()->Lbremoteip->text(), QStringLiteral("10.0.0.1"));
     QCOMPARE(o.clientSend()->Lbremotename->text(), QStringLiteral("pc-a"));
     QCOMPARE(o.clientSend()->width(), TFsend::NarrowWidth);

@@ -118,7 +118,6 @@ private slots:
     void historyKeepsTenThousandLinesAndFollowsOnlyAtTheBottom();
     void longRunsAreShownInSlicesAndOwnRecordsSkipped();
     void theListSlidesOpenAndClosedInSteps();
-    void openingsSetTheWidthAndTheRecipient();
     void theAlertPopsUpOnlyWhenWantedAndAlwaysSounds();
     void theDesktopIsToldOnlyWhereThereIsASessionBus();
 };
@@ -329,6 +328,9 @@ void TFsendTest::longRunsAreShownInSlicesAndOwnRecordsSkipped()
 void TFsendTest::theListSlidesOpenAndClosedInSteps()
 {
     Rig r(TFsend::Server);
+    QCOMPARE(r.w->windowTitle(), QStringLiteral("send message"));
+    QCOMPARE(r.w->Lbdari->text(), QStringLiteral("pc3"));
+    QCOMPARE(r.w->Lblocalip->text(), QStringLiteral("10.0.0.9"));
     QCOMPARE(r.w->width(), TFsend::NarrowWidth);
     QCOMPARE(r.w->list->objectName(), QStringLiteral("Lvclient1"));
     QCOMPARE(r.w->Label1->text(), QStringLiteral("see client list >>"));
@@ -356,27 +358,6 @@ void TFsendTest::theListSlidesOpenAndClosedInSteps()
     QVERIFY(!r.w->list->isVisible());
     QCOMPARE(r.w->Label1->text(), QStringLiteral("see client list >>"));
     QCOMPARE(r.w->Label1Tag(), 0);
-}
-
-void TFsendTest::openingsSetTheWidthAndTheRecipient()
-{
-    Rig r(TFsend::Client);
-    QCOMPARE(r.w->list->objectName(), QStringLiteral("Lvclient"));
-    r.w->hide();
-    r.w->openWithList();
-    QVERIFY(r.w->isVisible());
-    QCOMPARE(r.w->width(), TFsend::WideWidth);
-    QVERIFY(r.w->list->isVisible());
-    QCOMPARE(r.w->Label1Tag(), 1);
-    r.w->openFor("bob", "10.0.0.2");
-    QCOMPARE(r.w->width(), TFsend::NarrowWidth);
-    QVERIFY(!r.w->list->isVisible());
-    QCOMPARE(r.w->Label1->text(), QStringLiteral("see client list >>"));
-    QCOMPARE(r.w->Label3->text(), QStringLiteral("Send message to : bob        IP address :10.0.0.2"));
-    QCOMPARE(r.w->Lbremotename->text(), QStringLiteral("bob"));
-    QCOMPARE(r.w->windowTitle(), QStringLiteral("send message"));
-    QCOMPARE(r.w->Lbdari->text(), QStringLiteral("pc3"));
-    QCOMPARE(r.w->Lblocalip->text(), QStringLiteral("10.0.0.9"));
 }
 
 void TFsendTest::theAlertPopsUpOnlyWhenWantedAndAlwaysSounds()
