@@ -190,12 +190,22 @@ void TFsend::setRecipient(const std::string &address, const std::string &name)
 
 void TFsend::setClients(const std::vector<Row> &rows)
 {
+    // The list is rebuilt on every change of the client list: a row the
+    // person is pointing at stays selected if its client is still there.
+    QByteArray keepName, keepAddress;
+    if (QTreeWidgetItem *current = list->currentItem(); current && current->isSelected()) {
+        keepName = current->data(0, Qt::UserRole).toByteArray();
+        keepAddress = current->data(1, Qt::UserRole).toByteArray();
+    }
     list->clear();
     for (const Row &r : rows) {
         auto *item = new QTreeWidgetItem(list, {shown(r.name), shown(r.address), shown(r.lock)});
         item->setData(0, Qt::UserRole, QByteArray::fromStdString(r.name));
         item->setData(1, Qt::UserRole, QByteArray::fromStdString(r.address));
         item->setToolTip(0, shown(r.address));
+        if (!keepName.isNull() && keepName == item->data(0, Qt::UserRole).toByteArray() &&
+            keepAddress == item->data(1, Qt::UserRole).toByteArray())
+            list->setCurrentItem(item);
     }
 }
 

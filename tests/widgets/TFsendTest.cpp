@@ -183,6 +183,9 @@ void TFsendTest::sendingAddressesTheChosenClientOrAllAndResetsTheRecipient()
         r.choose(1);
         QCOMPARE(r.w->Label3->text(), QStringLiteral("Send message to : bob        IP address :10.0.0.2"));
         QCOMPARE(r.w->Lbremoteip->text(), QStringLiteral("10.0.0.2"));
+        // A new login rebuilds the list; the row pointed at stays so.
+        r.w->setClients({{"carol", "10.0.0.3", "free"}, {"alice", "10.0.0.1", "free"}, {"bob", "10.0.0.2", "free"}});
+        QCOMPARE(r.w->list->selectedItems().value(0)->text(0), QStringLiteral("bob"));
         r.w->Memo1->setPlainText(QStringLiteral("hi"));
         QTest::mouseClick(r.w->SpeedButton1, Qt::LeftButton);
         QCOMPARE(r.sent.size(), std::size_t(1));
