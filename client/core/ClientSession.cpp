@@ -365,4 +365,9 @@ bool ClientSession::sendLock() { return sendLine(wire::buildCommandLine("lock"))
 bool ClientSession::sendUnlockAll() { return sendLine(wire::buildCommandLine("unlockall")); }
 bool ClientSession::sendShutdown() { return sendLine(wire::buildCommandLine("shutdown")); }
 
+bool ClientSession::sendMessage(const std::string &recipient, const std::string &record)
+{
+    return sendLine(wire::buildCommandLine("pesan", {recipient, record}));
+}
+
 }  // namespace velora::client::core

@@ -81,6 +81,8 @@ public:
     bool sendLock();
     bool sendUnlockAll();
     bool sendShutdown();
+    // "pesan": a message record to an address or "All".
+    bool sendMessage(const std::string &recipient, const std::string &record);
     bool sendLine(const std::string &line);
 
     // Ticks, called by their timers (and directly by tests).

@@ -18,6 +18,7 @@
 
 #include "client/core/WireText.h"
 #include "client/ui/TFpassword.h"
+#include "widgets/TFsend.h"
 #include "widgets/TFtip.h"
 
 namespace velora::client::ui {
@@ -97,9 +98,14 @@ TFmain::TFmain(core::ClientSettings &settings, core::ClientSession &session, Pro
     dial1->menuAction()->setEnabled(false);
     setCommandsEnabled(false);
     showPanel(PanelNormal);
+    buildChat();
 }
 
-TFmain::~TFmain() = default;
+TFmain::~TFmain()
+{
+    // A top-level window of its own, not a child of this one.
+    delete send_;
+}
 
 // ---- settings ----
 

@@ -29,6 +29,8 @@ class QTreeWidget;
 
 namespace velora::widgets {
 class TFtip;
+class TFsend;
+class NewMessageAlert;
 }
 
 namespace velora::client::ui {
@@ -90,6 +92,17 @@ public:
     void Userpassword2Click();
     bool OpenURL(const QUrl &url);
 
+    // Chat (TFmainChat.cpp).
+    void bacapesan(const std::vector<wire::MessageRecord> &records);
+    void LvclientContextPopup(const QPoint &pos);
+    void PopupMenu2Popup();
+    void sendmessage1Click();   // the list's "send message to " + name
+    void sendmessage2Click();   // tray "send message"
+    void Sendmessege1Click();   // main menu "Send messege"
+    widgets::TFsend *sendWindow() const { return send_; }
+    widgets::NewMessageAlert *messageAlert() const { return alert_; }
+    QMenu *clientMenu() const { return PopupMenu2; }
+
     int trayImage() const { return trayImage_; }
     QString trayHint() const;
     const core::StatusModel &model() const { return model_; }
@@ -116,6 +129,8 @@ protected:
 private:
     void buildWindow();
     void buildMenus();
+    void buildChat();
+    void fillSendList();
     void onLoginStarted();
     void onLoginAccepted();
     void onLoginRefused(const std::string &reason);
@@ -187,6 +202,12 @@ public:
 private:
     TFpassword *password_ = nullptr;
     widgets::TFtip *tip_ = nullptr;
+    // Chat
+    widgets::TFsend *send_ = nullptr;
+    widgets::NewMessageAlert *alert_ = nullptr;
+    QMenu *PopupMenu2 = nullptr;
+    QAction *sendmessageTo = nullptr;
+    std::string menuName_, menuAddress_;
 };
 
 }  // namespace velora::client::ui

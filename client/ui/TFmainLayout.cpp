@@ -173,9 +173,17 @@ void TFmain::buildWindow()
     Panelclientlist = named(new QWidget(this), "Panelclientlist");
     auto *listLayout = new QVBoxLayout(Panelclientlist);
     Lvclient = named(new QTreeWidget(Panelclientlist), "Lvclient");
-    Lvclient->setHeaderLabels({QStringLiteral("Client"), QStringLiteral("Lock"), QStringLiteral("Address")});
+    Lvclient->setHeaderLabels(
+        {QStringLiteral("Client name"), QStringLiteral("Ip address"), QStringLiteral("Lock status")});
+    Lvclient->setToolTip(QStringLiteral("List of connected client"));
     Lvclient->setRootIsDecorated(false);
+    Lvclient->setSelectionBehavior(QAbstractItemView::SelectRows);
+    Lvclient->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    Lvclient->header()->setStretchLastSection(false);
+    Lvclient->header()->setMinimumSectionSize(100);
     Lvclient->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    Lvclient->setColumnWidth(1, 100);
+    Lvclient->setColumnWidth(2, 100);
     listLayout->addWidget(Lvclient);
     SpeedButton1 = named(new QPushButton(QStringLiteral("release all lock "), Panelclientlist), "SpeedButton1");
     listLayout->addWidget(SpeedButton1, 0, Qt::AlignRight);

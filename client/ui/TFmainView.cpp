@@ -276,9 +276,10 @@ void TFmain::isiclientlist()
     for (std::size_t i = 0; i < model_.clientNames.size(); ++i) {
         auto *item = new QTreeWidgetItem(Lvclient);
         item->setText(0, shownText(model_.clientNames[i]));
-        item->setText(1, shownText(wire::at(model_.clientLocks, i)));
-        item->setText(2, shownText(wire::at(model_.clientAddresses, i)));
+        item->setText(1, shownText(wire::at(model_.clientAddresses, i)));
+        item->setText(2, shownText(wire::at(model_.clientLocks, i)));
     }
+    fillSendList();
 }
 
 void TFmain::Timer3Timer()

@@ -90,6 +90,13 @@ public:
     virtual bool showTipAtStart() const = 0;
     virtual std::string tipFilePath() const = 0;
 
+    // ---- chat ----
+    // Deliver from the operator: a message record to an address or "All".
+    virtual void pesanserver(const std::string &recipient, const std::string &record) = 0;
+    // The sender of the operator's messages: the server's own record.
+    virtual std::string operatorName() const = 0;
+    virtual std::string operatorAddress() const = 0;
+
 signals:
     void onlineChanged(bool online);
     // A text for the person: the listener could not start, and the like.
@@ -103,6 +110,8 @@ signals:
     void clientRowsChanged(const std::vector<velora::server::clientservice::ClientRow> &rows);
     // Rows or costs of the log changed: the viewer shows them again.
     void logChanged();
+    // On the status tick: the operator's inbox, message records as received.
+    void serverInboxReady(const std::string &records);
 };
 
 }  // namespace velora::server::frame

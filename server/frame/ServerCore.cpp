@@ -54,6 +54,7 @@ ServerCore::ServerCore(ServerOptions options, ServerPlatform platform, QObject *
     connect(&clients_, &clientservice::ClientService::problem, this,
             [this](const std::string &text) { emit problem(state::shownMessage(text)); });
     connect(&clients_, &clientservice::ClientService::clientListUpdated, this, &OperatorConsole::clientRowsChanged);
+    connect(&clients_, &clientservice::ClientService::serverInboxReady, this, &OperatorConsole::serverInboxReady);
     connect(&dialOps_, &dialup::DialupOperations::entriesChanged, this, &OperatorConsole::entriesChanged);
     state_.BaseDir = options_.baseDir;
     state_.ServiceMode = options_.serviceMode;
@@ -375,6 +376,11 @@ std::vector<clientservice::ClientRow> ServerCore::clientRows() const
     for (const clientservice::TSimpleClient *r : clients_.clientList())
         rows.push_back({r->ClientName, r->Address, r->LockState});
     return rows;
+}
+
+void ServerCore::pesanserver(const std::string &recipient, const std::string &record)
+{
+    clients_.pesanserver(recipient, record);
 }
 
 quint16 ServerCore::listeningPort() const { return listener_ ? listener_->serverPort() : 0; }

@@ -119,6 +119,11 @@ public:
     static std::string ownClientName();
     static std::string ownAddress();
 
+    // ---- chat ----
+    void pesanserver(const std::string &recipient, const std::string &record) override;
+    std::string operatorName() const override { return ownClientName(); }
+    std::string operatorAddress() const override { return ownAddress(); }
+
 signals:
     void newConnection(QTcpSocket *socket);
     // Items 1 to 11 of the status record changed on this tick.

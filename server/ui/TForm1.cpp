@@ -26,6 +26,8 @@
 #include "server/state/Text.h"
 #include "server/ui/Named.h"
 #include "server/ui/TrayImages.h"
+#include "widgets/NewMessagePopup.h"
+#include "widgets/TFsend.h"
 #include "widgets/TFtip.h"
 
 // The window's layout: its pages, the tray, and how it hears the console.
@@ -74,6 +76,7 @@ TForm1::TForm1(frame::OperatorConsole &console, Prompter &prompter, QWidget *par
 
     buildTray();
     connectConsole();
+    buildChat();
 
     // The console may have run ahead of the window.
     updateentry(console_.entryNames());

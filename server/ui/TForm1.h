@@ -37,6 +37,8 @@ class OperatorConsole;
 }
 namespace velora::widgets {
 class TFtip;
+class TFsend;
+class NewMessageAlert;
 }
 namespace velora::server::clientservice {
 struct ClientRow;
@@ -93,6 +95,17 @@ public:
     log::ReportJob &reportJob() const { return *reportJob_; }
 
     widgets::TFtip *tipWindow() const { return tip_.get(); }
+
+    // Chat (TForm1Chat.cpp).
+    void Sendmessage2Click();  // tray "Send message"
+    void LvclientContextPopup(const QPoint &pos);
+    void PopupMenu3Popup();
+    void sendmessage3Click();  // "send message to " + name
+    // The operator's inbox on the status tick.
+    void bacapesan(const std::string &records);
+    widgets::TFsend *sendWindow() const { return send_.get(); }
+    widgets::NewMessageAlert *messageAlert() const { return alert_.get(); }
+    QMenu *clientMenu() const { return PopupMenu3; }
     // Null where the desktop has no tray.
     QSystemTrayIcon *trayIcon() const { return tray_; }
     QMenu *trayMenu() const { return PopupMenu1; }
@@ -124,6 +137,7 @@ private:
     void reportFinished(bool ok, const QString &why);
     void buildTray();
     void connectConsole();
+    void buildChat();
 
     void refreshStatus();
     void updateentry(const std::vector<std::string> &names);
@@ -212,6 +226,12 @@ private:
     std::vector<QAction *> dialItems_;
     int trayImage_ = -1;
     QString trayHint_;
+    // Chat
+    std::unique_ptr<widgets::TFsend> send_;
+    std::unique_ptr<widgets::NewMessageAlert> alert_;
+    QMenu *PopupMenu3 = nullptr;
+    QAction *sendmessage3 = nullptr;
+    std::string menuName_, menuAddress_;
 };
 
 }  // namespace velora::server::ui

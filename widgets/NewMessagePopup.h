@@ -1,0 +1,81 @@
+#pragma once
+// The new-message popup `msn`: a small frameless window near the tray corner
+// that never takes the focus and closes itself after a few seconds, and the
+// announcement of new messages (popup, desktop notification, sound) that both
+// programs make the same way.
+
+#include <QFrame>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <memory>
+
+#include "widgets/SoundPlayer.h"
+
+class QLabel;
+
+namespace velora::widgets {
+
+class NewMessagePopup : public QFrame {
+    Q_OBJECT
+public:
+    static constexpr int ShowMs = 6000;
+
+    // textIsLink: the text is a link of its own, clicked apart from the popup.
+    NewMessagePopup(const QString &text, bool textIsLink, QWidget *parent = nullptr);
+
+    // Shows the popup in the corner of the screen where the tray is.
+    void popUp(const QString &title);
+    QTimer &closeTimer() { return closeTimer_; }
+
+    QLabel *title = nullptr;
+    QLabel *text = nullptr;
+
+signals:
+    void clicked();
+    void linkClicked();
+
+protected:
+    void mousePressEvent(QMouseEvent *event) override;
+
+private:
+    QTimer closeTimer_;
+};
+
+class NewMessageAlert : public QObject {
+    Q_OBJECT
+public:
+    NewMessageAlert(const QString &popupText, bool textIsLink, QObject *parent = nullptr);
+    ~NewMessageAlert() override;
+
+    // The sound file is looked up in dataDir at each announcement.
+    void setSoundDir(const QString &dataDir) { soundDir_ = dataDir; }
+    void setSoundPlayer(std::unique_ptr<SoundPlayer> player) { sound_ = std::move(player); }
+    // Off, nothing goes to the session bus (tests turn it off).
+    void setDesktopNotifications(bool on) { desktop_ = on; }
+
+    // Messages were shown: the popup when it is wanted, the sound in any case.
+    void announce(bool popupWanted);
+
+    NewMessagePopup *popup() const { return msn_.get(); }
+    // 1 while the popup is up and not yet acknowledged.
+    int tag() const { return tag_; }
+
+    static const char *const Title;
+
+signals:
+    // The popup's link: show the send-message window.
+    void openRequested();
+
+private:
+    void notifyDesktop();
+
+    std::unique_ptr<NewMessagePopup> msn_;
+    std::unique_ptr<SoundPlayer> sound_;
+    QString soundDir_;
+    QString popupText_;
+    bool desktop_ = true;
+    int tag_ = 0;
+};
+
+}  // namespace velora::widgets
