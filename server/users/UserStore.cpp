@@ -108,9 +108,18 @@ LoginResult UserStore::check(std::string_view name, std::string_view passwordCip
 
 bool UserStore::save(const std::vector<UserRecord> &records, std::string *error)
 {
+    std::vector<std::string> lines;
+    lines.reserve(records.size());
+    for (const auto &r : records)
+        lines.push_back(r.format());
+    return saveLines(lines, error);
+}
+
+bool UserStore::saveLines(const std::vector<std::string> &lines, std::string *error)
+{
     std::string out;
-    for (const auto &r : records) {
-        out += r.format();
+    for (const auto &l : lines) {
+        out += l;
         out += "\r\n";
     }
     std::error_code ec;

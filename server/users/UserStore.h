@@ -51,6 +51,8 @@ public:
 
     // Writes the records (owner-only permissions) and reloads the list.
     bool save(const std::vector<UserRecord> &records, std::string *error = nullptr);
+    // The same with lines as they are (the editor keeps lines it did not touch).
+    bool saveLines(const std::vector<std::string> &lines, std::string *error = nullptr);
 
 private:
     std::string path_;
