@@ -88,6 +88,8 @@ signals:
     void configLoaded();
     void entriesChanged(const std::vector<std::string> &names);
     void clientRowsChanged(const std::vector<velora::server::clientservice::ClientRow> &rows);
+    // The connected entry's bytes of one traffic sample, for the meter window.
+    void bandwidthSample(const QString &entry, quint64 download, quint64 upload);
 };
 
 }  // namespace velora::server::frame
