@@ -3,6 +3,7 @@
 // commands the user's privileges allow, the settings panel and the tray.
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -29,6 +30,7 @@ class QTreeWidget;
 
 namespace velora::widgets {
 class TFtip;
+class TFmeter;
 }
 
 namespace velora::client::ui {
@@ -98,6 +100,13 @@ public:
     QMenu *mainMenu() const { return PopupMenu3; }
     TFpassword *passwordWindow() const { return password_; }
     widgets::TFtip *tipWindow() const { return tip_; }
+
+    // The bandwidth meter: tray and main menu "Bandwidth meter", and the
+    // traffic part of a push line (even poll ticks only).
+    void Bandwidthmeter1Click();
+    void Bandwidthmeter2Click();
+    void baca_bandwidth(const std::string &download, const std::string &upload);
+    widgets::TFmeter *meterWindow() const { return meter_.get(); }
     QTimer &clockTimer() { return Timer3; }
     QTimer &followUpTimer() { return followUp_; }
 
@@ -116,6 +125,7 @@ protected:
 private:
     void buildWindow();
     void buildMenus();
+    void buildMeter();
     void onLoginStarted();
     void onLoginAccepted();
     void onLoginRefused(const std::string &reason);
@@ -149,6 +159,8 @@ private:
     std::optional<wire::StatusRecord> lastRecord_;
     std::string selectedActive_;
     bool closing_ = false;
+    // A window of its own: a tool window, shown while the main one is in the tray.
+    std::unique_ptr<widgets::TFmeter> meter_;
 
     QTimer Timer2;  // start-up step, once
     QTimer Timer3;  // online clock

@@ -31,6 +31,7 @@ class OperatorConsole;
 }
 namespace velora::widgets {
 class TFtip;
+class TFmeter;
 }
 namespace velora::server::clientservice {
 struct ClientRow;
@@ -66,6 +67,11 @@ public:
     void savecfg();
 
     widgets::TFtip *tipWindow() const { return tip_.get(); }
+
+    // The bandwidth meter: tray "Bandwidth meter" and the "Menu" one.
+    void Bandwidthmeter2Click();
+    void Bandwidthmeter3Click();
+    widgets::TFmeter *meterWindow() const { return meter_.get(); }
     // Null where the desktop has no tray.
     QSystemTrayIcon *trayIcon() const { return tray_; }
     QMenu *trayMenu() const { return PopupMenu1; }
@@ -101,6 +107,9 @@ private:
     frame::OperatorConsole &console_;
     Prompter &prompter_;
     std::unique_ptr<widgets::TFtip> tip_;
+    std::unique_ptr<widgets::TFmeter> meter_;
+    QAction *Bandwidthmeter3 = nullptr;
+    void buildMeter();
 
     QTabWidget *PageControl1 = nullptr;
     // "Main window"
