@@ -81,6 +81,7 @@ TFmeter::TFmeter(MeterOptions options, QWidget *parent)
 
     // Design: 261 wide, a 254 × 100 graph, the window 23 pixels taller.
     resize(261, 100 + 23);
+    layoutParts();
     place();
 }
 
