@@ -29,7 +29,18 @@ QLabel *label(QWidget *parent, const char *name, const QString &text, const QCol
     QFont f = l->font();
     f.setPointSizeF(7.5);
     l->setFont(f);
+    l->setMargin(1);
     return l;
+}
+
+// The figures sit on the graph; a veil of its ground keeps them readable
+// where a line runs through them.
+void veil(QLabel *l)
+{
+    QPalette pal = l->palette();
+    pal.setColor(QPalette::Window, QColor(233, 233, 254, 200));
+    l->setPalette(pal);
+    l->setAutoFillBackground(true);
 }
 
 }  // namespace
@@ -49,6 +60,8 @@ TFmeter::TFmeter(MeterOptions options, QWidget *parent)
     Label4 = label(downloadtrend, "Label4", QStringLiteral("U:"), QColor(0, 255, 0));
     Label1 = label(downloadtrend, "Label1", QStringLiteral("D:"), QColor(255, 0, 0));
     Label6 = label(downloadtrend, "Label6", QStringLiteral("--"), Qt::black);
+    for (QLabel *l : {Label4, Label1, Label6})
+        veil(l);
     auto *grip = new QSizeGrip(this);
     grip->setObjectName(QStringLiteral("sizeGrip"));
     grip->resize(10, 10);
@@ -97,9 +110,11 @@ void TFmeter::layoutParts()
     Label5->setGeometry(4, 2, width() - 8, 16);
     downloadtrend->setGeometry(3, 20, width() - 7, height() - 23);
     const int gh = downloadtrend->height();
-    Label4->setGeometry(3, 1, 78, 14);
-    Label1->setGeometry(81, 1, downloadtrend->width() - 84, 14);
-    Label6->setGeometry(3, gh - 15, downloadtrend->width() - 6, 14);
+    for (QLabel *l : {Label4, Label1, Label6})
+        l->adjustSize();
+    Label4->move(2, 1);
+    Label1->move(81, 1);
+    Label6->move(2, gh - Label6->height() - 1);
     if (auto *grip = findChild<QSizeGrip *>(QStringLiteral("sizeGrip")))
         grip->move(width() - grip->width(), height() - grip->height());
 }
@@ -128,6 +143,8 @@ void TFmeter::feed(const QString &entry, std::uint64_t download, std::uint64_t u
     Label6->setText(QStringLiteral("Max scale: ") +
                     bytesText(static_cast<std::uint64_t>(downloadtrend->scaleTop())) + QStringLiteral("/s"));
     Label5->setText(entry);
+    for (QLabel *l : {Label4, Label1, Label6})
+        l->adjustSize();
 }
 
 void TFmeter::showEvent(QShowEvent *event)
