@@ -61,7 +61,7 @@ LinuxInterfaceTable::~LinuxInterfaceTable()
         ::close(fd_);
 }
 
-bool LinuxInterfaceTable::dump(int type, unsigned char family, std::string &reply)
+bool LinuxInterfaceTable::dump(int type, const void *body, std::size_t size, std::string &reply)
 {
     reply.clear();
     if (fd_ < 0) {
@@ -69,18 +69,16 @@ bool LinuxInterfaceTable::dump(int type, unsigned char family, std::string &repl
         if (fd_ < 0)
             return false;
     }
-    struct {
-        nlmsghdr h;
-        rtgenmsg g;
-    } req{};
-    req.h.nlmsg_len = NLMSG_LENGTH(sizeof(rtgenmsg));
-    req.h.nlmsg_type = static_cast<unsigned short>(type);
-    req.h.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
-    req.h.nlmsg_seq = ++seq_;
-    req.g.rtgen_family = family;
+    char req[NLMSG_SPACE(64)] = {};
+    auto *h = reinterpret_cast<nlmsghdr *>(req);
+    h->nlmsg_len = static_cast<std::uint32_t>(NLMSG_LENGTH(size));
+    h->nlmsg_type = static_cast<unsigned short>(type);
+    h->nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+    h->nlmsg_seq = ++seq_;
+    std::memcpy(NLMSG_DATA(h), body, size);
     sockaddr_nl kernel{};
     kernel.nl_family = AF_NETLINK;
-    if (::sendto(fd_, &req, req.h.nlmsg_len, 0, reinterpret_cast<sockaddr *>(&kernel), sizeof kernel) < 0) {
+    if (::sendto(fd_, req, h->nlmsg_len, 0, reinterpret_cast<sockaddr *>(&kernel), sizeof kernel) < 0) {
         ::close(fd_);
         fd_ = -1;
         return false;
@@ -123,69 +121,87 @@ std::uint32_t LinuxInterfaceTable::speedOf(const std::string &name, std::uint32_
     return speed;
 }
 
-bool LinuxInterfaceTable::read(std::vector<InterfaceRow> &rows)
+bool LinuxInterfaceTable::readLinks()
 {
-    rows.clear();
-    thread_local std::string links, addrs;
-    if (!dump(RTM_GETLINK, AF_UNSPEC, links)) {
-        rows.clear();
+    thread_local std::string reply;
+    const ifinfomsg body{};
+    if (!dump(RTM_GETLINK, &body, sizeof body, reply))
         return false;
-    }
-    std::vector<std::uint32_t> carriers;
-    forEachMessage(links.data(), links.size(), [&](const nlmsghdr *h) {
+    links_.clear();
+    forEachMessage(reply.data(), reply.size(), [&](const nlmsghdr *h) {
         if (h->nlmsg_type != RTM_NEWLINK || h->nlmsg_seq != seq_)
             return;
         const auto *ifi = static_cast<const ifinfomsg *>(NLMSG_DATA(h));
-        InterfaceRow row;
-        row.index = static_cast<std::uint32_t>(ifi->ifi_index);
-        row.type = ifi->ifi_type;
-        std::uint32_t carrierChanges = 0;
-        bool have64 = false;
+        Link link;
+        link.type = ifi->ifi_type;
         int len = static_cast<int>(IFLA_PAYLOAD(h));
         for (const rtattr *a = IFLA_RTA(ifi); RTA_OK(a, len); a = RTA_NEXT(a, len)) {
-            switch (a->rta_type) {
-            case IFLA_IFNAME:
-                row.name = static_cast<const char *>(RTA_DATA(a));
-                break;
-            case IFLA_STATS64:
-                if (RTA_PAYLOAD(a) >= sizeof(rtnl_link_stats64)) {
-                    rtnl_link_stats64 s;
-                    std::memcpy(&s, RTA_DATA(a), sizeof s);
-                    row.inOctets = s.rx_bytes;
-                    row.outOctets = s.tx_bytes;
-                    have64 = true;
-                }
-                break;
-            case IFLA_STATS:
-                if (!have64 && RTA_PAYLOAD(a) >= sizeof(rtnl_link_stats)) {
-                    rtnl_link_stats s;
-                    std::memcpy(&s, RTA_DATA(a), sizeof s);
-                    row.inOctets = s.rx_bytes;
-                    row.outOctets = s.tx_bytes;
-                    row.counters32 = true;
-                }
-                break;
-            case IFLA_CARRIER_CHANGES:
-                if (RTA_PAYLOAD(a) >= sizeof(std::uint32_t))
-                    std::memcpy(&carrierChanges, RTA_DATA(a), sizeof carrierChanges);
-                break;
-            default:
-                break;
-            }
+            if (a->rta_type == IFLA_IFNAME)
+                link.name = static_cast<const char *>(RTA_DATA(a));
+            else if (a->rta_type == IFLA_CARRIER_CHANGES && RTA_PAYLOAD(a) >= sizeof(std::uint32_t))
+                std::memcpy(&link.carrierChanges, RTA_DATA(a), sizeof link.carrierChanges);
         }
-        if (have64)
-            row.counters32 = false;
-        rows.push_back(std::move(row));
-        carriers.push_back(carrierChanges);
+        links_[static_cast<std::uint32_t>(ifi->ifi_index)] = std::move(link);
     });
-    // The kernel has no figure for PPP; the line's connect speed stands in later.
-    for (std::size_t i = 0; i < rows.size(); ++i)
-        if (rows[i].type != kArphrdPpp && rows[i].type != ARPHRD_LOOPBACK)
-            rows[i].speed = speedOf(rows[i].name, rows[i].index, carriers[i]);
+    readsSinceLinks_ = 0;
+    return true;
+}
+
+bool LinuxInterfaceTable::read(std::vector<InterfaceRow> &rows)
+{
+    rows.clear();
+    thread_local std::string stats, addrs;
+    if_stats_msg body{};
+    body.filter_mask = IFLA_STATS_FILTER_BIT(IFLA_STATS_LINK_64);
+    if (!dump(RTM_GETSTATS, &body, sizeof body, stats))
+        return false;
+    forEachMessage(stats.data(), stats.size(), [&](const nlmsghdr *h) {
+        if (h->nlmsg_type != RTM_NEWSTATS || h->nlmsg_seq != seq_)
+            return;
+        const auto *m = static_cast<const if_stats_msg *>(NLMSG_DATA(h));
+        InterfaceRow row;
+        row.index = m->ifindex;
+        const auto *a = reinterpret_cast<const rtattr *>(reinterpret_cast<const char *>(m) + NLMSG_ALIGN(sizeof *m));
+        int len = static_cast<int>(h->nlmsg_len - NLMSG_LENGTH(NLMSG_ALIGN(sizeof *m)));
+        for (; RTA_OK(a, len); a = RTA_NEXT(a, len))
+            if (a->rta_type == IFLA_STATS_LINK_64 && RTA_PAYLOAD(a) >= sizeof(rtnl_link_stats64)) {
+                rtnl_link_stats64 s;
+                std::memcpy(&s, RTA_DATA(a), sizeof s);
+                row.inOctets = s.rx_bytes;
+                row.outOctets = s.tx_bytes;
+            }
+        rows.push_back(std::move(row));
+    });
+
+    // Names and types change only with the set of links, or by a rename.
+    bool sameSet = rows.size() == links_.size() && ++readsSinceLinks_ < 16;
+    for (std::size_t i = 0; sameSet && i < rows.size(); ++i)
+        sameSet = links_.count(rows[i].index) != 0;
+    if (!sameSet && !readLinks()) {
+        rows.clear();
+        return false;
+    }
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        InterfaceRow &row = rows[i];
+        const auto it = links_.find(row.index);
+        if (it == links_.end())
+            continue;  // came after the link dump: next time
+        row.name = it->second.name;
+        row.type = it->second.type;
+        // The kernel has no figure for PPP; the line's connect speed stands in later.
+        if (row.type != kArphrdPpp && row.type != ARPHRD_LOOPBACK)
+            row.speed = speedOf(row.name, row.index, it->second.carrierChanges);
+        if (kept != i)
+            rows[kept] = std::move(row);
+        ++kept;
+    }
+    rows.resize(kept);
     if (speeds_.size() > rows.size() * 2 + 16)
         speeds_.clear();
 
-    if (!dump(RTM_GETADDR, AF_INET, addrs))
+    const ifaddrmsg addrBody{AF_INET, 0, 0, 0, 0};
+    if (!dump(RTM_GETADDR, &addrBody, sizeof addrBody, addrs))
         return true;  // counters without addresses are still worth having
     forEachMessage(addrs.data(), addrs.size(), [&](const nlmsghdr *h) {
         if (h->nlmsg_type != RTM_NEWADDR || h->nlmsg_seq != seq_)

@@ -1,7 +1,10 @@
 #pragma once
-// The interface table from rtnetlink: one RTM_GETLINK dump (64-bit stats)
-// and one RTM_GETADDR dump per read. Faster than walking /sys/class/net
-// (bench_traffic_sample compares the two).
+// The interface table from rtnetlink. Every read takes one RTM_GETSTATS dump
+// (only the 64-bit counters, a tenth of a link dump's bytes) and one
+// RTM_GETADDR dump; names and types come from an RTM_GETLINK dump that is
+// taken again whenever the set of interfaces changed, and every few reads
+// for renames. Faster than walking /sys/class/net (bench_traffic_sample
+// compares the two).
 
 #include "server/traffic/InterfaceTable.h"
 
@@ -20,7 +23,13 @@ public:
     bool read(std::vector<InterfaceRow> &rows) override;
 
 private:
-    bool dump(int type, unsigned char family, std::string &reply);
+    struct Link {
+        std::string name;
+        std::uint32_t type = 0;
+        std::uint32_t carrierChanges = 0;
+    };
+    bool dump(int type, const void *body, std::size_t size, std::string &reply);
+    bool readLinks();
     std::uint32_t speedOf(const std::string &name, std::uint32_t index, std::uint32_t carrierChanges);
 
     struct CachedSpeed {
@@ -33,6 +42,8 @@ private:
     std::uint32_t seq_ = 0;
     // The sysfs speed costs a file read; it only changes with the carrier.
     std::map<std::uint32_t, CachedSpeed> speeds_;
+    std::map<std::uint32_t, Link> links_;
+    int readsSinceLinks_ = 0;
 };
 
 }  // namespace velora::server::traffic
