@@ -19,13 +19,14 @@
 
 namespace velora::bench {
 
-// The child: N raw connections that log in, then read and drop whatever
-// comes until the parent closes the control pipe.
+// The child: N raw connections that log in (and send `after` behind the
+// login), then read and drop whatever comes until the parent closes the
+// control pipe.
 [[noreturn]] inline void runClients(int n, quint16 port, int control, const std::string &user = "bench",
-                                   const std::string &password = "bench")
+                                   const std::string &password = "bench", const std::string &after = {})
 {
     const std::string login = wire::terminated(wire::buildCommandLine(
-        "connect", {"bench", "10.1.2.3", user, Encrypt(password)}));
+        "connect", {"bench", "10.1.2.3", user, Encrypt(password)})) + after;
     const int ep = ::epoll_create1(0);
     std::vector<int> fds;
     for (int i = 0; i < n; ++i) {

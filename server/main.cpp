@@ -28,6 +28,7 @@
 #include "server/frame/ProcessSupport.h"
 #include "server/frame/ServerCore.h"
 #include "server/log/LogReport.h"
+#include "server/frame/SimulatedInterfaceTable.h"
 #include "server/state/Text.h"
 #include "server/ui/TForm1.h"
 #include "widgets/MessageBoxPrompter.h"
@@ -176,6 +177,7 @@ ServerPlatform realPlatform(const std::string &baseDir, bool noShutdown, const s
     ServerPlatform p;
     const velora::IniProfile ini(baseDir + "/config/config.ini");
     p.line = dialup::makeLineDriver(ini, baseDir, p.lineProblem);
+    p.interfaces = interfaceTableFor(*p.line);
     p.lookup = std::make_unique<dialup::QtHostLookup>();
     p.icmp = std::make_unique<dialup::LinuxIcmpPort>();
     if (noShutdown)

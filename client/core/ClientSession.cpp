@@ -1,5 +1,7 @@
 #include "client/core/ClientSession.h"
 
+#include "client/core/MeterFeed.h"
+
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QTcpSocket>
@@ -78,6 +80,8 @@ bool ClientSession::isOpen() const
 
 void ClientSession::executeconnect(int flag)
 {
+    if (isOpen() && meterActive && meterActive())
+        sendLine(meterSubscriptionLine(true));
     if (state_ != State::Disconnected)
         return;
     wantConnected_ = flag;

@@ -4,6 +4,7 @@
 // the thread that owns the object; nothing here blocks.
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -59,8 +60,11 @@ public:
     void setFixedLogin(std::string user, std::string password);
 
     // Starts a connection attempt; the want-connected flag becomes flag.
-    // Does nothing while an attempt or a session is under way.
+    // Does nothing while an attempt or a session is under way, but for the
+    // meter's subscription, sent again on an open connection.
     void executeconnect(int flag);
+    // Whether the meter window is active; the window sets it.
+    std::function<bool()> meterActive;
     // Closes the connection; the want-connected flag becomes flag.
     void executedisconnect(int flag);
 

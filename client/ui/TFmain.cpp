@@ -19,6 +19,7 @@
 #include "client/core/WireText.h"
 #include "client/ui/TFpassword.h"
 #include "widgets/TFsend.h"
+#include "widgets/TFmeter.h"
 #include "widgets/TFtip.h"
 
 namespace velora::client::ui {
@@ -58,6 +59,7 @@ TFmain::TFmain(core::ClientSettings &settings, core::ClientSession &session, Pro
     tip_ = new widgets::TFtip(settings_.tipFile().toLocal8Bit().toStdString(), this);
     tip_->setFallbackTips(shippedTips());
     connect(tip_, &widgets::TFtip::saveRequested, this, [this] { savecfg(); });
+    buildMeter();
 
     Timer2.setSingleShot(true);
     Timer2.setInterval(1000);

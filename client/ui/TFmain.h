@@ -3,6 +3,7 @@
 // commands the user's privileges allow, the settings panel and the tray.
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -31,6 +32,7 @@ namespace velora::widgets {
 class TFtip;
 class TFsend;
 class NewMessageAlert;
+class TFmeter;
 }
 
 namespace velora::client::ui {
@@ -111,6 +113,13 @@ public:
     QMenu *mainMenu() const { return PopupMenu3; }
     TFpassword *passwordWindow() const { return password_; }
     widgets::TFtip *tipWindow() const { return tip_; }
+
+    // The bandwidth meter: tray and main menu "Bandwidth meter", and the
+    // traffic part of a push line (even poll ticks only).
+    void Bandwidthmeter1Click();
+    void Bandwidthmeter2Click();
+    void baca_bandwidth(const std::string &download, const std::string &upload);
+    widgets::TFmeter *meterWindow() const { return meter_.get(); }
     QTimer &clockTimer() { return Timer3; }
     QTimer &followUpTimer() { return followUp_; }
 
@@ -131,6 +140,7 @@ private:
     void buildMenus();
     void buildChat();
     void fillSendList();
+    void buildMeter();
     void onLoginStarted();
     void onLoginAccepted();
     void onLoginRefused(const std::string &reason);
@@ -164,6 +174,8 @@ private:
     std::optional<wire::StatusRecord> lastRecord_;
     std::string selectedActive_;
     bool closing_ = false;
+    // A window of its own: a tool window, shown while the main one is in the tray.
+    std::unique_ptr<widgets::TFmeter> meter_;
 
     QTimer Timer2;  // start-up step, once
     QTimer Timer3;  // online clock

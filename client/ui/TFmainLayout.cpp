@@ -279,8 +279,8 @@ void TFmain::buildMenus()
     }
     Sendmessege1 = namedAction(PopupMenu3, "Send messege", "Sendmessege1");
     Bandwidthmeter2 = namedAction(PopupMenu3, "Bandwidth meter", "Bandwidthmeter2");
-    // Chat and the meter come with their own windows later.
-    for (QAction *a : {Sendmessege1, Bandwidthmeter2, sendmessage1, Bandwidthmeter1})
+    // Chat comes with its own window later.
+    for (QAction *a : {Sendmessege1, sendmessage1})
         a->setEnabled(false);
     QMenu *login = PopupMenu3->addMenu(QStringLiteral("Login"));
     Userpassword2 = namedAction(login, "User / password", "Userpassword2");

@@ -459,13 +459,21 @@ void ClientService::Broadcastmessage()
             r->PushPending = true;
 }
 
+const std::string &ClientService::trafficFor(const TSimpleClient &rec) const
+{
+    // Only a client whose meter is open is sent the figures.
+    static const std::string none;
+    return rec.MeterWanted ? trafficText_ : none;
+}
+
 void ClientService::writePushLines(Session &session, const std::string &status)
 {
     TSimpleClient &rec = session.record;
+    const std::string &traffic = trafficFor(rec);
     const std::size_t limit = LineFramer::MaxLineLength;
-    const std::size_t fixed = status.size() + trafficText_.size() + 4;
+    const std::size_t fixed = status.size() + traffic.size() + 4;
     if (fixed + rec.Mailbox.size() <= limit) {
-        session.writeLine(wire::buildPushLine(status, rec.Mailbox, trafficText_));
+        session.writeLine(wire::buildPushLine(status, rec.Mailbox, traffic));
         rec.Mailbox.clear();
         return;
     }
@@ -474,7 +482,7 @@ void ClientService::writePushLines(Session &session, const std::string &status)
     std::string_view rest = rec.Mailbox;
     std::string_view statusPart = status;
     while (true) {
-        const std::size_t budget = limit - std::min(limit, statusPart.size() + trafficText_.size() + 4);
+        const std::size_t budget = limit - std::min(limit, statusPart.size() + traffic.size() + 4);
         std::size_t take = 0;
         while (take < rest.size()) {
             std::size_t end = rest.find(wire::RecordSep, take);
@@ -487,7 +495,7 @@ void ClientService::writePushLines(Session &session, const std::string &status)
             }
             take = end;
         }
-        session.writeLine(wire::buildPushLine(statusPart, rest.substr(0, take), trafficText_));
+        session.writeLine(wire::buildPushLine(statusPart, rest.substr(0, take), traffic));
         rest.remove_prefix(take);
         statusPart = {};
         if (rest.empty() || session.isClosing())
@@ -514,12 +522,12 @@ void ClientService::sendclientdata()
         if (s.isClosing())
             continue;
         if (r->Mailbox.empty()) {
-            QByteArray &line = sameLine[(withStatus ? "s" : "-") + r->LockState];
+            QByteArray &line = sameLine[(withStatus ? "s" : "-") + std::string(r->MeterWanted ? "m" : "-") + r->LockState];
             if (line.isEmpty()) {
                 std::string text = wire::buildPushLine(
                     withStatus ? wire::buildStatusRecord(shared, r->LockState, std::to_string(state_.SecondsOnline))
                                : std::string(),
-                    {}, trafficText_);
+                    {}, trafficFor(*r));
                 text += "\r\n";
                 line = QByteArray(text.data(), static_cast<qsizetype>(text.size()));
             }

@@ -140,6 +140,7 @@ public:
 
     // The latest traffic sample, download â upload â.
     void setTrafficText(std::string text) { trafficText_ = std::move(text); }
+    const std::string &trafficFor(const TSimpleClient &rec) const;
     int statusFresh() const { return statusFresh_; }
     int pollCount() const { return pollCount_; }
     const std::string &statusRecordText() const { return statusRecordText_; }

@@ -112,6 +112,8 @@ signals:
     void logChanged();
     // On the status tick: the operator's inbox, message records as received.
     void serverInboxReady(const std::string &records);
+    // The connected entry's bytes of one traffic sample, for the meter window.
+    void bandwidthSample(const QString &entry, quint64 download, quint64 upload);
 };
 
 }  // namespace velora::server::frame

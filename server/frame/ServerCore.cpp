@@ -26,6 +26,7 @@ ServerPlatform complete(ServerPlatform platform)
                           : !platform.icmp     ? "icmp"
                           : !platform.shutdown ? "shutdown"
                           : !platform.autostart ? "autostart"
+                          : !platform.interfaces ? "interfaces"
                                                 : nullptr;
     if (missing)
         throw std::invalid_argument(std::string("ServerPlatform lacks its ") + missing);
@@ -42,8 +43,12 @@ ServerCore::ServerCore(ServerOptions options, ServerPlatform platform, QObject *
       clients_(state_, users_, *platform_.shutdown, [this] { return config_.shutdownMode(); }),
       dialUp_(*platform_.line),
       dialOps_(state_, dialUp_, [this] { return config_.dialSettings(); }),
-      ping_(*platform_.lookup, *platform_.icmp)
+      ping_(*platform_.lookup, *platform_.icmp),
+      sampler_(*platform_.interfaces, connectionView())
 {
+    sampler_.onFigures = [this](const std::string &entry, std::uint64_t download, std::uint64_t upload) {
+        emit bandwidthSample(state::shownText(entry), download, upload);
+    };
     clients_.setDialControl(&dialOps_);
     timer3_.setInterval(1000);
     connect(&timer3_, &QTimer::timeout, this, &ServerCore::Timer3Timer);
@@ -70,7 +75,8 @@ void ServerCore::Timer1Timer()
     tickCounter_ = tickCounter_ >= 10 ? 0 : tickCounter_ + 1;
     dialOps_.enumerateActive();
     const bool connected = state_.ActiveStatus == "Connected";
-    // The traffic sample of even ticks joins here with the sampler.
+    if (connected && tickCounter_ % 2 == 0)
+        sampleTraffic();
     if (connected && !timer3_.isActive())
         timer3_.start();
     if (connected && (state_.SpeedText == "--" || state_.SpeedText.empty()))
@@ -153,11 +159,45 @@ void ServerCore::Getspeed()
         state_.SpeedValue = "0";
         return;
     }
-    const std::uint32_t bps = dialOps_.activeSpeed();
-    // Unknown yet: leave it empty so the next tick asks again.
-    state_.SpeedText = bps ? formatBitRate(bps, localeSeparators()) : std::string();
-    if (bps)
+    // No interface of the entry yet: empty, so the next tick asks again.
+    std::uint32_t bps = 0;
+    state_.SpeedText = sampler_.speedOfEntry(state_.ActiveEntry, bps, localeSeparators());
+    if (!state_.SpeedText.empty())
         state_.SpeedValue = std::to_string(bps);
+}
+
+void ServerCore::sampleTraffic()
+{
+    sampler_.sample();
+    // The entry of this tick's connection, as 1.3 allows.
+    sampler_.entryUpdate(state_.ActiveEntry);
+    clients_.setTrafficText(sampler_.BandwidthText());
+}
+
+traffic::ConnectionView ServerCore::connectionView()
+{
+    traffic::ConnectionView v;
+    v.entryForAddress = [this](const std::string &address) { return dialOps_.EntryForAddress(address, "unknown"); };
+    v.namedInterfaces = [this] {
+        std::vector<traffic::NamedInterface> named;
+        std::vector<dialup::ConnectionInfo> connections;
+        if (platform_.line->enumConnections(connections) != 0)
+            return named;
+        for (const dialup::ConnectionInfo &c : connections)
+            if (std::string name = platform_.line->connectionInterface(c.handle); !name.empty())
+                named.push_back({std::move(name), c.entryName});
+        return named;
+    };
+    v.connectionSpeed = [this](const std::string &entry) {
+        std::vector<dialup::ConnectionInfo> connections;
+        std::uint32_t bps = 0;
+        if (platform_.line->enumConnections(connections) == 0)
+            for (const dialup::ConnectionInfo &c : connections)
+                if (c.entryName == entry && platform_.line->connectionSpeed(c.handle, bps) == 0 && bps)
+                    return bps;
+        return std::uint32_t{0};
+    };
+    return v;
 }
 
 void ServerCore::Timer3Timer()

@@ -18,6 +18,7 @@
 #include "server/frame/ServerPlatform.h"
 #include "server/log/LogDatabase.h"
 #include "server/state/ServerState.h"
+#include "server/traffic/TrafficSampler.h"
 #include "server/users/UserStore.h"
 
 class QTcpServer;
@@ -54,6 +55,7 @@ public:
     dialup::DialupOperations &dialup() { return dialOps_; }
     dialup::TPing &ping() { return ping_; }
     log::LogDatabase &logDatabase() { return log_; }
+    traffic::TrafficSampler &sampler() { return sampler_; }
     // A row of the current connection is in the log and still to be finalised.
     bool logRecordOpen() const { return LogRecordOpen; }
     // Why the configured line could not be used, if it could not.
@@ -132,6 +134,9 @@ signals:
 private:
     void updateStatusView();
     void recordConnection();
+    // Step 3 of the status tick: the sample and the entry update.
+    void sampleTraffic();
+    traffic::ConnectionView connectionView();
 
     // First: every module below is built on its parts.
     ServerPlatform platform_;
@@ -146,6 +151,7 @@ private:
     dialup::DialupOperations dialOps_;
     dialup::TPing ping_;
     log::LogDatabase log_;
+    traffic::TrafficSampler sampler_;
     bool LogRecordOpen = false;
     QTimer timer1_;
     QTimer timer3_;

@@ -9,6 +9,7 @@
 #include "server/dialup/lines/LineDriver.h"
 #include "server/frame/Autostart.h"
 #include "server/state/Shutdown.h"
+#include "server/traffic/InterfaceTable.h"
 
 namespace velora::server::frame {
 
@@ -21,6 +22,8 @@ struct ServerPlatform {
     std::unique_ptr<dialup::IcmpPort> icmp;
     std::unique_ptr<state::Shutdown> shutdown;
     std::unique_ptr<Autostart> autostart;
+    // The interfaces' byte counters (interfaceTableFor gives the one of a line).
+    std::unique_ptr<traffic::InterfaceTable> interfaces;
 };
 
 }  // namespace velora::server::frame

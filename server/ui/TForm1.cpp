@@ -28,6 +28,7 @@
 #include "server/ui/TrayImages.h"
 #include "widgets/NewMessagePopup.h"
 #include "widgets/TFsend.h"
+#include "widgets/TFmeter.h"
 #include "widgets/TFtip.h"
 
 // The window's layout: its pages, the tray, and how it hears the console.
@@ -77,6 +78,7 @@ TForm1::TForm1(frame::OperatorConsole &console, Prompter &prompter, QWidget *par
     buildTray();
     connectConsole();
     buildChat();
+    buildMeter();
 
     // The console may have run ahead of the window.
     updateentry(console_.entryNames());
@@ -284,7 +286,6 @@ void TForm1::buildTray()
     Sendmessage2 = named(PopupMenu1->addAction(QStringLiteral("Send message")), "Sendmessage2");
     Sendmessage2->setVisible(false);
     Bandwidthmeter2 = named(PopupMenu1->addAction(QStringLiteral("Bandwidth meter")), "Bandwidthmeter2");
-    Bandwidthmeter2->setVisible(false);
     PopupMenu1->addSeparator();
     exit1 = named(PopupMenu1->addAction(QStringLiteral("exit")), "exit1");
     exit1->setEnabled(!console_.serviceMode());

@@ -39,6 +39,7 @@ namespace velora::widgets {
 class TFtip;
 class TFsend;
 class NewMessageAlert;
+class TFmeter;
 }
 namespace velora::server::clientservice {
 struct ClientRow;
@@ -106,6 +107,10 @@ public:
     widgets::TFsend *sendWindow() const { return send_.get(); }
     widgets::NewMessageAlert *messageAlert() const { return alert_.get(); }
     QMenu *clientMenu() const { return PopupMenu3; }
+    // The bandwidth meter: tray "Bandwidth meter" and the "Menu" one.
+    void Bandwidthmeter2Click();
+    void Bandwidthmeter3Click();
+    widgets::TFmeter *meterWindow() const { return meter_.get(); }
     // Null where the desktop has no tray.
     QSystemTrayIcon *trayIcon() const { return tray_; }
     QMenu *trayMenu() const { return PopupMenu1; }
@@ -151,6 +156,9 @@ private:
     frame::OperatorConsole &console_;
     Prompter &prompter_;
     std::unique_ptr<widgets::TFtip> tip_;
+    std::unique_ptr<widgets::TFmeter> meter_;
+    QAction *Bandwidthmeter3 = nullptr;
+    void buildMeter();
 
     QTabWidget *PageControl1 = nullptr;
     // "Main window"

@@ -1,6 +1,7 @@
 #pragma once
 // A complete ServerPlatform of stand-ins: the simulated line on the base dir,
-// scripted look-up and ICMP, the recording shutdown, a fake autostart. The
+// scripted look-up and ICMP, the recording shutdown, a fake autostart, the
+// simulated line's interface table. The
 // pointers let a test reach the parts after the core took them.
 
 #include <memory>
@@ -8,6 +9,7 @@
 
 #include "server/dialup/lines/SimulatedLine.h"
 #include "server/frame/ServerPlatform.h"
+#include "server/frame/SimulatedInterfaceTable.h"
 #include "support/DialupFakes.h"
 #include "support/FakeAutostart.h"
 #include "support/RecordingShutdown.h"
@@ -32,6 +34,7 @@ inline server::frame::ServerPlatform fakePlatform(const std::string &baseDir, Fa
     auto autostart = std::make_unique<FakeAutostart>();
     if (parts)
         *parts = {line.get(), lookup.get(), icmp.get(), shutdown.get(), autostart.get()};
+    p.interfaces = server::frame::interfaceTableFor(*line);
     p.line = std::move(line);
     p.lookup = std::move(lookup);
     p.icmp = std::move(icmp);

@@ -177,6 +177,18 @@ int CommandLine::projectionAddress(ConnHandle handle, std::string &ipv4) const
     return 0;
 }
 
+std::string CommandLine::connectionInterface(ConnHandle handle) const
+{
+    if (const auto it = dials_.find(handle); it != dials_.end())
+        return it->second.entry.interface;
+    for (const auto &[key, h] : outside_)
+        if (h == handle)
+            for (const Entry &e : readAll())
+                if (lower(e.section) == key)
+                    return e.interface;
+    return {};
+}
+
 int CommandLine::connectionSpeed(ConnHandle handle, std::uint32_t &bitsPerSecond) const
 {
     bitsPerSecond = 0;

@@ -51,6 +51,7 @@ public:
     int enumConnections(std::vector<ConnectionInfo> &connections) const override;
     int projectionAddress(ConnHandle handle, std::string &ipv4) const override;
     int connectionSpeed(ConnHandle handle, std::uint32_t &bitsPerSecond) const override;
+    std::string connectionInterface(ConnHandle handle) const override;
     std::string errorText(int code) const override;
 
 protected:

@@ -54,6 +54,9 @@ public:
     virtual int projectionAddress(ConnHandle handle, std::string &ipv4) const = 0;
     // Nominal speed of a connection in bits per second, where the line knows it.
     virtual int connectionSpeed(ConnHandle handle, std::uint32_t &bitsPerSecond) const;
+    // The network interface a connection runs on, where the line names one
+    // itself (so that its traffic can be found); empty otherwise.
+    virtual std::string connectionInterface(ConnHandle) const { return {}; }
     virtual std::string errorText(int code) const;
 
 signals:

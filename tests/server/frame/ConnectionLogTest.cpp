@@ -66,7 +66,9 @@ struct ConnectionLogFixture : ::testing::Test {
         core->dialup().executedial(entry, dialer);
         ASSERT_TRUE(waitFor([&] {
             core->Timer1Timer();
-            return core->state().ActiveStatus == "Connected" && core->state().SpeedValue != "0";
+            // The speed comes with the first traffic sample of the connection.
+            const std::string &speed = core->state().SpeedValue;
+            return core->state().ActiveStatus == "Connected" && !speed.empty() && speed != "0";
         }));
     }
     void hangUp()
