@@ -459,11 +459,11 @@ void ClientService::Broadcastmessage()
             r->PushPending = true;
 }
 
-const std::string &ClientService::trafficFor(const TSimpleClient &rec) const
+const std::string &ClientService::trafficFor(const TSimpleClient &) const
 {
-    // Only a client whose meter is open is sent the figures.
-    static const std::string none;
-    return rec.MeterWanted ? trafficText_ : none;
+    // Every push line carries the latest figures; an open meter only makes
+    // the client pushed on every tick.
+    return trafficText_;
 }
 
 void ClientService::writePushLines(Session &session, const std::string &status)
