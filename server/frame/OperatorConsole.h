@@ -5,13 +5,16 @@
 
 #include <QObject>
 #include <QString>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "common/NumberFormat.h"
 #include "server/clientservice/ClientRow.h"
+#include "server/dialup/entries/EntryStore.h"
 #include "server/frame/ServerConfig.h"
 #include "server/log/LogDatabase.h"
+#include "server/users/UserStore.h"
 
 namespace velora {
 class Prompter;
@@ -75,6 +78,30 @@ public:
     // The system locale's separators, for the cost.
     virtual NumberSeparators numberSeparators() const = 0;
 
+    // ---- the operator's editors ----
+    virtual users::UserStore &userStore() = 0;
+    // What the properties window shows of an entry; found is false when the
+    // line's store does not know it.
+    struct EntryDetails {
+        bool found = false;
+        dialup::DialParams params;
+        dialup::EntryProperties props;
+        std::string cost = "0";
+    };
+    virtual EntryDetails entryDetails(const std::string &entry) = 0;
+    // Each returns the message for the person when refused or failed (UTF-8),
+    // nothing when done. The log, cost and SMTP rows follow a rename or a
+    // delete only when the line's store did it.
+    virtual std::optional<std::string> saveEntryCredentials(const std::string &entry, const std::string &userName,
+                                                            const std::string &password) = 0;
+    virtual std::optional<std::string> saveEntryCost(const std::string &entry, const std::string &cost) = 0;
+    virtual std::optional<std::string> renameEntry(const std::string &oldName, const std::string &newName) = 0;
+    virtual std::optional<std::string> deleteEntry(const std::string &entry, bool withLog) = 0;
+    virtual std::optional<std::string> saveEntryProperties(const std::string &entry,
+                                                           const dialup::EntryProperties &props) = 0;
+    virtual std::optional<std::string> createEntry(const std::string &entry,
+                                                   const dialup::EntryProperties &props) = 0;
+
     // ---- views ----
     virtual const StatusView &statusView() const = 0;
     virtual const std::vector<std::string> &entryNames() const = 0;
@@ -110,6 +137,8 @@ signals:
     void clientRowsChanged(const std::vector<velora::server::clientservice::ClientRow> &rows);
     // Rows or costs of the log changed: the viewer shows them again.
     void logChanged();
+    // user.cfg was read again (an editor here or a command beside the server).
+    void usersChanged();
     // On the status tick: the operator's inbox, message records as received.
     void serverInboxReady(const std::string &records);
     // The connected entry's bytes of one traffic sample, for the meter window.

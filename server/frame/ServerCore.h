@@ -4,6 +4,7 @@
 // and offline. The window sees it only as an OperatorConsole.
 
 #include <QObject>
+#include <QFileSystemWatcher>
 #include <QTimer>
 #include <memory>
 #include <string>
@@ -102,6 +103,17 @@ public:
     // EndProgram or KeepOpen, after asking.
     CloseAction FormClose(Prompter &prompter) override;
 
+    users::UserStore &userStore() override { return users_; }
+    EntryDetails entryDetails(const std::string &entry) override;
+    std::optional<std::string> saveEntryCredentials(const std::string &entry, const std::string &userName,
+                                                    const std::string &password) override;
+    std::optional<std::string> saveEntryCost(const std::string &entry, const std::string &cost) override;
+    std::optional<std::string> renameEntry(const std::string &oldName, const std::string &newName) override;
+    std::optional<std::string> deleteEntry(const std::string &entry, bool withLog) override;
+    std::optional<std::string> saveEntryProperties(const std::string &entry,
+                                                   const dialup::EntryProperties &props) override;
+    std::optional<std::string> createEntry(const std::string &entry, const dialup::EntryProperties &props) override;
+
     log::LogDatabase *logBook() override { return log_.isOpen() ? &log_ : nullptr; }
     bool clearLog(const log::LogFilter &filter, Prompter &prompter) override;
     std::string logPath() const override { return options_.baseDir + "/config/log.db"; }
@@ -132,6 +144,9 @@ signals:
     void statusChanged();
 
 private:
+    // user.cfg written beside the server (the user command) is read at once.
+    void watchUsers();
+    void usersFileTouched();
     void updateStatusView();
     void recordConnection();
     // Step 3 of the status tick: the sample and the entry update.
@@ -153,6 +168,8 @@ private:
     log::LogDatabase log_;
     traffic::TrafficSampler sampler_;
     bool LogRecordOpen = false;
+    QFileSystemWatcher usersWatch_;
+    std::string usersStamp_;
     QTimer timer1_;
     QTimer timer3_;
     QTimer timer2_;

@@ -67,6 +67,7 @@ TForm1::TForm1(frame::OperatorConsole &console, Prompter &prompter, QWidget *par
     PageControl1->addTab(buildConfigurationPage(), QStringLiteral("Configuration"));
     PageControl1->addTab(buildClientListPage(), QStringLiteral("Client list"));
     PageControl1->addTab(buildLogPage(), QStringLiteral("Log"));
+    PageControl1->addTab(buildUserPage(), QStringLiteral("User/password"));
     setCentralWidget(PageControl1);
     // Entry names and status texts come from files and the line: never markup.
     for (QLabel *label : findChildren<QLabel *>())
@@ -79,6 +80,7 @@ TForm1::TForm1(frame::OperatorConsole &console, Prompter &prompter, QWidget *par
     connectConsole();
     buildChat();
     buildMeter();
+    buildEntryWindows();
 
     // The console may have run ahead of the window.
     updateentry(console_.entryNames());
@@ -111,7 +113,6 @@ QWidget *TForm1::buildMainPage()
     Button1 = button("Button1", QStringLiteral("Get entries"), page);
     SpeedButton4 = button("SpeedButton4", QStringLiteral("Menu"), page);
     PopupMenu4 = named(new QMenu(page), "PopupMenu4");
-    // Only what works today; creating entries joins with the entry windows.
     connect(named(PopupMenu4->addAction(QStringLiteral("Get entries")), "Getentries1"), &QAction::triggered, this,
             &TForm1::Button1Click);
     Tipoftheday1 = named(PopupMenu4->addAction(QStringLiteral("Tip of the day")), "Tipoftheday1");
@@ -161,8 +162,6 @@ QWidget *TForm1::buildMainPage()
     grid->setRowStretch(row, 1);
 
     lventry = named(new QListWidget(page), "lventry");
-    // No hint yet: the one of the entry list promises the right-click entry
-    // editor, and comes with it.
     lventry->setSelectionMode(QAbstractItemView::SingleSelection);
     lventry->setMinimumWidth(200);
 

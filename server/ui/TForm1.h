@@ -52,6 +52,10 @@ namespace velora::server::ui {
 
 class LogTableModel;
 class RefillingComboBox;
+class TFentry;
+class TFentryEdit;
+class TFpassword;
+class TFrename;
 
 // A tray icon with its image and menu, ready to show: a tray icon shown
 // without an image is blank, and Qt complains.
@@ -79,6 +83,20 @@ public:
     void Tipoftheday1Click();  // "Menu" > "Tip of the day"
     // Page to file, with the messages of the save; also the tip window's Close.
     void savecfg();
+
+    // The user page and the entry windows.
+    void updateuserlist();
+    void SpeedButton1Click();  // Add new user
+    void LvuserDblClick();
+    void lventryContextPopup(const QPoint &pos);
+    void PopupMenu2Popup();
+    void renameentry1Click();
+    void showentryproperties1Click();
+    void sfd1Click();  // "Menu" > "Create new entry"
+    TFpassword *userWindow() const { return userWindow_; }
+    TFentry *entryWindow() const { return entryWindow_; }
+    TFrename *renameWindow() const { return renameWindow_; }
+    TFentryEdit *newEntryWindow() const { return newEntryWindow_; }
 
     // The Log page.
     void ComboBox1Enter();  // refill the entry list
@@ -133,6 +151,8 @@ private:
     QWidget *buildConfigurationPage();
     QWidget *buildClientListPage();
     QWidget *buildLogPage();
+    QWidget *buildUserPage();
+    void buildEntryWindows();
     // Step 7 of the second stage: the lists, this month and year, the log.
     void fillLogLists();
     void showLoggingDisabled();
@@ -197,6 +217,17 @@ private:
     // "Client list"
     QTreeWidget *Lvclient = nullptr;
     QPushButton *SpeedButton8 = nullptr;
+    // "User/password" and the entry windows
+    QTreeWidget *Lvuser = nullptr;
+    TFpassword *userWindow_ = nullptr;
+    QMenu *PopupMenu2 = nullptr;
+    QAction *renameentry1 = nullptr;
+    QAction *showentryproperties1 = nullptr;
+    QAction *sfd1 = nullptr;
+    TFentry *entryWindow_ = nullptr;
+    TFrename *renameWindow_ = nullptr;
+    TFentryEdit *newEntryWindow_ = nullptr;
+    std::string selectedEntry_;
     // "Log"
     QTableView *DBGrid1 = nullptr;
     LogTableModel *logModel_ = nullptr;

@@ -435,7 +435,9 @@ void TForm1Test::menusAndHintsPromiseOnlyWhatWorks()
         QVERIFY2(a->isEnabled() && a->isVisible(), qPrintable(a->text()));
     for (QAction *a : s.get<QMenu>("PopupMenu1")->actions())
         QVERIFY2(a->isSeparator() || !a->isVisible() || a->isEnabled(), qPrintable(a->text()));
-    QVERIFY(!s.get<QListWidget>("lventry")->toolTip().contains(QStringLiteral("Right click")));
+    // The entry list's right click opens the entry windows, so its hint says so.
+    QVERIFY(s.get<QListWidget>("lventry")->toolTip().startsWith(QStringLiteral("Right click to edit entry properties\n")));
+    QVERIFY(s.get<QMenu>("PopupMenu2")->findChild<QAction *>(QStringLiteral("showentryproperties1")));
     // The client list's right click opens the send-message window, so its hint may say so.
     QCOMPARE(s.get<QTreeWidget>("Lvclient")->toolTip(), QStringLiteral("Right click to send message to client"));
     QVERIFY(s.get<QMenu>("PopupMenu3")->findChild<QAction *>(QStringLiteral("sendmessage3")));

@@ -1,0 +1,145 @@
+#include <QFileInfo>
+
+#include <sys/stat.h>
+
+#include "server/dialup/entries/RasTexts.h"
+#include "server/frame/ServerCore.h"
+#include "server/state/Text.h"
+
+// The operator's editors: entries of the line's store with their log, cost
+// and SMTP rows, and the user store read again when its file changes.
+
+namespace velora::server::frame {
+
+namespace {
+
+// The store's own texts name the class, as the entry windows always did.
+std::string storeError(int code) { return "(TRASControl) " + dialup::rasErrorText(code); }
+
+std::string fileStamp(const std::string &path)
+{
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        return "missing";
+    return std::to_string(st.st_ino) + ":" + std::to_string(st.st_size) + ":" + std::to_string(st.st_mtim.tv_sec) +
+           "." + std::to_string(st.st_mtim.tv_nsec);
+}
+
+}  // namespace
+
+OperatorConsole::EntryDetails ServerCore::entryDetails(const std::string &entry)
+{
+    EntryDetails d;
+    dialup::EntryStore &store = platform_.line->entries();
+    d.found = store.getDialParams(entry, d.params) == 0 && store.getEntryProperties(entry, d.props) == 0;
+    if (const auto cost = log_.harga(entry); cost && !cost->empty())
+        d.cost = *cost;
+    return d;
+}
+
+std::optional<std::string> ServerCore::saveEntryCredentials(const std::string &entry, const std::string &userName,
+                                                            const std::string &password)
+{
+    if (userName.size() > 256)
+        return "(TRASControl) Value assigned to UserName is longer than 256";
+    if (password.size() > 256)
+        return "(TRASControl) Value assigned to Password is longer than 256";
+    dialup::EntryStore &store = platform_.line->entries();
+    dialup::DialParams p;
+    if (const int rc = store.getDialParams(entry, p))
+        return storeError(rc);
+    p.userName = userName;
+    p.password = password;
+    if (const int rc = store.setDialParams(entry, p, false))
+        return "(TRASControl) SetDialParams failed: " + dialup::rasErrorText(rc);
+    return std::nullopt;
+}
+
+std::optional<std::string> ServerCore::saveEntryCost(const std::string &entry, const std::string &cost)
+{
+    const std::string value = cost.empty() ? "0" : cost;
+    bool number = false;
+    QString::fromStdString(value).toDouble(&number);
+    if (!number)
+        return "The cost per hour must be a number (for example 3000 or 1.5).";
+    if (!log_.saveHarga(entry, value))
+        return std::string("The cost could not be saved: the connection log is not open.");
+    emit logChanged();
+    return std::nullopt;
+}
+
+std::optional<std::string> ServerCore::renameEntry(const std::string &oldName, const std::string &newName)
+{
+    if (state_.ActiveEntry == oldName)
+        return std::string("You can not rename entry while it is online");
+    if (!dialup::isValidEntryName(newName))
+        return std::string("An entry name must not be empty, start or end with a blank, or hold brackets, "
+                           "control characters or the characters \u00e0 \u00e2 \u00e3 \u00e4 \u00e5.");
+    if (const int rc = platform_.line->entries().renameEntry(oldName, newName))
+        return storeError(rc);
+    dialOps_.getentry();
+    // Only now: a refused rename leaves the log with the name that still exists.
+    log_.renameEntry(oldName, newName);
+    emit logChanged();
+    return std::nullopt;
+}
+
+std::optional<std::string> ServerCore::deleteEntry(const std::string &entry, bool withLog)
+{
+    if (state_.ActiveEntry == entry)
+        return std::string("You can not delete entry while it is online");
+    if (const int rc = platform_.line->entries().deleteEntry(entry))
+        return storeError(rc);
+    dialOps_.getentry();
+    if (withLog)
+        log_.deleteEntryData(entry);
+    emit logChanged();
+    return std::nullopt;
+}
+
+std::optional<std::string> ServerCore::saveEntryProperties(const std::string &entry,
+                                                           const dialup::EntryProperties &props)
+{
+    if (const int rc = platform_.line->entries().setEntryProperties(entry, props))
+        return "(TRASControl) OSEditEntry failed. " + dialup::rasErrorText(rc);
+    dialOps_.getentry();
+    return std::nullopt;
+}
+
+std::optional<std::string> ServerCore::createEntry(const std::string &entry, const dialup::EntryProperties &props)
+{
+    if (!dialup::isValidEntryName(entry))
+        return std::string("An entry name must not be empty, start or end with a blank, or hold brackets, "
+                           "control characters or the characters \u00e0 \u00e2 \u00e3 \u00e4 \u00e5.");
+    if (const int rc = platform_.line->entries().createEntry(entry, props))
+        return "(TRASControl) OSAddEntry failed. " + dialup::rasErrorText(rc);
+    dialOps_.getentry();
+    return std::nullopt;
+}
+
+void ServerCore::watchUsers()
+{
+    // The file is replaced by a rename, so the folder is what is watched.
+    const QString dir = state::shownPath(options_.baseDir + "/config");
+    usersWatch_.addPath(dir);
+    usersWatch_.addPath(state::shownPath(users_.path()));
+    usersStamp_ = fileStamp(users_.path());
+    connect(&usersWatch_, &QFileSystemWatcher::directoryChanged, this, &ServerCore::usersFileTouched);
+    connect(&usersWatch_, &QFileSystemWatcher::fileChanged, this, &ServerCore::usersFileTouched);
+}
+
+void ServerCore::usersFileTouched()
+{
+    const std::string stamp = fileStamp(users_.path());
+    if (stamp == usersStamp_)
+        return;
+    usersStamp_ = stamp;
+    // A replaced file is a new one to watch.
+    if (!usersWatch_.files().contains(state::shownPath(users_.path())))
+        usersWatch_.addPath(state::shownPath(users_.path()));
+    std::string why;
+    if (users_.updateuserlist(&why))
+        emit usersChanged();
+}
+
+}  // namespace velora::server::frame
