@@ -23,6 +23,7 @@
 #include "server/dialup/keepalive/LinuxIcmpPort.h"
 #include "server/dialup/keepalive/QtHostLookup.h"
 #include "server/dialup/lines/LineFactory.h"
+#include "server/frame/AdminCommands.h"
 #include "server/frame/Autostart.h"
 #include "server/frame/LogindShutdown.h"
 #include "server/frame/ProcessSupport.h"
@@ -51,6 +52,9 @@ struct Args {
     bool help = false;
     bool report = false;
     std::string month, year, entry, user, output;
+    // "user ..." or "entry ...": the operator's editors on the command line.
+    std::string command;
+    std::vector<std::string> commandArgs;
     std::string bad;
 };
 
@@ -77,6 +81,15 @@ Args parseArgs(int argc, char **argv)
             }
             return false;
         };
+        if (!a.command.empty()) {
+            if (!value("basedir", a.baseDir))
+                a.commandArgs.push_back(s);
+            continue;
+        }
+        if ((s == "user" || s == "entry") && a.bad.empty()) {
+            a.command = s;
+            continue;
+        }
         if (value("basedir", a.baseDir) || value("month", a.month) || value("year", a.year) ||
             value("entry", a.entry) || value("user", a.user) || value("output", a.output))
             continue;
@@ -108,6 +121,7 @@ const char Usage[] =
     "       velora -UNINSTALL [-SILENT]\n"
     "       velora [--basedir DIR] --report [--month M] [--year YYYY] [--entry E] [--user U]\n"
     "              --output FILE.xlsx|FILE.txt\n"
+    "%s"
     "\n"
     "Shares one dial-up line among the computers of the office.\n"
     "  --basedir DIR   installation folder holding config/ (default: $VELORA_BASEDIR,\n"
@@ -120,7 +134,9 @@ const char Usage[] =
     "  -SILENT         with -INSTALL or -UNINSTALL: report nothing\n"
     "  --report        write the connection log report of the month (1-12 or a name),\n"
     "                  year, entry and user given (each \"All\" when left out) and exit;\n"
-    "                  the server may be running\n";
+    "                  the server may be running\n"
+    "  user, entry     manage the users and the dial-up entries of the base dir, also\n"
+    "                  while the server runs; exit status 0 done, 1 refused, 2 usage\n";
 
 bool haveDisplay()
 {
@@ -209,6 +225,28 @@ void report(const ServiceUnitResult &r, bool silent, int argc, char **argv)
 
 }  // namespace
 
+// `velora user ...` and `velora entry ...`, beside a running server or not.
+int runAdminAndExit(const Args &args, const std::string &baseDir, int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    AdminIo io;
+    io.readSecret = readSecretLine;
+    if (args.command == "user") {
+        velora::server::users::UserStore users(baseDir + "/config/user.cfg");
+        return runUserCommand(args.commandArgs, users, io);
+    }
+    std::string problem;
+    const velora::IniProfile ini(baseDir + "/config/config.ini");
+    const auto line = dialup::makeLineDriver(ini, baseDir, problem);
+    if (!problem.empty())
+        std::fprintf(stderr, "velora: %s\n", problem.c_str());
+    velora::server::log::LogDatabase log;
+    std::string why;
+    if (!log.open(baseDir + "/config/log.db", &why))
+        std::fprintf(stderr, "velora: %s\n", why.c_str());
+    return runEntryCommand(args.commandArgs, line->entries(), log, io);
+}
+
 // The report for a server without a window: 0 written, 1 failed (why on stderr).
 int writeReportAndExit(const Args &args, const std::string &baseDir, int argc, char **argv)
 {
@@ -236,11 +274,12 @@ int main(int argc, char **argv)
 {
     const Args args = parseArgs(argc, argv);
     if (args.help) {
-        std::fputs(Usage, stdout);
+        std::printf(Usage, AdminUsage);
         return 0;
     }
     if (!args.bad.empty()) {
-        std::fprintf(stderr, "velora: unknown argument: %s\n\n%s", args.bad.c_str(), Usage);
+        std::fprintf(stderr, "velora: unknown argument: %s\n\n", args.bad.c_str());
+        std::fprintf(stderr, Usage, AdminUsage);
         return 2;
     }
 
@@ -263,6 +302,8 @@ int main(int argc, char **argv)
 
     if (args.report)
         return writeReportAndExit(args, baseDir, argc, argv);
+    if (!args.command.empty())
+        return runAdminAndExit(args, baseDir, argc, argv);
 
     SingleInstance instance(baseDir);
     if (!instance.acquire())

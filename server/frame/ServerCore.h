@@ -170,6 +170,7 @@ private:
     bool LogRecordOpen = false;
     QFileSystemWatcher usersWatch_;
     std::string usersStamp_;
+    std::string phonebookStamp_;
     QTimer timer1_;
     QTimer timer3_;
     QTimer timer2_;

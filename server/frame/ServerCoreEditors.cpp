@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include "server/dialup/entries/RasTexts.h"
+#include "server/frame/AdminCommands.h"
 #include "server/frame/ServerCore.h"
 #include "server/state/Text.h"
 
@@ -72,29 +73,20 @@ std::optional<std::string> ServerCore::renameEntry(const std::string &oldName, c
 {
     if (state_.ActiveEntry == oldName)
         return std::string("You can not rename entry while it is online");
-    if (!dialup::isValidEntryName(newName))
-        return std::string("An entry name must not be empty, start or end with a blank, or hold brackets, "
-                           "control characters or the characters \u00e0 \u00e2 \u00e3 \u00e4 \u00e5.");
-    if (const int rc = platform_.line->entries().renameEntry(oldName, newName))
-        return storeError(rc);
+    auto refused = renameEntryWithRows(platform_.line->entries(), log_, oldName, newName);
     dialOps_.getentry();
-    // Only now: a refused rename leaves the log with the name that still exists.
-    log_.renameEntry(oldName, newName);
     emit logChanged();
-    return std::nullopt;
+    return refused;
 }
 
 std::optional<std::string> ServerCore::deleteEntry(const std::string &entry, bool withLog)
 {
     if (state_.ActiveEntry == entry)
         return std::string("You can not delete entry while it is online");
-    if (const int rc = platform_.line->entries().deleteEntry(entry))
-        return storeError(rc);
+    auto refused = deleteEntryWithRows(platform_.line->entries(), log_, entry, withLog);
     dialOps_.getentry();
-    if (withLog)
-        log_.deleteEntryData(entry);
     emit logChanged();
-    return std::nullopt;
+    return refused;
 }
 
 std::optional<std::string> ServerCore::saveEntryProperties(const std::string &entry,
@@ -124,12 +116,19 @@ void ServerCore::watchUsers()
     usersWatch_.addPath(dir);
     usersWatch_.addPath(state::shownPath(users_.path()));
     usersStamp_ = fileStamp(users_.path());
+    phonebookStamp_ = fileStamp(options_.baseDir + "/config/phonebook.ini");
     connect(&usersWatch_, &QFileSystemWatcher::directoryChanged, this, &ServerCore::usersFileTouched);
     connect(&usersWatch_, &QFileSystemWatcher::fileChanged, this, &ServerCore::usersFileTouched);
 }
 
 void ServerCore::usersFileTouched()
 {
+    // The phonebook edited beside the server: the entry list follows.
+    const std::string phonebook = fileStamp(options_.baseDir + "/config/phonebook.ini");
+    if (phonebook != phonebookStamp_) {
+        phonebookStamp_ = phonebook;
+        dialOps_.getentry();
+    }
     const std::string stamp = fileStamp(users_.path());
     if (stamp == usersStamp_)
         return;

@@ -36,10 +36,17 @@ bool UserEditor::load(std::string *why)
         return true;
     }
     std::ifstream in(store_.path(), std::ios::binary);
-    std::ostringstream ss;
-    if (!in || !(ss << in.rdbuf()) || in.bad()) {
+    if (!in) {
         if (why)
             *why = store_.path() + ": " + std::strerror(errno ? errno : EIO);
+        return false;
+    }
+    // An empty file streams nothing, which is no error.
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    if (in.bad()) {
+        if (why)
+            *why = store_.path() + ": read error";
         return false;
     }
     lines_ = splitTextLines(ss.str());
