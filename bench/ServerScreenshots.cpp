@@ -4,6 +4,7 @@
 // Usage: server_screenshots OUTDIR (run with QT_QPA_PLATFORM=offscreen).
 
 #include <QApplication>
+#include <QTreeWidget>
 #include <QDate>
 #include <QLocale>
 #include <QSqlDatabase>
@@ -33,7 +34,9 @@
 #include "support/RecordingShutdown.h"
 #include "widgets/TFtip.h"
 #include "server/log/LogDatabase.h"
+#include "server/ui/EntryWindows.h"
 #include "server/ui/TForm1.h"
+#include "server/ui/UserWindows.h"
 #include "server/ui/TrayImages.h"
 #include "support/TestFiles.h"
 #include "support/Wait.h"
@@ -210,6 +213,27 @@ int main(int argc, char **argv)
     window.ComboBox1Enter();
     window.sortlog();
     save(&window, "log");
+
+    // The user page and its editor, the entry windows.
+    tabs->setCurrentIndex(4);
+    save(&window, "users");
+    if (auto *users = window.findChild<QTreeWidget *>(QStringLiteral("Lvuser")); users && users->topLevelItemCount())
+        users->setCurrentItem(users->topLevelItem(0));
+    window.LvuserDblClick();
+    save(window.userWindow(), "user-editor");
+    window.userWindow()->SpeedButton2Click();
+    tabs->setCurrentIndex(0);
+    entries->setCurrentRow(1);
+    window.PopupMenu2Popup();
+    window.showentryproperties1Click();
+    save(window.entryWindow(), "entry-properties");
+    window.entryWindow()->SpeedButton2Click();
+    save(window.entryWindow()->editWindow(), "entry-edit");
+    window.entryWindow()->editWindow()->reject();
+    window.entryWindow()->SpeedButton3Click();
+    window.renameentry1Click();
+    save(window.renameWindow(), "entry-rename");
+    window.renameWindow()->reject();
 
     TFtip *tip = window.tipWindow();
     tip->show();

@@ -275,6 +275,8 @@ void ServerCore::inisiasiawal()
     if (!users_.updateuserlist(&why))
         emit problem(state::shownMessage("Cannot read the user store: " + why +
                                          "; every login is refused until it can be read."));
+    else
+        emit usersChanged();
     watchUsers();
     state_.LastStatusRecord = "w";
     state_.StatusChanged = 0;
