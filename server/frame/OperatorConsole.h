@@ -97,10 +97,12 @@ public:
     virtual std::optional<std::string> saveEntryCost(const std::string &entry, const std::string &cost) = 0;
     virtual std::optional<std::string> renameEntry(const std::string &oldName, const std::string &newName) = 0;
     virtual std::optional<std::string> deleteEntry(const std::string &entry, bool withLog) = 0;
-    virtual std::optional<std::string> saveEntryProperties(const std::string &entry,
-                                                           const dialup::EntryProperties &props) = 0;
-    virtual std::optional<std::string> createEntry(const std::string &entry,
-                                                   const dialup::EntryProperties &props) = 0;
+    // The entry dialog: what the line's store keeps for an entry (a new one
+    // when empty), and saving it (creating the entry when asked).
+    virtual std::vector<dialup::EntryField> entryFields(const std::string &entry) = 0;
+    virtual std::optional<std::string> saveEntryFields(const std::string &entry,
+                                                       const std::vector<dialup::EntryField> &fields,
+                                                       bool create) = 0;
 
     // ---- views ----
     virtual const StatusView &statusView() const = 0;

@@ -110,9 +110,9 @@ public:
     std::optional<std::string> saveEntryCost(const std::string &entry, const std::string &cost) override;
     std::optional<std::string> renameEntry(const std::string &oldName, const std::string &newName) override;
     std::optional<std::string> deleteEntry(const std::string &entry, bool withLog) override;
-    std::optional<std::string> saveEntryProperties(const std::string &entry,
-                                                   const dialup::EntryProperties &props) override;
-    std::optional<std::string> createEntry(const std::string &entry, const dialup::EntryProperties &props) override;
+    std::vector<dialup::EntryField> entryFields(const std::string &entry) override;
+    std::optional<std::string> saveEntryFields(const std::string &entry, const std::vector<dialup::EntryField> &fields,
+                                               bool create) override;
 
     log::LogDatabase *logBook() override { return log_.isOpen() ? &log_ : nullptr; }
     bool clearLog(const log::LogFilter &filter, Prompter &prompter) override;

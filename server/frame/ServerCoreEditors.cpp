@@ -89,22 +89,22 @@ std::optional<std::string> ServerCore::deleteEntry(const std::string &entry, boo
     return refused;
 }
 
-std::optional<std::string> ServerCore::saveEntryProperties(const std::string &entry,
-                                                           const dialup::EntryProperties &props)
+std::vector<dialup::EntryField> ServerCore::entryFields(const std::string &entry)
 {
-    if (const int rc = platform_.line->entries().setEntryProperties(entry, props))
-        return "(TRASControl) OSEditEntry failed. " + dialup::rasErrorText(rc);
-    dialOps_.getentry();
-    return std::nullopt;
+    return platform_.line->entries().entryFields(entry);
 }
 
-std::optional<std::string> ServerCore::createEntry(const std::string &entry, const dialup::EntryProperties &props)
+std::optional<std::string> ServerCore::saveEntryFields(const std::string &entry,
+                                                       const std::vector<dialup::EntryField> &fields, bool create)
 {
-    if (!dialup::isValidEntryName(entry))
+    if (create && !dialup::isValidEntryName(entry))
         return std::string("An entry name must not be empty, start or end with a blank, or hold brackets, "
                            "control characters or the characters \u00e0 \u00e2 \u00e3 \u00e4 \u00e5.");
-    if (const int rc = platform_.line->entries().createEntry(entry, props))
-        return "(TRASControl) OSAddEntry failed. " + dialup::rasErrorText(rc);
+    std::string why;
+    if (const int rc = platform_.line->entries().saveEntryFields(entry, fields, create, &why))
+        return !why.empty() ? why
+                            : std::string(create ? "(TRASControl) OSAddEntry failed. " : "(TRASControl) OSEditEntry failed. ") +
+                                  dialup::rasErrorText(rc);
     dialOps_.getentry();
     return std::nullopt;
 }

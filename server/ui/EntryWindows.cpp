@@ -44,14 +44,8 @@ TFentryEdit::TFentryEdit(frame::OperatorConsole &console, Prompter &prompter, QW
     setObjectName(QStringLiteral("Fentryedit"));
     setWindowModality(Qt::WindowModal);
     Edit1 = edit(this, "Edit1");
-    Edit2 = edit(this, "Edit2");
-    Edit3 = edit(this, "Edit3");
-    Edit4 = edit(this, "Edit4");
-    auto *form = new QFormLayout;
-    form->addRow(QStringLiteral("Entry name :"), Edit1);
-    form->addRow(QStringLiteral("Phone number :"), Edit2);
-    form->addRow(QStringLiteral("Device name :"), Edit3);
-    form->addRow(QStringLiteral("Device type :"), Edit4);
+    form_ = new QFormLayout;
+    form_->addRow(QStringLiteral("Entry name :"), Edit1);
     SpeedButton1 = button(this, "SpeedButton1", "Save");
     SpeedButton2 = button(this, "SpeedButton2", "close");
     connect(SpeedButton1, &QPushButton::clicked, this, &TFentryEdit::SpeedButton1Click);
@@ -61,30 +55,52 @@ TFentryEdit::TFentryEdit(frame::OperatorConsole &console, Prompter &prompter, QW
     buttons->addWidget(SpeedButton1);
     buttons->addWidget(SpeedButton2);
     auto *all = new QVBoxLayout(this);
-    all->addLayout(form);
+    all->addLayout(form_);
+    all->addStretch();
     all->addLayout(buttons);
-    resize(380, 200);
+    resize(420, 240);
 }
 
 void TFentryEdit::start(const std::string &entry)
 {
     entry_ = entry;
-    const auto d = entry.empty() ? frame::OperatorConsole::EntryDetails{} : console_.entryDetails(entry);
     setWindowTitle(entry.empty() ? QStringLiteral("Create new entry")
                                  : QStringLiteral("Edit entry ") + state::shownText(entry));
     Edit1->setText(state::shownText(entry));
     Edit1->setReadOnly(!entry.empty());
-    Edit2->setText(state::shownText(d.props.phoneNumber));
-    Edit3->setText(state::shownText(d.props.deviceName));
-    Edit4->setText(state::shownText(d.props.deviceType));
+    // The line decides which values there are.
+    while (form_->rowCount() > 1)
+        form_->removeRow(1);
+    edits_.clear();
+    fields_ = console_.entryFields(entry);
+    for (const dialup::EntryField &f : fields_) {
+        auto *e = new QLineEdit(this);
+        e->setObjectName(QStringLiteral("Edit_") + QString::fromStdString(f.key));
+        e->setText(state::shownText(f.value));
+        if (f.secret)
+            e->setEchoMode(QLineEdit::Password);
+        form_->addRow(QString::fromStdString(f.label) + (f.required ? QStringLiteral(" * :") : QStringLiteral(" :")), e);
+        edits_.push_back(e);
+    }
+}
+
+QLineEdit *TFentryEdit::field(const std::string &key) const
+{
+    for (std::size_t i = 0; i < fields_.size(); ++i)
+        if (fields_[i].key == key)
+            return edits_[i];
+    return nullptr;
 }
 
 void TFentryEdit::SpeedButton1Click()
 {
-    dialup::EntryProperties props{typed(Edit2), typed(Edit3), typed(Edit4)};
+    std::vector<dialup::EntryField> values = fields_;
+    for (std::size_t i = 0; i < values.size(); ++i)
+        values[i].value = values[i].kind == dialup::EntryField::Kind::Command || values[i].secret
+                              ? typed(edits_[i])
+                              : trimBlanks(typed(edits_[i]));
     const std::string name = entry_.empty() ? trimBlanks(typed(Edit1)) : entry_;
-    const auto refused = entry_.empty() ? console_.createEntry(name, props) : console_.saveEntryProperties(name, props);
-    if (refused) {
+    if (const auto refused = console_.saveEntryFields(name, values, entry_.empty())) {
         prompter_.tell(Prompter::Kind::Error, *refused);
         return;
     }

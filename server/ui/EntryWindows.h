@@ -6,6 +6,9 @@
 #include <QDialog>
 
 #include <string>
+#include <vector>
+
+#include "server/dialup/entries/EntryStore.h"
 
 namespace velora {
 class Prompter;
@@ -14,13 +17,17 @@ namespace velora::server::frame {
 class OperatorConsole;
 }
 
+class QFormLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
 
 namespace velora::server::ui {
 
-// Phone number and device of an entry, for a new entry or "edit entry".
+// The values the line's store keeps for an entry (for the simulated line its
+// phone number, speed, address and failure; for the command line its commands,
+// interface, speed and device; for pppd its device, phone, user and password),
+// for a new entry or "edit entry". Each value's field is named "Edit_" + key.
 class TFentryEdit : public QDialog {
     Q_OBJECT
 public:
@@ -28,14 +35,18 @@ public:
     // An empty name: a new entry, its name asked for too.
     void start(const std::string &entry);
     void SpeedButton1Click();  // Save
+    QLineEdit *field(const std::string &key) const;
 
-    QLineEdit *Edit1, *Edit2, *Edit3, *Edit4;  // name, phone number, device name, device type
+    QLineEdit *Edit1;  // the entry's name
     QPushButton *SpeedButton1, *SpeedButton2;
 
 private:
     frame::OperatorConsole &console_;
     Prompter &prompter_;
     std::string entry_;
+    std::vector<dialup::EntryField> fields_;
+    std::vector<QLineEdit *> edits_;
+    QFormLayout *form_;
 };
 
 class TFrename : public QDialog {

@@ -24,6 +24,22 @@ struct EntryProperties {
     std::string deviceType;
 };
 
+// One value the entry dialog edits: the store's own key, a label for the
+// person, and how it is checked.
+struct EntryField {
+    enum class Kind { Text, Number, Address, Interface, Command, Device };
+    std::string key;
+    std::string label;
+    std::string value;
+    Kind kind = Kind::Text;
+    bool secret = false;
+    bool required = false;
+};
+
+// The first field whose value the store cannot take, in words (UTF-8);
+// empty when every value is fine.
+std::string checkEntryFields(const std::vector<EntryField> &fields);
+
 // Entry names travel in the wire's entry list and are INI section names, so a
 // name may hold neither separator bytes nor brackets nor control bytes, and
 // has no surrounding blanks.
@@ -47,6 +63,14 @@ public:
     virtual int renameEntry(const std::string &oldName, const std::string &newName) = 0;
     virtual int deleteEntry(const std::string &entry) = 0;
     virtual int createEntry(const std::string &entry, const EntryProperties &props) = 0;
+
+    // What the entry dialog edits, with the values stored for `entry` (the
+    // defaults for a new one when it is empty). By default the properties.
+    virtual std::vector<EntryField> entryFields(const std::string &entry) const;
+    // Checks and writes them, creating the entry when asked; `why` names a
+    // wrong value.
+    virtual int saveEntryFields(const std::string &entry, const std::vector<EntryField> &fields, bool create,
+                                std::string *why);
 };
 
 }  // namespace velora::server::dialup

@@ -168,4 +168,58 @@ int PhonebookEntries::createEntry(const std::string &entry, const EntryPropertie
     return 0;
 }
 
+std::vector<EntryField> PhonebookEntries::entryFields(const std::string &entry) const
+{
+    if (fields_.empty())
+        return EntryStore::entryFields(entry);
+    std::vector<EntryField> out = fields_;
+    std::string section;
+    if (entry.empty() || locate(entry, section) != 0)
+        return out;
+    const IniProfile ini(path_);
+    for (EntryField &f : out)
+        f.value = ini.readString(section, f.key, "");
+    return out;
+}
+
+int PhonebookEntries::saveEntryFields(const std::string &entry, const std::vector<EntryField> &fields, bool create,
+                                      std::string *why)
+{
+    if (fields_.empty())
+        return EntryStore::saveEntryFields(entry, fields, create, why);
+    // Only the keys this line knows, checked as it reads them.
+    std::vector<EntryField> known;
+    for (const EntryField &spec : fields_)
+        for (const EntryField &f : fields)
+            if (f.key == spec.key) {
+                EntryField k = spec;
+                k.value = f.value;
+                known.push_back(k);
+            }
+    if (const std::string wrong = checkEntryFields(known); !wrong.empty()) {
+        if (why)
+            *why = wrong;
+        return RasError::InvalidParameter;
+    }
+    std::vector<std::pair<std::string, std::string>> keys;
+    for (const EntryField &f : known)
+        if (!create || !f.value.empty())
+            keys.emplace_back(f.key, f.value);
+    if (!create) {
+        std::string section;
+        if (const int rc = locate(entry, section))
+            return rc;
+        return writeKeys(section, keys);
+    }
+    if (!isValidEntryName(entry))
+        return RasError::InvalidParameter;
+    const auto content = phonebook::load(path_);
+    if (!content)
+        return RasError::CannotOpenPhonebook;
+    if (phonebook::findSection(*content, entry))
+        return RasError::AlreadyExists;
+    return phonebook::save(path_, phonebook::appendSection(*content, entry, keys)) ? 0
+                                                                                   : RasError::CannotWritePhonebook;
+}
+
 }  // namespace velora::server::dialup

@@ -41,10 +41,17 @@ public:
     int deleteEntry(const std::string &entry) override;
     int createEntry(const std::string &entry, const EntryProperties &props) override;
 
+    // The keys this line's entries hold, as the entry dialog edits them.
+    void setFields(std::vector<EntryField> fields) { fields_ = std::move(fields); }
+    std::vector<EntryField> entryFields(const std::string &entry) const override;
+    int saveEntryFields(const std::string &entry, const std::vector<EntryField> &fields, bool create,
+                        std::string *why) override;
+
 private:
     int writeKeys(const std::string &section, const std::vector<std::pair<std::string, std::string>> &keys);
     std::string path_;
     PhonebookDevice device_;
+    std::vector<EntryField> fields_;
 };
 
 }  // namespace velora::server::dialup

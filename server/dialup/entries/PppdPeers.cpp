@@ -277,4 +277,51 @@ int PppdPeers::createEntry(const std::string &entry, const EntryProperties &prop
     return phonebook::save(peerPath(entry), text) ? 0 : RasError::CannotWritePhonebook;
 }
 
+std::vector<EntryField> PppdPeers::entryFields(const std::string &entry) const
+{
+    using K = EntryField::Kind;
+    std::vector<EntryField> f{{"device", "Device", "/dev/ttyS0", K::Device, false, true},
+                              {"phone", "Phone number", {}, K::Text},
+                              {"user", "User name", {}, K::Text},
+                              {"password", "Password", {}, K::Text, true}};
+    if (entry.empty())
+        return f;
+    EntryProperties props;
+    DialParams params;
+    if (getEntryProperties(entry, props) == 0) {
+        f[0].value = props.deviceName;
+        f[1].value = props.phoneNumber;
+    }
+    if (getDialParams(entry, params) == 0) {
+        f[2].value = params.userName;
+        f[3].value = params.password;
+    }
+    return f;
+}
+
+int PppdPeers::saveEntryFields(const std::string &entry, const std::vector<EntryField> &fields, bool create,
+                               std::string *why)
+{
+    std::vector<EntryField> known = entryFields({});
+    for (EntryField &k : known)
+        for (const EntryField &f : fields)
+            if (f.key == k.key)
+                k.value = f.value;
+    if (const std::string wrong = checkEntryFields(known); !wrong.empty()) {
+        if (why)
+            *why = wrong;
+        return RasError::InvalidParameter;
+    }
+    const EntryProperties props{known[1].value, known[0].value, "modem"};
+    if (const int rc = create ? createEntry(entry, props) : setEntryProperties(entry, props))
+        return rc;
+    DialParams params;
+    if (const int rc = getDialParams(entry, params))
+        return rc;
+    params.userName = known[2].value;
+    params.password = known[3].value;
+    // The secrets files are written at 0600 by setDialParams.
+    return setDialParams(entry, params, false);
+}
+
 }  // namespace velora::server::dialup

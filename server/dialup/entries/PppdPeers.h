@@ -34,6 +34,10 @@ public:
     int renameEntry(const std::string &oldName, const std::string &newName) override;
     int deleteEntry(const std::string &entry) override;
     int createEntry(const std::string &entry, const EntryProperties &props) override;
+    // Device, phone number, user and password (into the secrets files).
+    std::vector<EntryField> entryFields(const std::string &entry) const override;
+    int saveEntryFields(const std::string &entry, const std::vector<EntryField> &fields, bool create,
+                        std::string *why) override;
 
 private:
     int writeSecrets(const PeerFacts &peer, const std::string &user,

@@ -50,6 +50,12 @@ CommandLine::CommandLine(const std::string &baseDir, std::unique_ptr<NetInterfac
       book_(SimulatedLine::phonebookPathFor(baseDir), {{}, "command", "interface"}),
       net_(net ? std::move(net) : std::make_unique<LinuxNetInterfaces>()), settings_(settings)
 {
+    using K = EntryField::Kind;
+    book_.setFields({{"connect", "Connect command", {}, K::Command, false, true},
+                     {"disconnect", "Disconnect command", {}, K::Command},
+                     {"interface", "Interface", {}, K::Interface, false, true},
+                     {"speed", "Speed (bit/s)", {}, K::Number},
+                     {"device", "Device", {}, K::Text}});
     settings_.timeoutSeconds = std::clamp(settings_.timeoutSeconds, 1, 3600);
     settings_.pollMs = std::clamp(settings_.pollMs, 10, 5000);
     poll_.setInterval(settings_.pollMs);

@@ -46,6 +46,12 @@ SimulatedLine::SimulatedLine(const std::string &baseDir, QObject *parent)
       book_(phonebookPathFor(baseDir), {kDefaultDevice, kDefaultDeviceType, {}}),
       clock_(steadyMs)
 {
+    using K = EntryField::Kind;
+    book_.setFields({{"phone", "Phone number", {}, K::Text},
+                     {"speed", "Speed (bit/s)", {}, K::Number},
+                     {"address", "Address (IPv4)", {}, K::Address},
+                     {"failcode", "Failure code", {}, K::Number},
+                     {"failstate", "Failure state", {}, K::Number}});
 }
 
 SimulatedLine::~SimulatedLine() = default;

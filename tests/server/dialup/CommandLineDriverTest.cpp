@@ -290,5 +290,32 @@ TEST(LinuxNetInterfaces, LoopbackAsTheKernelShowsIt)
     EXPECT_EQ(bitsPerSecondFromMbps(10000), 4294967295u);
 }
 
+TEST_F(CommandLineDriverTest, TheEntryDialogEditsTheCommandsAndChecksThem)
+{
+    EntryStore &store = line->entries();
+    std::vector<EntryField> f = store.entryFields({});
+    std::vector<std::string> keys;
+    for (const EntryField &x : f)
+        keys.push_back(x.key);
+    EXPECT_EQ(keys, (std::vector<std::string>{"connect", "disconnect", "interface", "speed", "device"}));
+    std::string why;
+    EXPECT_EQ(store.saveEntryFields("Fresh", f, true, &why), RasError::InvalidParameter);
+    EXPECT_EQ(why, "Connect command is needed.");
+    f[0].value = "ip link set veth-a up";
+    f[2].value = "eth 0";
+    EXPECT_EQ(store.saveEntryFields("Fresh", f, true, &why), RasError::InvalidParameter);
+    EXPECT_NE(why.find("network interface name"), std::string::npos) << why;
+    f[2].value = "veth-a";
+    f[3].value = "64000";
+    EXPECT_EQ(store.saveEntryFields("Fresh", f, true, &why), 0) << why;
+    EXPECT_EQ(store.saveEntryFields("Fresh", f, true, &why), RasError::AlreadyExists);
+    f[3].value = "128000";
+    EXPECT_EQ(store.saveEntryFields("Fresh", f, false, &why), 0);
+    const auto again = store.entryFields("Fresh");
+    EXPECT_EQ(again[0].value, "ip link set veth-a up");
+    EXPECT_EQ(again[2].value, "veth-a");
+    EXPECT_EQ(again[3].value, "128000");
+}
+
 }  // namespace
 }  // namespace velora::test

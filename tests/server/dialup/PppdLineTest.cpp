@@ -490,5 +490,29 @@ TEST(ProcessReaper, StopsChildrenThatIgnoreSigtermWithinOneGracePeriod)
         EXPECT_NE(::kill(static_cast<pid_t>(pid), 0), 0) << pid;
 }
 
+TEST_F(PppdLineTest, TheEntryDialogWritesAPeerAndItsSecrets)
+{
+    EntryStore &store = line->entries();
+    std::vector<EntryField> f = store.entryFields({});
+    ASSERT_EQ(f.size(), 4u);
+    f[0].value = "ttyS1";  // not a device path
+    std::string why;
+    EXPECT_EQ(store.saveEntryFields("newisp", f, true, &why), RasError::InvalidParameter);
+    EXPECT_NE(why.find("/dev/ttyS0"), std::string::npos) << why;
+    f[0].value = "/dev/ttyUSB1";
+    f[1].value = "0800 55";
+    f[2].value = "nina@isp";
+    f[3].value = "pass word";
+    EXPECT_EQ(store.saveEntryFields("newisp", f, true, &why), 0) << why;
+    EXPECT_NE(readFile(peers("newisp")).find("/dev/ttyUSB1\n"), std::string::npos);
+    EXPECT_NE(readFile(peers("newisp")).find("ATDT0800 55"), std::string::npos);
+    const auto shown = store.entryFields("newisp");
+    EXPECT_EQ(shown[2].value, "nina@isp");
+    EXPECT_EQ(shown[3].value, "pass word");
+    EXPECT_TRUE(shown[3].secret);
+    EXPECT_EQ(fs::status(secrets("pap-secrets")).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+}
+
 }  // namespace
 }  // namespace velora::test

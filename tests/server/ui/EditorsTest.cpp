@@ -232,9 +232,18 @@ void EditorsTest::entryWindowsRefuseTheOnlineEntryAndCarryTheRows()
     s.window->sfd1Click();
     TFentryEdit *created = s.window->newEntryWindow();
     created->Edit1->setText(QStringLiteral("Night line"));
-    created->Edit2->setText(QStringLiteral("0800 123"));
+    // The simulated line's own values, checked before anything is written.
+    QVERIFY(created->field("speed") && created->field("address") && created->field("failcode"));
+    created->field("phone")->setText(QStringLiteral("0800 123"));
+    created->field("speed")->setText(QStringLiteral("fast"));
+    created->SpeedButton1Click();
+    QCOMPARE(s.prompter.said.back().text, std::string("Speed (bit/s) must be a whole number."));
+    QVERIFY(created->isVisible());
+    created->field("speed")->setText(QStringLiteral("33600"));
     created->SpeedButton1Click();
     QVERIFY(!created->isVisible());
+    QVERIFY(readFile(s.base() + "/config/phonebook.ini").find("[Night line]\nphone=0800 123\nspeed=33600") !=
+            std::string::npos);
     QVERIFY(!entries->findItems(QStringLiteral("Night line"), Qt::MatchExactly).isEmpty());
     server::dialup::EntryProperties p;
     QCOMPARE(s.line->entries().getEntryProperties("Night line", p), 0);
