@@ -26,6 +26,7 @@ ServerPlatform complete(ServerPlatform platform)
                           : !platform.icmp     ? "icmp"
                           : !platform.shutdown ? "shutdown"
                           : !platform.autostart ? "autostart"
+                          : !platform.sharing  ? "sharing"
                                                 : nullptr;
     if (missing)
         throw std::invalid_argument(std::string("ServerPlatform lacks its ") + missing);
@@ -45,6 +46,7 @@ ServerCore::ServerCore(ServerOptions options, ServerPlatform platform, QObject *
       ping_(*platform_.lookup, *platform_.icmp)
 {
     clients_.setDialControl(&dialOps_);
+    dialOps_.setSharingSwitch(this);
     timer3_.setInterval(1000);
     connect(&timer3_, &QTimer::timeout, this, &ServerCore::Timer3Timer);
     timer1_.setInterval(500);
@@ -62,13 +64,19 @@ ServerCore::ServerCore(ServerOptions options, ServerPlatform platform, QObject *
     connect(&timer2_, &QTimer::timeout, this, &ServerCore::Timer2Timer);
 }
 
-ServerCore::~ServerCore() { goOffline(); }
+ServerCore::~ServerCore()
+{
+    goOffline();
+    endSharing();
+}
 
 void ServerCore::Timer1Timer()
 {
     tickCounter_ = tickCounter_ >= 10 ? 0 : tickCounter_ + 1;
     dialOps_.enumerateActive();
     const bool connected = state_.ActiveStatus == "Connected";
+    if (connected)
+        completeSharing();
     // The traffic sample of even ticks joins here with the sampler.
     if (connected && !timer3_.isActive())
         timer3_.start();
@@ -170,7 +178,7 @@ void ServerCore::Timer3Timer()
         }
     }
     recordConnection();
-    // The mail relay joins here.
+    startRelayIfDue();
     if (state_.ActiveStatus != "Connected") {
         state_.SecondsOnline = 0;
         state_.TimeOnlineText = olahwaktu(0);
@@ -269,6 +277,11 @@ void ServerCore::Timer2Timer()
 void ServerCore::loadcfg()
 {
     settings_ = config_.loadcfg(state_);
+    // The box stays ticked only where sharing can be driven.
+    if (settings_.ics && !sharingUsable()) {
+        settings_.ics = false;
+        state_.dialSettings.ics.assign(1, '0');
+    }
     emit configLoaded();
 }
 

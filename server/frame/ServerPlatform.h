@@ -8,6 +8,7 @@
 #include "server/dialup/keepalive/IcmpPort.h"
 #include "server/dialup/lines/LineDriver.h"
 #include "server/frame/Autostart.h"
+#include "server/sharing/SharingSwitch.h"
 #include "server/state/Shutdown.h"
 
 namespace velora::server::frame {
@@ -21,6 +22,8 @@ struct ServerPlatform {
     std::unique_ptr<dialup::IcmpPort> icmp;
     std::unique_ptr<state::Shutdown> shutdown;
     std::unique_ptr<Autostart> autostart;
+    // Connection sharing for the dialled entry (nftables on Linux).
+    std::unique_ptr<sharing::SharingSwitch> sharing;
 };
 
 }  // namespace velora::server::frame

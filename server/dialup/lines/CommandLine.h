@@ -52,6 +52,7 @@ public:
     int projectionAddress(ConnHandle handle, std::string &ipv4) const override;
     int connectionSpeed(ConnHandle handle, std::uint32_t &bitsPerSecond) const override;
     std::string errorText(int code) const override;
+    std::string interfaceOf(const std::string &entry) const override;
 
 protected:
     int startDial(const DialParams &params, ConnHandle &handle) override;

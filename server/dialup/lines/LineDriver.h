@@ -55,6 +55,9 @@ public:
     // Nominal speed of a connection in bits per second, where the line knows it.
     virtual int connectionSpeed(ConnHandle handle, std::uint32_t &bitsPerSecond) const;
     virtual std::string errorText(int code) const;
+    // The network interface the entry's link is on, or will be on; empty
+    // while it is not known (a link that names its interface only once up).
+    virtual std::string interfaceOf(const std::string & /*entry*/) const { return {}; }
 
 signals:
     // One dial step: a state number of the state table, and a non-zero
