@@ -86,7 +86,7 @@ bool SmtpRelay::start(const std::string &listenAddress, int listenPort, const st
         closeFd(wakeFd_);
         return false;
     };
-    if (listenPort < 1 || listenPort > 65535)
+    if (listenPort < 0 || listenPort > 65535)
         return fail("not a port number: " + std::to_string(listenPort));
     if (targetPort < 1 || targetPort > 65535)
         return fail("not a port number: " + std::to_string(targetPort));

@@ -25,6 +25,8 @@ public:
     std::vector<std::string> shared;  // each share() in order; "" un-shares only
     int unshared = 0;
     int checks = 0;
+    // Outlives the switch, for a test that ends the core.
+    int *unsharedAfterwards = nullptr;
 
     bool usable(std::string *why) override
     {
@@ -46,6 +48,8 @@ public:
     bool unshareAll(std::string *) override
     {
         ++unshared;
+        if (unsharedAfterwards)
+            ++*unsharedAfterwards;
         return true;
     }
 };
