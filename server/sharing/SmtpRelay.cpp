@@ -321,11 +321,11 @@ void SmtpRelay::loop()
             if (fd < 0)
                 return;
             if (conns.size() >= static_cast<std::size_t>(limits_.maxConnections)) {
-                ::close(fd);
                 if (report_ && !capReported)
                     report_("SMTP relay: " + std::to_string(limits_.maxConnections) +
                             " connections are being relayed, the most it takes; new ones are closed");
                 capReported = true;
+                ::close(fd);
                 continue;
             }
             if (!resolve()) {
