@@ -75,8 +75,7 @@ void ServerCore::Timer1Timer()
     tickCounter_ = tickCounter_ >= 10 ? 0 : tickCounter_ + 1;
     dialOps_.enumerateActive();
     const bool connected = state_.ActiveStatus == "Connected";
-    if (connected)
-        completeSharing();
+    completeSharing();
     // The traffic sample of even ticks joins here with the sampler.
     if (connected && !timer3_.isActive())
         timer3_.start();

@@ -56,7 +56,7 @@ bool ServerCore::executeics(const std::string &entry, std::string *why)
 
 void ServerCore::completeSharing()
 {
-    if (shareWhenUp_.empty() || state_.ActiveEntry != shareWhenUp_)
+    if (shareWhenUp_.empty())
         return;
     const std::string iface = platform_.line->interfaceOf(shareWhenUp_);
     if (iface.empty())

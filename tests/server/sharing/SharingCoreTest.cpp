@@ -9,7 +9,9 @@
 #include <filesystem>
 #include <memory>
 
+#include "server/dialup/lines/PppdLine.h"
 #include "server/frame/ServerCore.h"
+#include "support/FakeNetInterfaces.h"
 #include "support/FakeServerPlatform.h"
 #include "support/RelaySockets.h"
 #include "support/TestFiles.h"
@@ -181,4 +183,51 @@ TEST(SharingCore, NoRelayWithTheOptionOffOrAnIncompleteRow)
     ASSERT_TRUE(blank.core->logDatabase().saveSmtp("ISP One", {"127.0.0.1", ""}));
     ASSERT_TRUE(blank.dialUp("ISP One"));
     EXPECT_EQ(blank.core->smtpRelay(), nullptr);
+}
+
+TEST(SharingCore, ALinkThatNamesItsInterfaceOnlyOnceUpIsSharedThen)
+{
+    // A stand-in pppd: the interface is known only from its log, once it runs.
+    TempDir dir;
+    const std::string d = dir.file("ppp");
+    std::filesystem::create_directories(d + "/peers");
+    std::filesystem::create_directories(d + "/run");
+    writeFile(d + "/pppd", "#!/bin/sh\ntrap 'exit 5' TERM\necho \"Using interface ppp5\"\n"
+                           "echo \"local  IP address 10.64.64.65\"\necho \"remote IP address 10.64.64.1\"\n"
+                           "while :; do sleep 0.05; done\n");
+    std::filesystem::permissions(d + "/pppd", std::filesystem::perms::owner_all);
+    writeFile(d + "/peers/dsl", "/dev/ttyUSB0\n");
+    const std::string base = dir.file("base");
+    std::filesystem::create_directories(base + "/config");
+    writeFile(base + "/config/config.ini", "[server]\nport=0\n[general]\nonlinestartup=0\n[dial]\nICS=1\n");
+    dialup::PppdLine::Settings ps;
+    ps.pppd = d + "/pppd";
+    ps.peersDir = d + "/peers";
+    ps.secretsDir = d;
+    ps.runDir = d + "/run";
+    ps.connectedSettleMs = 50;
+    auto net = std::make_unique<FakeNetInterfaces>();
+    FakeNetInterfaces *interfaces = net.get();
+    FakePlatformParts parts;
+    frame::ServerPlatform platform = fakePlatform(base, &parts);
+    platform.line = std::make_unique<dialup::PppdLine>(ps, std::move(net));
+    frame::ServerOptions o;
+    o.baseDir = base;
+    o.listenAddress = "127.0.0.1";
+    frame::ServerCore core(o, std::move(platform));
+    core.inisiasiawal();
+    core.Timer2Timer();
+
+    core.dialup().executedial("dsl", "Local");
+    ASSERT_EQ(parts.sharing->shared, std::vector<std::string>{""}) << "un-shared only, at the dial";
+    // pppd makes the interface as it runs.
+    interfaces->set("ppp5", true, "10.64.64.65", 512);
+    ASSERT_TRUE(waitFor([&] {
+        core.Timer1Timer();
+        return core.state().ActiveStatus == "Connected" && core.state().ActiveEntry == "dsl";
+    }, 5000)) << core.state().StatusText;
+    EXPECT_EQ(parts.sharing->shared, (std::vector<std::string>{"", "ppp5"}));
+    core.Timer1Timer();
+    EXPECT_EQ(parts.sharing->shared.size(), 2u) << "completed once";
+    core.dialup().executehangup();
 }
