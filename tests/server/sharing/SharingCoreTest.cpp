@@ -172,19 +172,6 @@ TEST(SharingCore, ARelayPortThatCannotBeBoundIsSaid)
     EXPECT_TRUE(c.st().SmtpRelayStarted);
 }
 
-TEST(SharingCore, NoRelayWithTheOptionOffOrAnIncompleteRow)
-{
-    Core off("smtpautorelay=0\nsmtpport=0\n");
-    ASSERT_TRUE(off.core->logDatabase().saveSmtp("ISP One", {"127.0.0.1", "25"}));
-    ASSERT_TRUE(off.dialUp("ISP One"));
-    EXPECT_EQ(off.core->smtpRelay(), nullptr);
-
-    Core blank("smtpautorelay=1\nsmtpport=0\n");
-    ASSERT_TRUE(blank.core->logDatabase().saveSmtp("ISP One", {"127.0.0.1", ""}));
-    ASSERT_TRUE(blank.dialUp("ISP One"));
-    EXPECT_EQ(blank.core->smtpRelay(), nullptr);
-}
-
 TEST(SharingCore, ALinkThatNamesItsInterfaceOnlyOnceUpIsSharedThen)
 {
     // A stand-in pppd: the interface is known only from its log, once it runs.

@@ -44,7 +44,6 @@ class SmtpPageTest : public QObject {
 private slots:
     void editsReachTheListWhenTheEditWindowCloses();
     void aDoubleClickWithoutASelectionOpensNothing();
-    void theDisabledLabelAndThePortFollowTheFile();
     void thePortNoticeComesOnlyWhenTypedAndConnected();
     void tickingSharingWhereItCannotBeDrivenIsTakenBack();
 };
@@ -108,19 +107,6 @@ void SmtpPageTest::aDoubleClickWithoutASelectionOpensNothing()
     });
     s.window->LVsmtpDblClick();
     QVERIFY(!waitFor([&] { return opened; }, 50));
-}
-
-void SmtpPageTest::theDisabledLabelAndThePortFollowTheFile()
-{
-    Server s("[server]\nport=0\n[dial]\nsmtpport=2525\n");
-    QVERIFY(!s.get<QLabel>("Label46")->isHidden());
-    QCOMPARE(s.get<QLineEdit>("Edit2")->text(), QStringLiteral("2525"));
-    s.get<QCheckBox>("CheckBox6")->setChecked(true);
-    s.get<QLineEdit>("Edit2")->setText(QStringLiteral(" 26 "));
-    s.click("SpeedButton9");
-    QCOMPARE(s.ini("dial", "smtpautorelay"), std::string("1"));
-    QCOMPARE(s.ini("dial", "smtpport"), std::string("26"));
-    QVERIFY(s.get<QLabel>("Label46")->isHidden());
 }
 
 void SmtpPageTest::thePortNoticeComesOnlyWhenTypedAndConnected()
