@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "server/sharing/SmtpRelay.h"
@@ -189,4 +190,26 @@ TEST(SmtpRelay, APortInUseOrNoPortIsRefusedAtStart)
     EXPECT_FALSE(relay.start("127.0.0.1", -1, "127.0.0.1", 25, &why));
     EXPECT_FALSE(relay.start("127.0.0.1", 0, "127.0.0.1", 70000, &why));
     EXPECT_NE(why.find("70000"), std::string::npos);
+}
+
+TEST(SmtpRelay, ATargetThatNeverAnswersIsGivenUpAfterTheTimeOut)
+{
+    // A target whose accept queue is full: the kernel drops further SYNs.
+    std::uint16_t targetPort = 0;
+    Fd target = listenLoopback(targetPort);
+    ::listen(target.fd, 0);
+    std::vector<Fd> queued;
+    for (int i = 0; i < 4; ++i)
+        queued.push_back(connectLoopback(targetPort));
+    RelayLimits l;
+    l.connectTimeoutMs = 300;
+    SmtpRelay relay(l);
+    ASSERT_TRUE(relay.start("127.0.0.1", 0, "127.0.0.1", targetPort));
+    Fd client = connectLoopback(relay.port());
+    ASSERT_TRUE(waitFor([&] { return relay.connections() == 1; }, 2000));
+    std::string got;
+    bool eof = false;
+    EXPECT_FALSE(waitFor([&] { readAvailable(client, got, eof); return eof; }, 150)) << "closed before the time-out";
+    EXPECT_TRUE(waitFor([&] { readAvailable(client, got, eof); return eof; }, 3000));
+    EXPECT_TRUE(waitFor([&] { return relay.connections() == 0; }, 1000));
 }
