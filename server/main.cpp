@@ -30,6 +30,7 @@
 #include "server/frame/ServerCore.h"
 #include "server/log/LogReport.h"
 #include "server/frame/SimulatedInterfaceTable.h"
+#include "server/sharing/NftSharing.h"
 #include "server/state/Text.h"
 #include "server/ui/TForm1.h"
 #include "widgets/MessageBoxPrompter.h"
@@ -187,7 +188,8 @@ void quitOnSignals()
 }
 
 // The real parts: the line that [line] in config.ini names, Qt's resolver,
-// the ICMP socket, logind (or only a log line), the desktop's autostart.
+// the ICMP socket, logind (or only a log line), the desktop's autostart,
+// nftables for connection sharing.
 ServerPlatform realPlatform(const std::string &baseDir, bool noShutdown, const std::string &self)
 {
     ServerPlatform p;
@@ -202,6 +204,8 @@ ServerPlatform realPlatform(const std::string &baseDir, bool noShutdown, const s
         p.shutdown = std::make_unique<LogindShutdown>();
     p.autostart = std::make_unique<XdgAutostart>("velora-server.desktop", "Velora server",
                                                  desktopExecQuote(self) + " --basedir " + desktopExecQuote(baseDir));
+    p.sharing = std::make_unique<velora::server::sharing::NftSharing>(
+        [](const std::string &note) { std::fprintf(stderr, "velora: %s\n", note.c_str()); });
     return p;
 }
 

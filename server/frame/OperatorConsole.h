@@ -63,6 +63,10 @@ public:
     virtual void loadcfg() = 0;
     virtual ServerConfig::SaveResult savecfg(Prompter &prompter) = 0;
 
+    // Whether connection sharing can be driven here (CheckBox9); asks the
+    // system, changes nothing.
+    virtual bool sharingUsable() = 0;
+
     // The window's close request, after asking the operator.
     enum class CloseAction { EndProgram, KeepOpen };
     virtual CloseAction FormClose(Prompter &prompter) = 0;

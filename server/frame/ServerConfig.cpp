@@ -29,7 +29,7 @@ ServerSettings ServerConfig::loadcfg(state::ServerState &state) const
     s.shutdownMode = ini_.readInteger("general", "shutdownmode", 0);
     s.keepAlive = ini_.readString("dial", "keepalive", "0") == "1";
     s.tipOfTheDay = ini_.readString("general", "tipoftheday", "0") == "1";
-    // No platform sharing service to ask here: the file alone decides.
+    // The file decides here; the core then clears the box where sharing cannot be driven.
     s.ics = ini_.readString("dial", "ICS", "0") == "1";
     if (!s.ics)
         state.dialSettings.ics.assign(1, '0');  // (assign: avoids a false -Wrestrict of GCC 12)

@@ -27,6 +27,7 @@ ServerPlatform complete(ServerPlatform platform)
                           : !platform.shutdown ? "shutdown"
                           : !platform.autostart ? "autostart"
                           : !platform.interfaces ? "interfaces"
+                          : !platform.sharing  ? "sharing"
                                                 : nullptr;
     if (missing)
         throw std::invalid_argument(std::string("ServerPlatform lacks its ") + missing);
@@ -50,6 +51,7 @@ ServerCore::ServerCore(ServerOptions options, ServerPlatform platform, QObject *
         emit bandwidthSample(state::shownText(entry), download, upload);
     };
     clients_.setDialControl(&dialOps_);
+    dialOps_.setSharingSwitch(this);
     timer3_.setInterval(1000);
     connect(&timer3_, &QTimer::timeout, this, &ServerCore::Timer3Timer);
     timer1_.setInterval(500);
@@ -68,13 +70,18 @@ ServerCore::ServerCore(ServerOptions options, ServerPlatform platform, QObject *
     connect(&timer2_, &QTimer::timeout, this, &ServerCore::Timer2Timer);
 }
 
-ServerCore::~ServerCore() { goOffline(); }
+ServerCore::~ServerCore()
+{
+    goOffline();
+    endSharing();
+}
 
 void ServerCore::Timer1Timer()
 {
     tickCounter_ = tickCounter_ >= 10 ? 0 : tickCounter_ + 1;
     dialOps_.enumerateActive();
     const bool connected = state_.ActiveStatus == "Connected";
+    completeSharing();
     if (connected && tickCounter_ % 2 == 0)
         sampleTraffic();
     if (connected && !timer3_.isActive())
@@ -211,7 +218,7 @@ void ServerCore::Timer3Timer()
         }
     }
     recordConnection();
-    // The mail relay joins here.
+    startRelayIfDue();
     if (state_.ActiveStatus != "Connected") {
         state_.SecondsOnline = 0;
         state_.TimeOnlineText = olahwaktu(0);
@@ -313,6 +320,11 @@ void ServerCore::Timer2Timer()
 void ServerCore::loadcfg()
 {
     settings_ = config_.loadcfg(state_);
+    // The box stays ticked only where sharing can be driven.
+    if (settings_.ics && !sharingUsable()) {
+        settings_.ics = false;
+        state_.dialSettings.ics.assign(1, '0');
+    }
     emit configLoaded();
 }
 

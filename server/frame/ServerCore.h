@@ -18,6 +18,7 @@
 #include "server/frame/ServerConfig.h"
 #include "server/frame/ServerPlatform.h"
 #include "server/log/LogDatabase.h"
+#include "server/sharing/SmtpRelay.h"
 #include "server/state/ServerState.h"
 #include "server/traffic/TrafficSampler.h"
 #include "server/users/UserStore.h"
@@ -37,7 +38,7 @@ struct ServerOptions {
     int secondStageDelayMs = 1000;
 };
 
-class ServerCore : public OperatorConsole {
+class ServerCore : public OperatorConsole, private dialup::SharingSwitch {
     Q_OBJECT
 public:
     // Every part of the platform must be there; a missing one throws
@@ -129,6 +130,18 @@ public:
     bool showTipAtStart() const override { return config_.tipAtStartup(); }
     std::string tipFilePath() const override { return options_.baseDir + "/config/tip.cfg"; }
 
+    // ---- sharing and relay (ServerCoreSharing.cpp) ----
+    // Connection sharing follows the entry about to be dialled; false (and
+    // the dial is aborted) when the switch refused.
+    bool executeics(const std::string &entry, std::string *why = nullptr);
+    // The relay of the entry's smtp row takes over from the previous one;
+    // false when the entry has no complete row or the port cannot be bound.
+    bool executesmtp(const std::string &entry);
+    bool sharingUsable() override;
+    // Null until a relay was started.
+    const sharing::SmtpRelay *smtpRelay() const { return relay_.get(); }
+    void setRelayLimits(const sharing::RelayLimits &limits) { relayLimits_ = limits; }
+
     // The server's own client record: "Admin@" + host name, local address.
     static std::string ownClientName();
     static std::string ownAddress();
@@ -152,6 +165,12 @@ private:
     // Step 3 of the status tick: the sample and the entry update.
     void sampleTraffic();
     traffic::ConnectionView connectionView();
+    // dialup::SharingSwitch: the engine's hook before each dial.
+    bool switchTo(const std::string &entry, std::string *error) override { return executeics(entry, error); }
+    // A link whose interface showed only once up gets its rule now.
+    void completeSharing();
+    void startRelayIfDue();
+    void endSharing();
 
     // First: every module below is built on its parts.
     ServerPlatform platform_;
@@ -177,6 +196,10 @@ private:
     int tickCounter_ = 0;
     std::string listenError_;
     StatusView view_;
+    std::unique_ptr<sharing::SmtpRelay> relay_;
+    sharing::RelayLimits relayLimits_;
+    std::string shareWhenUp_;  // the entry whose interface was not known at its dial
+    bool sharedThisRun_ = false;
 };
 
 }  // namespace velora::server::frame

@@ -8,6 +8,7 @@
 #include "server/dialup/keepalive/IcmpPort.h"
 #include "server/dialup/lines/LineDriver.h"
 #include "server/frame/Autostart.h"
+#include "server/sharing/SharingSwitch.h"
 #include "server/state/Shutdown.h"
 #include "server/traffic/InterfaceTable.h"
 
@@ -24,6 +25,8 @@ struct ServerPlatform {
     std::unique_ptr<Autostart> autostart;
     // The interfaces' byte counters (interfaceTableFor gives the one of a line).
     std::unique_ptr<traffic::InterfaceTable> interfaces;
+    // Connection sharing for the dialled entry (nftables on Linux).
+    std::unique_ptr<sharing::SharingSwitch> sharing;
 };
 
 }  // namespace velora::server::frame

@@ -68,6 +68,7 @@ TForm1::TForm1(frame::OperatorConsole &console, Prompter &prompter, QWidget *par
     PageControl1->addTab(buildClientListPage(), QStringLiteral("Client list"));
     PageControl1->addTab(buildLogPage(), QStringLiteral("Log"));
     PageControl1->addTab(buildUserPage(), QStringLiteral("User/password"));
+    PageControl1->addTab(buildSmtpPage(), QStringLiteral("SMTP auto relay"));
     setCentralWidget(PageControl1);
     // Entry names and status texts come from files and the line: never markup.
     for (QLabel *label : findChildren<QLabel *>())
@@ -81,11 +82,14 @@ TForm1::TForm1(frame::OperatorConsole &console, Prompter &prompter, QWidget *par
     buildChat();
     buildMeter();
     buildEntryWindows();
+    connectSmtp();
 
     // The console may have run ahead of the window.
     updateentry(console_.entryNames());
     loadcfg();
     showLoggingDisabled();
+    showRelayDisabled();
+    updatesmtp();
     if (console_.onlineDecided()) {
         showOnline(console_.isOnline());
         fillLogLists();

@@ -56,6 +56,7 @@ class TFentry;
 class TFentryEdit;
 class TFpassword;
 class TFrename;
+class TFeditsmtp;
 
 // A tray icon with its image and menu, ready to show: a tray icon shown
 // without an image is blank, and Qt complains.
@@ -107,6 +108,13 @@ public:
     void SpeedButton2Click();  // Clear log
     void Button4Click();       // Create report
     const log::LogFilter &logFilter() const { return logFilter_; }
+
+    // The "SMTP auto relay" page (TForm1Smtp.cpp).
+    void updatesmtp();
+    void LVsmtpDblClick();
+    void SpeedButton9Click();  // save
+    void CheckBox9Click();
+    TFeditsmtp &editSmtpWindow();
     // The save dialog of the report: the proposed file name, and whether only
     // the text format is offered; the chosen path, empty when cancelled.
     using SaveChooser = std::function<QString(const QString &proposed, bool textOnly)>;
@@ -153,6 +161,9 @@ private:
     QWidget *buildLogPage();
     QWidget *buildUserPage();
     void buildEntryWindows();
+    QWidget *buildSmtpPage();
+    void connectSmtp();
+    void showRelayDisabled();
     // Step 7 of the second stage: the lists, this month and year, the log.
     void fillLogLists();
     void showLoggingDisabled();
@@ -253,6 +264,13 @@ private:
     bool reportStopped_ = false;
     QString reportPath_;
     QString reportDir_;
+    // "SMTP auto relay"
+    QTreeWidget *LVsmtp = nullptr;
+    QLineEdit *Edit2 = nullptr;
+    QPushButton *SpeedButton9 = nullptr;
+    QLabel *Label46 = nullptr;
+    int Edit2Tag_ = 0;  // the port field was typed in
+    TFeditsmtp *Feditsmtp = nullptr;
     // Tray
     QSystemTrayIcon *tray_ = nullptr;
     QMenu *PopupMenu1 = nullptr;

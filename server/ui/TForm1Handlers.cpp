@@ -34,6 +34,7 @@ void TForm1::pageToSettings()
     s.ics = CheckBox9->isChecked();
     s.pingIp = state::typedText(Edit3->text());
     s.smtpAutoRelay = CheckBox6->isChecked();
+    s.smtpPort = state::typedText(Edit2->text());
     s.connectionLogging = CheckBox7->isChecked();
     if (ComboBox6->currentIndex() >= 0)
         s.clientPolling = ComboBox6->currentIndex();

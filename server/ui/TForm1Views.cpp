@@ -105,6 +105,7 @@ void TForm1::loadcfg()
     CheckBox9->setChecked(s.ics);
     Edit3->setText(shownText(s.pingIp));
     CheckBox6->setChecked(s.smtpAutoRelay);
+    Edit2->setText(shownText(s.smtpPort));
     CheckBox7->setChecked(s.connectionLogging);
     ComboBox6->setCurrentIndex(s.clientPolling >= 0 && s.clientPolling < ComboBox6->count() ? s.clientPolling : -1);
 }

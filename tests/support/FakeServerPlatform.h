@@ -1,7 +1,7 @@
 #pragma once
 // A complete ServerPlatform of stand-ins: the simulated line on the base dir,
 // scripted look-up and ICMP, the recording shutdown, a fake autostart, the
-// simulated line's interface table. The
+// simulated line's interface table, a recording sharing switch. The
 // pointers let a test reach the parts after the core took them.
 
 #include <memory>
@@ -14,7 +14,46 @@
 #include "support/FakeAutostart.h"
 #include "support/RecordingShutdown.h"
 
+#include <vector>
+
 namespace velora::test {
+
+// Records what the core asks of sharing; a test sets whether it works.
+class FakeSharingSwitch final : public server::sharing::SharingSwitch {
+public:
+    bool canDrive = true;
+    bool fails = false;
+    std::vector<std::string> shared;  // each share() in order; "" un-shares only
+    int unshared = 0;
+    int checks = 0;
+    // Outlives the switch, for a test that ends the core.
+    int *unsharedAfterwards = nullptr;
+
+    bool usable(std::string *why) override
+    {
+        ++checks;
+        if (!canDrive && why)
+            *why = "not allowed here";
+        return canDrive;
+    }
+    bool share(const std::string &interfaceName, std::string *why) override
+    {
+        if (fails) {
+            if (why)
+                *why = "refused by the fake";
+            return false;
+        }
+        shared.push_back(interfaceName);
+        return true;
+    }
+    bool unshareAll(std::string *) override
+    {
+        ++unshared;
+        if (unsharedAfterwards)
+            ++*unsharedAfterwards;
+        return true;
+    }
+};
 
 struct FakePlatformParts {
     server::dialup::SimulatedLine *line = nullptr;
@@ -22,6 +61,7 @@ struct FakePlatformParts {
     FakeIcmpPort *icmp = nullptr;
     RecordingShutdown *shutdown = nullptr;
     FakeAutostart *autostart = nullptr;
+    FakeSharingSwitch *sharing = nullptr;
 };
 
 inline server::frame::ServerPlatform fakePlatform(const std::string &baseDir, FakePlatformParts *parts = nullptr)
@@ -32,14 +72,16 @@ inline server::frame::ServerPlatform fakePlatform(const std::string &baseDir, Fa
     auto icmp = std::make_unique<FakeIcmpPort>();
     auto shutdown = std::make_unique<RecordingShutdown>();
     auto autostart = std::make_unique<FakeAutostart>();
+    auto sharing = std::make_unique<FakeSharingSwitch>();
     if (parts)
-        *parts = {line.get(), lookup.get(), icmp.get(), shutdown.get(), autostart.get()};
+        *parts = {line.get(), lookup.get(), icmp.get(), shutdown.get(), autostart.get(), sharing.get()};
     p.interfaces = server::frame::interfaceTableFor(*line);
     p.line = std::move(line);
     p.lookup = std::move(lookup);
     p.icmp = std::move(icmp);
     p.shutdown = std::move(shutdown);
     p.autostart = std::move(autostart);
+    p.sharing = std::move(sharing);
     return p;
 }
 

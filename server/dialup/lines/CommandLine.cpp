@@ -87,6 +87,12 @@ CommandLine::Entry CommandLine::readEntry(const std::string &section) const
     return e;
 }
 
+std::string CommandLine::interfaceOf(const std::string &entry) const
+{
+    std::string section;
+    return book_.locate(entry, section) == 0 ? readEntry(section).interface : std::string();
+}
+
 std::vector<CommandLine::Entry> CommandLine::readAll() const
 {
     std::vector<Entry> all;

@@ -53,6 +53,7 @@ public:
     int connectionSpeed(ConnHandle handle, std::uint32_t &bitsPerSecond) const override;
     std::string connectionInterface(ConnHandle handle) const override;
     std::string errorText(int code) const override;
+    std::string interfaceOf(const std::string &entry) const override;
 
 protected:
     int startDial(const DialParams &params, ConnHandle &handle) override;

@@ -58,6 +58,9 @@ public:
     // itself (so that its traffic can be found); empty otherwise.
     virtual std::string connectionInterface(ConnHandle) const { return {}; }
     virtual std::string errorText(int code) const;
+    // The network interface the entry's link is on, or will be on; empty
+    // while it is not known (a link that names its interface only once up).
+    virtual std::string interfaceOf(const std::string & /*entry*/) const { return {}; }
 
 signals:
     // One dial step: a state number of the state table, and a non-zero

@@ -297,6 +297,14 @@ int PppdLine::projectionAddress(ConnHandle handle, std::string &ipv4) const
     return ipv4.empty() ? RasError::ProjectionNotComplete : 0;
 }
 
+std::string PppdLine::interfaceOf(const std::string &entry) const
+{
+    for (const auto &[handle, d] : dials_)
+        if (d.entry == entry && d.process && !d.interface.empty())
+            return d.interface;
+    return {};
+}
+
 int PppdLine::connectionSpeed(ConnHandle handle, std::uint32_t &bitsPerSecond) const
 {
     bitsPerSecond = 0;

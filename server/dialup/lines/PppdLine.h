@@ -44,6 +44,8 @@ public:
     int enumConnections(std::vector<ConnectionInfo> &connections) const override;
     int projectionAddress(ConnHandle handle, std::string &ipv4) const override;
     int connectionSpeed(ConnHandle handle, std::uint32_t &bitsPerSecond) const override;
+    // Known once pppd has said which interface it uses.
+    std::string interfaceOf(const std::string &entry) const override;
 
 protected:
     int startDial(const DialParams &params, ConnHandle &handle) override;
