@@ -176,7 +176,7 @@ void ServerCore::Getspeed()
 void ServerCore::sampleTraffic()
 {
     sampler_.sample();
-    // The entry of this tick's connection, as 1.3 allows.
+    // The entry of this tick's connection.
     sampler_.entryUpdate(state_.ActiveEntry);
     clients_.setTrafficText(sampler_.BandwidthText());
 }
