@@ -28,7 +28,10 @@
 #include "common/CredentialCipher.h"
 #include "common/Prompter.h"
 #include "common/WireCodec.h"
+#include "server/dialup/lines/CommandLine.h"
+#include "server/dialup/lines/PppdLine.h"
 #include "server/dialup/lines/SimulatedLine.h"
+#include "server/frame/SimulatedInterfaceTable.h"
 #include "support/FakeServerPlatform.h"
 #include "server/frame/ServerCore.h"
 #include "support/RecordingShutdown.h"
@@ -266,6 +269,44 @@ int main(int argc, char **argv)
         std::printf("%s\n", qPrintable(sheetPath));
     else
         ++failures;
+
+    // The entry dialog as each line driver fills it.
+    auto entryDialog = [&](std::unique_ptr<velora::server::dialup::LineDriver> driver, const std::string &dirName,
+                           const char *shot) {
+        const std::string other = dir.file(dirName);
+        std::filesystem::create_directories(other + "/config");
+        ServerPlatform p = fakePlatform(other);
+        p.line = std::move(driver);
+        p.interfaces = velora::server::frame::interfaceTableFor(*p.line);
+        ServerOptions o;
+        o.baseDir = other;
+        o.listenAddress = "127.0.0.1";
+        ServerCore c(o, std::move(p));
+        std::vector<std::string> names;
+        c.line().entries().enumEntries(names);
+        velora::server::ui::TFentryEdit dialog(c, prompter);
+        dialog.start(names.empty() ? std::string() : names.front());
+        dialog.show();
+        save(&dialog, shot);
+    };
+    {
+        const std::string cmdBase = dir.file("command");
+        std::filesystem::create_directories(cmdBase + "/config");
+        velora::test::writeFile(cmdBase + "/config/phonebook.ini",
+                                "[Office DSL]\nconnect=ip link set dsl0 up\ndisconnect=ip link set dsl0 down\n"
+                                "interface=dsl0\nspeed=2048000\ndevice=DSL bridge\n");
+        entryDialog(std::make_unique<velora::server::dialup::CommandLine>(cmdBase), "command", "entry-edit-command");
+        velora::server::dialup::PppdLine::Settings ps;
+        ps.peersDir = dir.file("peers");
+        ps.secretsDir = dir.file("ppp");
+        std::filesystem::create_directories(ps.peersDir);
+        std::filesystem::create_directories(ps.secretsDir);
+        velora::test::writeFile(ps.peersDir + "/provider",
+                                "/dev/ttyUSB0\n115200\nuser \"ann@metro\"\nconnect \"/usr/sbin/chat -v '' ATZ OK "
+                                "'ATDT0804123' CONNECT ''\"\n");
+        velora::test::writeFile(ps.secretsDir + "/pap-secrets", "\"ann@metro\" * \"secret\"\n");
+        entryDialog(std::make_unique<velora::server::dialup::PppdLine>(ps), "pppd", "entry-edit-pppd");
+    }
 
     return failures ? 1 : 0;
 }
