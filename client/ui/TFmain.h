@@ -204,7 +204,7 @@ public:
     QPushButton *SpeedButton1 = nullptr, *SpeedButton2 = nullptr;
     QSystemTrayIcon *tray = nullptr;
     QMenu *PopupMenu1 = nullptr, *PopupMenu3 = nullptr, *dial1 = nullptr;
-    QAction *restore1 = nullptr, *connect1 = nullptr, *hangup1 = nullptr, *sendmessage1 = nullptr,
+    QAction *restore1 = nullptr, *connect1 = nullptr, *hangup1 = nullptr, *sendmessage2 = nullptr,
             *Bandwidthmeter1 = nullptr, *exit1 = nullptr;
     QAction *Mainwindow1 = nullptr, *Configuration2 = nullptr, *Clientlist2 = nullptr, *Task1 = nullptr,
             *Sendmessege1 = nullptr, *Bandwidthmeter2 = nullptr, *Userpassword2 = nullptr,
@@ -218,7 +218,7 @@ private:
     widgets::TFsend *send_ = nullptr;
     widgets::NewMessageAlert *alert_ = nullptr;
     QMenu *PopupMenu2 = nullptr;
-    QAction *sendmessageTo = nullptr;
+    QAction *sendmessage1 = nullptr;
     std::string menuName_, menuAddress_;
 };
 

@@ -29,18 +29,18 @@ void TFmain::buildChat()
         send_->activateWindow();
     });
 
-    sendmessage1->setEnabled(true);
+    sendmessage2->setEnabled(true);
     Sendmessege1->setEnabled(true);
-    connect(sendmessage1, &QAction::triggered, this, &TFmain::sendmessage2Click);
+    connect(sendmessage2, &QAction::triggered, this, &TFmain::sendmessage2Click);
     connect(Sendmessege1, &QAction::triggered, this, &TFmain::Sendmessege1Click);
 
     Lvclient->setContextMenuPolicy(Qt::CustomContextMenu);
     PopupMenu2 = new QMenu(this);
     PopupMenu2->setObjectName(QStringLiteral("PopupMenu2"));
-    sendmessageTo = PopupMenu2->addAction(QStringLiteral("send message"));
-    sendmessageTo->setObjectName(QStringLiteral("sendmessageTo"));
+    sendmessage1 = PopupMenu2->addAction(QStringLiteral("send message"));
+    sendmessage1->setObjectName(QStringLiteral("sendmessage1"));
     connect(PopupMenu2, &QMenu::aboutToShow, this, &TFmain::PopupMenu2Popup);
-    connect(sendmessageTo, &QAction::triggered, this, &TFmain::sendmessage1Click);
+    connect(sendmessage1, &QAction::triggered, this, &TFmain::sendmessage1Click);
     connect(Lvclient, &QWidget::customContextMenuRequested, this, &TFmain::LvclientContextPopup);
 
     connect(&session_, &core::ClientSession::messagesReceived, this, &TFmain::bacapesan);
@@ -83,7 +83,7 @@ void TFmain::PopupMenu2Popup()
     QString caption = QStringLiteral("send message to ") + core::shownText(menuName_);
     // A menu would read "&" as a shortcut mark.
     caption.replace(QLatin1Char('&'), QStringLiteral("&&"));
-    sendmessageTo->setText(caption);
+    sendmessage1->setText(caption);
 }
 
 void TFmain::sendmessage1Click()

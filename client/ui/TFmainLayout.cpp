@@ -240,7 +240,7 @@ void TFmain::buildMenus()
     dial1 = named(PopupMenu1->addMenu(QStringLiteral("dial")), "dial1");
     dial1->menuAction()->setObjectName(QStringLiteral("dial1"));
     hangup1 = namedAction(PopupMenu1, "hang up", "hangup1");
-    sendmessage1 = namedAction(PopupMenu1, "send message", "sendmessage1");
+    sendmessage2 = namedAction(PopupMenu1, "send message", "sendmessage2");
     Bandwidthmeter1 = namedAction(PopupMenu1, "Bandwidth meter", "Bandwidthmeter1");
     PopupMenu1->addSeparator();
     exit1 = namedAction(PopupMenu1, "exit", "exit1");
@@ -280,7 +280,7 @@ void TFmain::buildMenus()
     Sendmessege1 = namedAction(PopupMenu3, "Send messege", "Sendmessege1");
     Bandwidthmeter2 = namedAction(PopupMenu3, "Bandwidth meter", "Bandwidthmeter2");
     // Chat comes with its own window later.
-    for (QAction *a : {Sendmessege1, sendmessage1})
+    for (QAction *a : {Sendmessege1, sendmessage2})
         a->setEnabled(false);
     QMenu *login = PopupMenu3->addMenu(QStringLiteral("Login"));
     Userpassword2 = namedAction(login, "User / password", "Userpassword2");

@@ -382,7 +382,7 @@ void ChatTest::menusOpenTheWindowForTheChosenClientAndTheListsFollow()
     QCOMPARE(o.clientSend()->width(), TFsend::NarrowWidth);
     o.clientSend()->hide();
     // So do the tray item and the popup's link.
-    QAction *tray = o.client->trayMenu()->findChild<QAction *>(QStringLiteral("sendmessage1"));
+    QAction *tray = o.client->trayMenu()->findChild<QAction *>(QStringLiteral("sendmessage2"));
     QVERIFY(tray && tray->isEnabled());
     tray->trigger();
     QVERIFY(o.clientSend()->isVisible());
