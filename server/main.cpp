@@ -288,11 +288,17 @@ int main(int argc, char **argv)
     ServerPlatform platform = realPlatform(baseDir, args.noShutdown, selfExecutable(argv[0]));
     auto *logind = dynamic_cast<LogindShutdown *>(platform.shutdown.get());
 
+    // Before anything opens files: an office of a few hundred computers and
+    // the strangers around them need more than the usual 1024.
+    std::fprintf(stderr, "velora: %s\n", velora::server::clientservice::SessionListener::raiseDescriptorLimit().c_str());
+
     ServerOptions options;
     options.baseDir = baseDir;
     options.serviceMode = args.service;
     options.secondStageDelayMs = headless ? 0 : 1000;
     ServerCore core(options, std::move(platform));
+    QObject::connect(&core.clients(), &velora::server::clientservice::ClientService::notice,
+                     [](const std::string &text) { std::fprintf(stderr, "velora: %s\n", text.c_str()); });
     QObject::connect(&core, &ServerCore::problem, [](const QString &text) {
         std::fprintf(stderr, "velora: %s\n", text.toLocal8Bit().constData());
     });
@@ -304,8 +310,8 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "velora: line: %s, %zu entries\n", core.line().driverName().c_str(),
                      core.entryNames().size());
         if (core.isOnline())
-            std::fprintf(stderr, "velora: online, listening on port %u (base dir %s)\n",
-                         core.listeningPort(), baseDir.c_str());
+            std::fprintf(stderr, "velora: online, listening on port %u of %s (base dir %s)\n",
+                         core.listeningPort(), core.listeningAddress().c_str(), baseDir.c_str());
         else
             std::fprintf(stderr, "velora: offline (base dir %s)\n", baseDir.c_str());
         notifySystemdReady();

@@ -313,7 +313,8 @@ bool ServerCore::goOnline()
     loadcfg();
     const int port = config_.listenPort();
     auto *listener = new clientservice::SessionListener(this);
-    const QHostAddress address(QString::fromStdString(options_.listenAddress));
+    const QHostAddress address = listenAddress();
+    applyStrangerLimits(*listener);
     if (port < 0 || port > 65535 || !listener->listen(address, static_cast<quint16>(port))) {
         listenError_ = "cannot listen on port " + std::to_string(port) + ": " +
                        (port < 0 || port > 65535 ? std::string("not a valid port number")
@@ -383,6 +384,47 @@ void ServerCore::pesanserver(const std::string &recipient, const std::string &re
     clients_.pesanserver(recipient, record);
 }
 
+QHostAddress ServerCore::listenAddress()
+{
+    const std::string setting = config_.listenSetting();
+    const QHostAddress fallback(QString::fromStdString(options_.listenAddress));
+    if (setting.empty() || setting == "*")
+        return fallback;
+    const QString text = QString::fromStdString(setting);
+    QHostAddress a;
+    if (a.setAddress(text))
+        return a;
+    // An interface's name: its first IPv4 address, for a LAN card whose
+    // address the office's DHCP may change.
+    const QNetworkInterface nic = QNetworkInterface::interfaceFromName(text);
+    for (const QNetworkAddressEntry &e : nic.addressEntries())
+        if (e.ip().protocol() == QAbstractSocket::IPv4Protocol)
+            return e.ip();
+    emit problem(state::shownMessage(config_.path() + ": [server] listen=" + setting +
+                                     " is neither an address nor an interface with an IPv4 address; "
+                                     "listening on all addresses"));
+    return QHostAddress(QHostAddress::AnyIPv4);
+}
+
+void ServerCore::applyStrangerLimits(clientservice::SessionListener &listener)
+{
+    std::vector<std::string> problems;
+    clients_.setStrangerLimits(config_.strangerLimits(&problems));
+    for (const std::string &p : problems)
+        emit problem(state::shownMessage(p));
+    listener.setDescriptorReserve(DescriptorReserve);
+    connect(&listener, &clientservice::SessionListener::refusedUnseen, &clients_,
+            [this](std::size_t n) { clients_.strangers().refusedUnseen(n); });
+}
+
 quint16 ServerCore::listeningPort() const { return listener_ ? listener_->serverPort() : 0; }
+
+std::string ServerCore::listeningAddress() const
+{
+    if (!listener_)
+        return {};
+    const QHostAddress a = listener_->serverAddress();
+    return a == QHostAddress::AnyIPv4 || a == QHostAddress::Any ? "all addresses" : a.toString().toStdString();
+}
 
 }  // namespace velora::server::frame

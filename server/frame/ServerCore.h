@@ -20,6 +20,7 @@
 #include "server/state/ServerState.h"
 #include "server/users/UserStore.h"
 
+class QHostAddress;
 class QTcpServer;
 class QTcpSocket;
 
@@ -73,6 +74,7 @@ public:
     void goOffline() override;
     bool isOnline() const override { return listener_ != nullptr; }
     quint16 listeningPort() const;
+    std::string listeningAddress() const;
     const std::string &lastListenError() const { return listenError_; }
 
     // The status tick, every 500 ms; tests call it directly.
@@ -130,7 +132,12 @@ signals:
     void statusChanged();
 
 private:
+    // Descriptors kept free below the limit for the log, children, look-ups.
+    static constexpr int DescriptorReserve = 16;
+
     void updateStatusView();
+    QHostAddress listenAddress();
+    void applyStrangerLimits(clientservice::SessionListener &listener);
     void recordConnection();
 
     // First: every module below is built on its parts.
