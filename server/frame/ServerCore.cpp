@@ -12,6 +12,7 @@
 
 #include "common/NumberFormat.h"
 #include "common/TextCodec.h"
+#include "server/frame/FileChecks.h"
 #include "server/state/Text.h"
 
 namespace velora::server::frame {
@@ -229,6 +230,9 @@ NumberSeparators ServerCore::numberSeparators() const { return localeSeparators(
 void ServerCore::inisiasiawal()
 {
     std::string why;
+    // SQLite gives its files the database's mode: start it private.
+    if (!log_.isOpen())
+        createPrivate(options_.baseDir + "/config/log.db");
     if (!log_.isOpen() && !log_.open(options_.baseDir + "/config/log.db", &why))
         emit problem(state::shownMessage(why));
     why.clear();
@@ -246,6 +250,26 @@ void ServerCore::inisiasiawal()
     if (!platform_.lineProblem.empty())
         emit problem(state::shownText(platform_.lineProblem));
     dialOps_.getentry();
+    checkFiles();
+}
+
+void ServerCore::checkFiles()
+{
+    const std::string config = options_.baseDir + "/config/";
+    std::vector<PrivateFile> files{{config + "user.cfg", "passwords"},
+                                   {config + "phonebook.ini", "passwords"},
+                                   {config + "log.db", "the connection log"}};
+    if (platform_.line->driverName() == "pppd") {
+        const std::string dir = config_.ini().readString("line", "secretsdir", "/etc/ppp");
+        files.push_back({dir + "/pap-secrets", "passwords"});
+        files.push_back({dir + "/chap-secrets", "passwords"});
+    }
+    for (const std::string &line : unusableFiles(users_, config + "phonebook.ini"))
+        emit problem(state::shownMessage(line));
+    for (const std::string &line : unusableTextFiles(config + "config.ini", config + "tip.cfg"))
+        emit problem(state::shownMessage(line));
+    for (const std::string &line : readableByOthers(files))
+        emit problem(state::shownMessage(line));
 }
 
 void ServerCore::start()

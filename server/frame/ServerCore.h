@@ -137,6 +137,8 @@ private:
 
     void updateStatusView();
     QHostAddress listenAddress();
+    // Files that others may read or that give nothing, told at start-up.
+    void checkFiles();
     void applyStrangerLimits(clientservice::SessionListener &listener);
     void recordConnection();
 

@@ -50,11 +50,13 @@ public:
     LoginResult check(std::string_view name, std::string_view passwordCipher) const;
 
     // Writes the records (owner-only permissions) and reloads the list.
+    // Refused while the file is there but could not be read.
     bool save(const std::vector<UserRecord> &records, std::string *error = nullptr);
 
 private:
     std::string path_;
     std::shared_ptr<const std::vector<std::string>> lines_;
+    bool lastReadFailed_ = false;
 };
 
 }  // namespace velora::server::users
