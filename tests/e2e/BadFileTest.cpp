@@ -288,3 +288,51 @@ TEST(SecretsAtRest, ANewLogIsPrivateToTheOwner)
     }
     EXPECT_EQ(server.output().find("warning:"), std::string::npos) << server.output();
 }
+
+#ifdef VELORA_CLIENT_BINARY
+// The client's two files, through its command line (--status), against the
+// real server: it ends with a line naming the file, sends nothing of the
+// damage and leaves the file as it was.
+TEST_P(BadFileFixture, TheClientNamesItsDamagedFileAndLeavesIt)
+{
+    const Damage d = GetParam();
+    server = std::make_unique<ServerProcess>(base);
+    writeGoodFiles();
+    server->start();
+    ASSERT_TRUE(server->waitForOutput("velora: online")) << server->output();
+    const std::string clientDir = dir.file("client");
+    for (const std::string file : {"config.cfg", "user.cfg"}) {
+        SCOPED_TRACE(file + " " + nameOf(d));
+        std::error_code ec;
+        fs::remove_all(clientDir, ec);
+        fs::create_directories(clientDir + "/config");
+        const std::string cfg = clientDir + "/config/config.cfg", login = clientDir + "/config/user.cfg";
+        writeFile(cfg, "127.0.0.1\r\n" + std::to_string(port) + "\r\n2\r\n\r\n0\r\n0\r\n0\r\n0\r\n");
+        writeFile(login, "demo" + L + DemoCipher + L + "\r\n");
+        const std::string path = clientDir + "/config/" + file;
+        fs::copy_file(path, path + ".good");
+        damage(path, d);
+        const std::string before = fingerprint(path);
+        QProcess p;
+        p.start(QStringLiteral(VELORA_CLIENT_BINARY),
+                {QStringLiteral("--clientdir"), QString::fromStdString(clientDir), QStringLiteral("--status"),
+                 QStringLiteral("--timeout"), QStringLiteral("3")});
+        ASSERT_TRUE(p.waitForFinished(10000));
+        const std::string out = p.readAllStandardOutput().toStdString(), err = p.readAllStandardError().toStdString();
+        const std::string first = (err.empty() ? out : err).substr(0, (err.empty() ? out : err).find('\n'));
+        std::printf("%s\n", row("client " + file, d, saidAbout(err, file),
+                                "exit " + std::to_string(p.exitCode()) + ": " + first.substr(0, 120))
+                                .c_str());
+        EXPECT_LT(err.size(), 2000u) << "the damage went to the terminal";
+        EXPECT_EQ(fingerprint(path), before);
+        const bool benign = d == Damage::OpenToAll || (file == "config.cfg" && d == Damage::Empty);
+        if (!benign) {
+            EXPECT_NE(saidAbout(err, file), "nothing") << err;
+        }
+        if (d == Damage::OpenToAll) {
+            EXPECT_EQ(p.exitCode(), 0) << out << err;
+        }
+    }
+    EXPECT_EQ(server->output().find("failed login"), std::string::npos) << "a damaged saved login was sent";
+}
+#endif
