@@ -334,8 +334,12 @@ int main(int argc, char **argv)
         QObject::connect(&core, &ServerCore::statusChanged, [&core] {
             const auto &st = core.state();
             std::string clients;
-            for (const auto &r : core.clientRows())
-                clients += (clients.empty() ? "" : ", ") + r.name + " (" + r.address + ", " + r.lock + ")";
+            // A line per change, so not the whole of a large office.
+            const auto rows = core.clientRows();
+            for (std::size_t i = 0; i < rows.size() && i < 10; ++i)
+                clients += (clients.empty() ? "" : ", ") + rows[i].name + " (" + rows[i].address + ", " + rows[i].lock + ")";
+            if (rows.size() > 10)
+                clients += " and " + std::to_string(rows.size() - 10) + " more";
             std::fprintf(stderr, "velora: status %s | entry %s | lock %s | clients: %s\n",
                          forTerminal(st.StatusText).c_str(), forTerminal(st.ActiveEntry).c_str(),
                          forTerminal(st.LockStatus).c_str(), clients.empty() ? "none" : forTerminal(clients).c_str());

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <map>
 
+#include <malloc.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -235,6 +236,18 @@ void ClientService::closeOverdueStrangers()
     const std::string report = strangers_.refusedReport();
     if (!report.empty())
         emit notice(report);
+    giveBackMemory();
+}
+
+void ClientService::giveBackMemory()
+{
+    // After a crowd has gone (a flood of strangers, the end of the day) the
+    // allocator keeps the sessions' memory; hand it back to the system.
+    peakSessions_ = std::max(peakSessions_, sessions_.size());
+    if (peakSessions_ >= sessions_.size() + 64 && sessions_.size() * 2 <= peakSessions_) {
+        ::malloc_trim(0);
+        peakSessions_ = sessions_.size();
+    }
 }
 
 void ClientService::addOwnRecord(const std::string &name, const std::string &address)

@@ -197,7 +197,10 @@ private:
     void resumePausedSessions();
     void loginFailed(Session &session, const std::string &user, const char *how);
 
+    void giveBackMemory();
+
     StrangerGuard strangers_;
+    std::size_t peakSessions_ = 0;
 
     state::ServerState &state_;
     users::UserStore &users_;
