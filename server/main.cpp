@@ -346,5 +346,6 @@ int main(int argc, char **argv)
         });
     }
     core.start();
+    core.checkFiles();
     return app->exec();
 }

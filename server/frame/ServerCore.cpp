@@ -250,7 +250,6 @@ void ServerCore::inisiasiawal()
     if (!platform_.lineProblem.empty())
         emit problem(state::shownText(platform_.lineProblem));
     dialOps_.getentry();
-    checkFiles();
 }
 
 void ServerCore::checkFiles()

@@ -66,6 +66,9 @@ public:
     // when called directly).
     void inisiasiawal();
     void start();
+    // Files of the base dir that others may read or that give nothing, each
+    // told as a problem; main asks once the users and entries are read.
+    void checkFiles();
     void Timer2Timer();
 
     // Online / Offline. goOnline reports a port that cannot be bound and
@@ -137,8 +140,6 @@ private:
 
     void updateStatusView();
     QHostAddress listenAddress();
-    // Files that others may read or that give nothing, told at start-up.
-    void checkFiles();
     void applyStrangerLimits(clientservice::SessionListener &listener);
     void recordConnection();
 
