@@ -31,6 +31,12 @@ namespace velora::bench {
     std::vector<int> fds;
     for (int i = 0; i < n; ++i) {
         const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        // One loopback address per computer of the office: the server takes
+        // only so many connections from one address.
+        sockaddr_in from{};
+        from.sin_family = AF_INET;
+        from.sin_addr.s_addr = htonl(0x7F010000u + static_cast<quint32>(i / 250) * 256u + static_cast<quint32>(i % 250 + 1));
+        ::bind(fd, reinterpret_cast<sockaddr *>(&from), sizeof from);
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_port = htons(port);

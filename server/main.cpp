@@ -335,11 +335,17 @@ int main(int argc, char **argv)
     ServerPlatform platform = realPlatform(baseDir, args.noShutdown, selfExecutable(argv[0]));
     auto *logind = dynamic_cast<LogindShutdown *>(platform.shutdown.get());
 
+    // Before anything opens files: an office of a few hundred computers and
+    // the strangers around them need more than the usual 1024.
+    std::fprintf(stderr, "velora: %s\n", velora::server::clientservice::SessionListener::raiseDescriptorLimit().c_str());
+
     ServerOptions options;
     options.baseDir = baseDir;
     options.serviceMode = args.service;
     options.secondStageDelayMs = headless ? 0 : 1000;
     ServerCore core(options, std::move(platform));
+    QObject::connect(&core.clients(), &velora::server::clientservice::ClientService::notice,
+                     [](const std::string &text) { std::fprintf(stderr, "velora: %s\n", text.c_str()); });
     QObject::connect(&core, &ServerCore::problem, [](const QString &text) {
         std::fprintf(stderr, "velora: %s\n", text.toLocal8Bit().constData());
     });
@@ -351,8 +357,8 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "velora: line: %s, %zu entries\n", core.line().driverName().c_str(),
                      core.entryNames().size());
         if (core.isOnline())
-            std::fprintf(stderr, "velora: online, listening on port %u (base dir %s)\n",
-                         core.listeningPort(), baseDir.c_str());
+            std::fprintf(stderr, "velora: online, listening on port %u of %s (base dir %s)\n",
+                         core.listeningPort(), core.listeningAddress().c_str(), baseDir.c_str());
         else
             std::fprintf(stderr, "velora: offline (base dir %s)\n", baseDir.c_str());
         notifySystemdReady();
@@ -375,13 +381,18 @@ int main(int argc, char **argv)
         QObject::connect(&core, &ServerCore::statusChanged, [&core] {
             const auto &st = core.state();
             std::string clients;
-            for (const auto &r : core.clientRows())
-                clients += (clients.empty() ? "" : ", ") + r.name + " (" + r.address + ", " + r.lock + ")";
+            // A line per change, so not the whole of a large office.
+            const auto rows = core.clientRows();
+            for (std::size_t i = 0; i < rows.size() && i < 10; ++i)
+                clients += (clients.empty() ? "" : ", ") + rows[i].name + " (" + rows[i].address + ", " + rows[i].lock + ")";
+            if (rows.size() > 10)
+                clients += " and " + std::to_string(rows.size() - 10) + " more";
             std::fprintf(stderr, "velora: status %s | entry %s | lock %s | clients: %s\n",
                          forTerminal(st.StatusText).c_str(), forTerminal(st.ActiveEntry).c_str(),
                          forTerminal(st.LockStatus).c_str(), clients.empty() ? "none" : forTerminal(clients).c_str());
         });
     }
     core.start();
+    core.checkFiles();
     return app->exec();
 }

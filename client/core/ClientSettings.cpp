@@ -80,8 +80,16 @@ QString ClientSettings::helpFile(const QString &name) const
 bool ClientSettings::loadcfg()
 {
     QFile f(configFile());
-    if (!f.open(QIODevice::ReadOnly))
+    loadError_.clear();
+    if (QFileInfo(configFile()).isDir()) {
+        loadError_ = QStringLiteral("%1 is a directory, not a file").arg(configFile());
         return false;
+    }
+    if (!f.open(QIODevice::ReadOnly)) {
+        if (f.exists())
+            loadError_ = QStringLiteral("cannot read %1: %2").arg(configFile(), f.errorString());
+        return false;
+    }
     const QByteArray data = f.readAll();
     const auto lines = splitTextLines(std::string_view(data.constData(), static_cast<std::size_t>(data.size())));
     if (f.error() != QFileDevice::NoError)
@@ -135,17 +143,35 @@ bool ClientSettings::savecfg(const PanelValues &p, const QString &programPath, Q
     return ok ? true : fail(why);
 }
 
+namespace {
+// A value from a file that may hold anything: short, without control bytes.
+std::string forMessage(const std::string &value)
+{
+    std::string out;
+    for (const char c : value.substr(0, 40))
+        out += static_cast<unsigned char>(c) < 0x20 || c == 0x7F ? '?' : c;
+    return value.size() > 40 ? out + "..." : out;
+}
+}  // namespace
+
 std::optional<AppliedSettings> ClientSettings::activatecfg(QString *error)
 {
     AppliedSettings s;
     s.host = trimBlanks(values_[ServerAddress]);
+    // A name of the DNS is at most 253 bytes; anything longer is damage.
+    if (s.host.size() > 253 || forMessage(s.host) != s.host) {
+        if (error)
+            *error = QStringLiteral("%1 line 1: '%2' is not a server address")
+                         .arg(configFile(), shownText(forMessage(s.host)));
+        return std::nullopt;
+    }
     if (values_[ServerPort].empty())
         values_[ServerPort] = "225";
     const auto port = toWholeNumber(values_[ServerPort]);
     if (!port || *port < 1 || *port > 65535) {
         if (error)
-            *error = QStringLiteral("'%1' is not a valid port number")
-                         .arg(shownText(values_[ServerPort]));
+            *error = QStringLiteral("%1 line 2: '%2' is not a valid port number")
+                         .arg(configFile(), shownText(forMessage(values_[ServerPort])));
         return std::nullopt;
     }
     s.port = static_cast<std::uint16_t>(*port);
@@ -155,8 +181,8 @@ std::optional<AppliedSettings> ClientSettings::activatecfg(QString *error)
     // Zero would make the poll timer spin.
     if (!interval || *interval < 1 || *interval > 3600) {
         if (error)
-            *error = QStringLiteral("'%1' is not a valid update interval")
-                         .arg(shownText(values_[UpdateInterval]));
+            *error = QStringLiteral("%1 line 3: '%2' is not a valid update interval")
+                         .arg(configFile(), shownText(forMessage(values_[UpdateInterval])));
         return std::nullopt;
     }
     s.pollIntervalMs = static_cast<int>(*interval) * 500;

@@ -65,6 +65,8 @@ public:
     // Copies the file's first eight lines; settings beyond the file's length
     // keep their values. False when the file cannot be read.
     bool loadcfg();
+    // Why the last loadcfg failed on a file that is there; empty otherwise.
+    const QString &loadError() const { return loadError_; }
     // Writes the panel values and sets or removes the autostart entry. The
     // values in use change only at the next loadcfg. False with a reason on failure.
     bool savecfg(const PanelValues &panel, const QString &programPath, QString *error = nullptr) const;
@@ -78,6 +80,7 @@ public:
     const QString &autostartFile() const { return autostartFile_; }
 
 private:
+    QString loadError_;
     QString clientDir_;
     QString autostartFile_;
     std::array<std::string, LineCount> values_;

@@ -1,4 +1,5 @@
 #include "client/core/CommandLine.h"
+#include "client/core/SavedLogin.h"
 
 #include <algorithm>
 
@@ -140,7 +141,8 @@ ScriptedCommand::ScriptedCommand(ClientSettings &settings, const CommandLineOpti
 
 void ScriptedCommand::start()
 {
-    settings_.loadcfg();
+    if (!settings_.loadcfg() && !settings_.loadError().isEmpty())
+        err_ << "velora-client: " << settings_.loadError() << "; using the defaults\n";
     if (!options_.host.isEmpty())
         settings_.setValue(ClientSettings::ServerAddress, wireText(options_.host));
     if (!options_.port.isEmpty())
@@ -154,8 +156,18 @@ void ScriptedCommand::start()
         finish(ExitUnreachable, QStringLiteral("no server address: give --host or configure one"));
         return;
     }
-    if (options_.user)
+    if (options_.user) {
         session_.setFixedLogin(*options_.user, options_.password.value_or(std::string()));
+    } else {
+        // Without a remembered login there is nothing to send but an empty one.
+        SavedLogin saved(settings_.savedLoginFile());
+        bool corrupt = false;
+        if (saved.load() && !saved.remembered(&corrupt) && !corrupt) {
+            finish(ExitFailed, QStringLiteral("no saved login in %1: give --user and --password")
+                                   .arg(settings_.savedLoginFile()));
+            return;
+        }
+    }
     deadline_.start();
     session_.executeconnect(1);
 }

@@ -1,5 +1,7 @@
 #include "client/core/SavedLogin.h"
 
+#include <algorithm>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -58,7 +60,11 @@ std::optional<LoginCredentials> SavedLogin::remembered(bool *corrupt) const
         return std::nullopt;
     const auto fields = wire::split(lines_.front(), wire::ListSep, 2);
     const auto password = Decrypt(wire::at(fields, 1));
-    if (!password) {
+    // A name no one typed: bytes of a damaged file, not a login to send.
+    const std::string &user = wire::at(fields, 0);
+    const bool plausible = !user.empty() && user.size() <= 255 &&
+                           std::none_of(user.begin(), user.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; });
+    if (!password || !plausible) {
         if (corrupt)
             *corrupt = true;
         return std::nullopt;

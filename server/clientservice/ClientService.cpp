@@ -1,10 +1,14 @@
 #include "server/clientservice/ClientService.h"
 
+#include <QHostAddress>
 #include <QTcpSocket>
 #include <QTimer>
 #include <algorithm>
+#include <chrono>
 #include <map>
 
+#include <malloc.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include "common/WireCodec.h"
@@ -48,8 +52,33 @@ SessionListener::SessionListener(QObject *parent) : QTcpServer(parent)
     });
 }
 
+std::string SessionListener::raiseDescriptorLimit()
+{
+    rlimit r{};
+    if (::getrlimit(RLIMIT_NOFILE, &r) != 0)
+        return "cannot read the descriptor limit";
+    if (r.rlim_cur >= r.rlim_max)
+        return "descriptor limit " + std::to_string(r.rlim_cur);
+    const rlim_t before = r.rlim_cur;
+    r.rlim_cur = r.rlim_max;
+    if (::setrlimit(RLIMIT_NOFILE, &r) != 0)
+        return "descriptor limit stays at " + std::to_string(before);
+    return "descriptor limit raised from " + std::to_string(before) + " to " + std::to_string(r.rlim_cur);
+}
+
 void SessionListener::incomingConnection(qintptr descriptor)
 {
+    if (reserve_ > 0) {
+        // The system hands out the lowest free number, so the number is at
+        // least how many are open.
+        rlimit r{};
+        if (::getrlimit(RLIMIT_NOFILE, &r) == 0 && r.rlim_cur != RLIM_INFINITY &&
+            static_cast<rlim_t>(descriptor) + static_cast<rlim_t>(reserve_) >= r.rlim_cur) {
+            ::close(static_cast<int>(descriptor));
+            emit refusedUnseen(1);
+            return;
+        }
+    }
     auto *socket = new QTcpSocket(this);
     if (!socket->setSocketDescriptor(descriptor, QAbstractSocket::ConnectedState,
                                      QIODevice::ReadWrite | QIODevice::Unbuffered)) {
@@ -148,10 +177,77 @@ ClientService::~ClientService()
     }
 }
 
+namespace {
+std::string addressOf(const QTcpSocket &socket)
+{
+    QHostAddress a = socket.peerAddress();
+    bool isV4 = false;
+    const quint32 v4 = a.toIPv4Address(&isV4);
+    if (isV4)
+        a = QHostAddress(v4);
+    return a.toString().toStdString();
+}
+
+// A user name as a log line may show it: printable ASCII, not too long.
+std::string loggable(const std::string &text)
+{
+    std::string out;
+    for (const char c : text.substr(0, 64))
+        out += c >= 0x20 && c < 0x7F ? c : '?';
+    return out;
+}
+}  // namespace
+
 void ClientService::accept(QTcpSocket *socket)
 {
+    const std::string peer = addressOf(*socket);
+    std::size_t fromAddress = 0;
+    for (const Session *s : sessions_)
+        if (!s->isClosing() && s->peer == peer)
+            ++fromAddress;
+    if (!strangers_.admit(peer, pendingCount(), fromAddress)) {
+        socket->abort();
+        socket->deleteLater();
+        return;
+    }
     auto *session = new Session(socket, *this);
+    session->peer = peer;
+    session->acceptedAt = strangers_.now();
     sessions_.push_back(session);
+}
+
+std::size_t ClientService::pendingCount() const
+{
+    std::size_t n = 0;
+    for (const Session *s : sessions_)
+        if (!s->inList && !s->isClosing())
+            ++n;
+    return n;
+}
+
+void ClientService::closeOverdueStrangers()
+{
+    std::vector<Session *> overdue;
+    for (Session *s : sessions_)
+        if (!s->inList && !s->isClosing() && strangers_.overdue(s->acceptedAt))
+            overdue.push_back(s);
+    for (Session *s : overdue)
+        s->abort();
+    const std::string report = strangers_.refusedReport();
+    if (!report.empty())
+        emit notice(report);
+    giveBackMemory();
+}
+
+void ClientService::giveBackMemory()
+{
+    // After a crowd has gone (a flood of strangers, the end of the day) the
+    // allocator keeps the sessions' memory; hand it back to the system.
+    peakSessions_ = std::max(peakSessions_, sessions_.size());
+    if (peakSessions_ >= sessions_.size() + 64 && sessions_.size() * 2 <= peakSessions_) {
+        ::malloc_trim(0);
+        peakSessions_ = sessions_.size();
+    }
 }
 
 void ClientService::addOwnRecord(const std::string &name, const std::string &address)
@@ -196,6 +292,8 @@ void ClientService::handleLine(Session &session, const std::string &line)
     const auto f = wire::parseCommandLine(line);
     if (f.empty())
         return;
+    if (session.loginHeld)
+        return;
     const std::string &word = f[0];
     TSimpleClient &rec = session.record;
     if (word == "connect") {
@@ -232,6 +330,18 @@ void ClientService::handleLine(Session &session, const std::string &line)
 
 void ClientService::login(Session &session, const std::vector<std::string> &f)
 {
+    // An address that keeps guessing waits before its next guess is checked.
+    const std::int64_t heldUntil = strangers_.loginHeldUntil(session.peer);
+    if (heldUntil > 0) {
+        session.loginHeld = true;
+        const auto wait = std::chrono::milliseconds(std::max<std::int64_t>(1, heldUntil - strangers_.now()));
+        QTimer::singleShot(wait, &session, [this, s = &session, f] {
+            s->loginHeld = false;
+            if (!s->isClosing())
+                login(*s, f);
+        });
+        return;
+    }
     TSimpleClient &rec = session.record;
     // Every client's status record carries these: one long name would make
     // everybody's push lines too long to read.
@@ -240,6 +350,7 @@ void ClientService::login(Session &session, const std::vector<std::string> &f)
     const users::LoginResult r = users_.check(wire::at(f, 3), wire::at(f, 4));
     switch (r.outcome) {
     case users::LoginResult::Outcome::Accepted:
+        strangers_.loginSucceeded(session.peer);
         session.writeLine(wire::buildLoginAccepted(r.record.description, r.record.unlockAll,
                                                    r.record.dialHangup, r.record.shutdown));
         if (!session.inList && !session.isClosing()) {
@@ -248,13 +359,24 @@ void ClientService::login(Session &session, const std::vector<std::string> &f)
         }
         break;
     case users::LoginResult::Outcome::Refused:
+        loginFailed(session, wire::at(f, 3), r.reason.c_str());
         session.writeLine(wire::buildLoginRefused(r.reason));
         session.closeAfterWrite();
         break;
     case users::LoginResult::Outcome::Malformed:
+        loginFailed(session, wire::at(f, 3), "malformed password field");
         session.abort();
         break;
     }
+}
+
+void ClientService::loginFailed(Session &session, const std::string &user, const char *how)
+{
+    strangers_.loginFailed(session.peer);
+    std::string text = "failed login from " + session.peer + " as \"" + loggable(user) + "\": " + how;
+    if (const std::int64_t until = strangers_.loginHeldUntil(session.peer))
+        text += "; its next login is checked in " + std::to_string((until - strangers_.now() + 999) / 1000) + " s";
+    emit notice(text);
 }
 
 void ClientService::shutdownRequest()
@@ -569,6 +691,7 @@ void ClientService::countdowns()
 
 void ClientService::runTickSteps()
 {
+    closeOverdueStrangers();
     updateLockStatus();
     buildClientLists();
     pollClients();

@@ -13,6 +13,7 @@
 
 #include "common/LineFramer.h"
 #include "server/clientservice/ClientRow.h"
+#include "server/clientservice/StrangerGuard.h"
 #include "server/clientservice/TSimpleClient.h"
 #include "server/state/DialControl.h"
 #include "server/state/ServerState.h"
@@ -39,6 +40,11 @@ public:
 
     TSimpleClient record;
     bool inList = false;
+    // The address the connection comes from, as the system saw it.
+    std::string peer;
+    std::int64_t acceptedAt = 0;
+    // The login line waits out its address's back-off; other lines are dropped.
+    bool loginHeld = false;
 
     // Queues a line (CR LF appended). A peer that leaves more than
     // MaxQueuedBytes unread is closed.
@@ -77,8 +83,24 @@ class SessionListener : public QTcpServer {
 public:
     explicit SessionListener(QObject *parent = nullptr);
 
+    // Raises the soft descriptor limit to the hard one; says what it did.
+    static std::string raiseDescriptorLimit();
+
+signals:
+    // Connections closed at once because the descriptors left are reserved.
+    void refusedUnseen(std::size_t count);
+
 protected:
     void incomingConnection(qintptr descriptor) override;
+
+public:
+    // The last descriptors below the limit are kept for the log, the line's
+    // children and look-ups: a connection that would take one is closed at
+    // once. 0 (the default) keeps none.
+    void setDescriptorReserve(int count) { reserve_ = count; }
+
+private:
+    int reserve_ = 0;
 };
 
 class ClientService : public QObject {
@@ -90,8 +112,14 @@ public:
 
     void setDialControl(state::DialControl *dial) { dial_ = dial; }
 
-    // A connection the listener accepted; the service owns it from now on.
+    // A connection the listener accepted; the service owns it from now on,
+    // or closes it at once when the bounds on strangers say so.
     void accept(QTcpSocket *socket);
+
+    void setStrangerLimits(const StrangerLimits &limits) { strangers_.setLimits(limits); }
+    StrangerGuard &strangers() { return strangers_; }
+    // Sessions that have not logged in.
+    std::size_t pendingCount() const;
 
     // Online: item 0 is the server's own record. Offline: every session is
     // closed and the list emptied.
@@ -102,6 +130,7 @@ public:
     std::size_t sessionCount() const { return sessions_.size(); }
 
     // ---- status tick steps, in tick order ----
+    void closeOverdueStrangers();   // and the line about refusals, when due
     void updateLockStatus();        // the line lock word
     void buildClientLists();        // names, locks, addresses
     void pollClients();             // close those that stopped answering
@@ -158,6 +187,8 @@ signals:
     void statusRecordChanged();
     // Something went wrong that only the operator can be told of.
     void problem(const std::string &text);
+    // A line for the server's log: refusals, failed logins.
+    void notice(const std::string &text);
 
 private:
     void login(Session &session, const std::vector<std::string> &fields);
@@ -165,6 +196,12 @@ private:
     void appendToMailbox(TSimpleClient &record, const std::string &message);
     void writePushLines(Session &session, const std::string &status);
     void resumePausedSessions();
+    void loginFailed(Session &session, const std::string &user, const char *how);
+
+    void giveBackMemory();
+
+    StrangerGuard strangers_;
+    std::size_t peakSessions_ = 0;
 
     state::ServerState &state_;
     users::UserStore &users_;

@@ -111,4 +111,27 @@ state::DialSettings ServerConfig::dialSettings() const
     return d;
 }
 
+clientservice::StrangerLimits ServerConfig::strangerLimits(std::vector<std::string> *problems) const
+{
+    clientservice::StrangerLimits limits;
+    auto read = [&](const char *key, int &value) {
+        const std::string text = trimBlanks(ini_.readString("server", key, ""));
+        if (text.empty())
+            return;
+        const int v = ini_.readInteger("server", key, -1);
+        if (v > 0) {
+            value = v;
+        } else if (problems) {
+            problems->push_back(path() + ": [server] " + key + "=" + text +
+                                " is not a positive number; using " + std::to_string(value));
+        }
+    };
+    read("logintimeout", limits.loginTimeoutSeconds);
+    read("maxpending", limits.maxPending);
+    read("maxperaddress", limits.maxPerAddress);
+    return limits;
+}
+
+std::string ServerConfig::listenSetting() const { return trimBlanks(ini_.readString("server", "listen", "")); }
+
 }  // namespace velora::server::frame

@@ -3,8 +3,10 @@
 // the readers used at the moments the values take effect.
 
 #include <string>
+#include <vector>
 
 #include "common/IniProfile.h"
+#include "server/clientservice/StrangerGuard.h"
 #include "server/state/ServerState.h"
 
 namespace velora::server::frame {
@@ -62,6 +64,11 @@ public:
     bool tipAtStartup() const;
     int shutdownMode() const;        // each shutdown request
     state::DialSettings dialSettings() const;  // each dial
+    // [server] logintimeout, maxpending, maxperaddress (Online); a value
+    // that is not a positive number gives the default and a line in problems.
+    clientservice::StrangerLimits strangerLimits(std::vector<std::string> *problems = nullptr) const;
+    // [server] listen as written, blanks trimmed; empty: all addresses.
+    std::string listenSetting() const;
 
 private:
     std::string baseDir_;

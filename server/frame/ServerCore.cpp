@@ -12,6 +12,7 @@
 
 #include "common/NumberFormat.h"
 #include "common/TextCodec.h"
+#include "server/frame/FileChecks.h"
 #include "server/state/Text.h"
 
 namespace velora::server::frame {
@@ -276,6 +277,9 @@ NumberSeparators ServerCore::numberSeparators() const { return localeSeparators(
 void ServerCore::inisiasiawal()
 {
     std::string why;
+    // SQLite gives its files the database's mode: start it private.
+    if (!log_.isOpen())
+        createPrivate(options_.baseDir + "/config/log.db");
     if (!log_.isOpen() && !log_.open(options_.baseDir + "/config/log.db", &why))
         emit problem(state::shownMessage(why));
     why.clear();
@@ -296,6 +300,25 @@ void ServerCore::inisiasiawal()
     if (!platform_.lineProblem.empty())
         emit problem(state::shownText(platform_.lineProblem));
     dialOps_.getentry();
+}
+
+void ServerCore::checkFiles()
+{
+    const std::string config = options_.baseDir + "/config/";
+    std::vector<PrivateFile> files{{config + "user.cfg", "passwords"},
+                                   {config + "phonebook.ini", "passwords"},
+                                   {config + "log.db", "the connection log"}};
+    if (platform_.line->driverName() == "pppd") {
+        const std::string dir = config_.ini().readString("line", "secretsdir", "/etc/ppp");
+        files.push_back({dir + "/pap-secrets", "passwords"});
+        files.push_back({dir + "/chap-secrets", "passwords"});
+    }
+    for (const std::string &line : unusableFiles(users_, config + "phonebook.ini"))
+        emit problem(state::shownMessage(line));
+    for (const std::string &line : unusableTextFiles(config + "config.ini", config + "tip.cfg"))
+        emit problem(state::shownMessage(line));
+    for (const std::string &line : readableByOthers(files))
+        emit problem(state::shownMessage(line));
 }
 
 void ServerCore::start()
@@ -368,7 +391,8 @@ bool ServerCore::goOnline()
     loadcfg();
     const int port = config_.listenPort();
     auto *listener = new clientservice::SessionListener(this);
-    const QHostAddress address(QString::fromStdString(options_.listenAddress));
+    const QHostAddress address = listenAddress();
+    applyStrangerLimits(*listener);
     if (port < 0 || port > 65535 || !listener->listen(address, static_cast<quint16>(port))) {
         listenError_ = "cannot listen on port " + std::to_string(port) + ": " +
                        (port < 0 || port > 65535 ? std::string("not a valid port number")
@@ -438,6 +462,47 @@ void ServerCore::pesanserver(const std::string &recipient, const std::string &re
     clients_.pesanserver(recipient, record);
 }
 
+QHostAddress ServerCore::listenAddress()
+{
+    const std::string setting = config_.listenSetting();
+    const QHostAddress fallback(QString::fromStdString(options_.listenAddress));
+    if (setting.empty() || setting == "*")
+        return fallback;
+    const QString text = QString::fromStdString(setting);
+    QHostAddress a;
+    if (a.setAddress(text))
+        return a;
+    // An interface's name: its first IPv4 address, for a LAN card whose
+    // address the office's DHCP may change.
+    const QNetworkInterface nic = QNetworkInterface::interfaceFromName(text);
+    for (const QNetworkAddressEntry &e : nic.addressEntries())
+        if (e.ip().protocol() == QAbstractSocket::IPv4Protocol)
+            return e.ip();
+    emit problem(state::shownMessage(config_.path() + ": [server] listen=" + setting +
+                                     " is neither an address nor an interface with an IPv4 address; "
+                                     "listening on all addresses"));
+    return QHostAddress(QHostAddress::AnyIPv4);
+}
+
+void ServerCore::applyStrangerLimits(clientservice::SessionListener &listener)
+{
+    std::vector<std::string> problems;
+    clients_.setStrangerLimits(config_.strangerLimits(&problems));
+    for (const std::string &p : problems)
+        emit problem(state::shownMessage(p));
+    listener.setDescriptorReserve(DescriptorReserve);
+    connect(&listener, &clientservice::SessionListener::refusedUnseen, &clients_,
+            [this](std::size_t n) { clients_.strangers().refusedUnseen(n); });
+}
+
 quint16 ServerCore::listeningPort() const { return listener_ ? listener_->serverPort() : 0; }
+
+std::string ServerCore::listeningAddress() const
+{
+    if (!listener_)
+        return {};
+    const QHostAddress a = listener_->serverAddress();
+    return a == QHostAddress::AnyIPv4 || a == QHostAddress::Any ? "all addresses" : a.toString().toStdString();
+}
 
 }  // namespace velora::server::frame

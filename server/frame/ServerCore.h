@@ -23,6 +23,7 @@
 #include "server/traffic/TrafficSampler.h"
 #include "server/users/UserStore.h"
 
+class QHostAddress;
 class QTcpServer;
 class QTcpSocket;
 
@@ -69,6 +70,9 @@ public:
     // when called directly).
     void inisiasiawal();
     void start();
+    // Files of the base dir that others may read or that give nothing, each
+    // told as a problem; main asks once the users and entries are read.
+    void checkFiles();
     void Timer2Timer();
 
     // Online / Offline. goOnline reports a port that cannot be bound and
@@ -77,6 +81,7 @@ public:
     void goOffline() override;
     bool isOnline() const override { return listener_ != nullptr; }
     quint16 listeningPort() const;
+    std::string listeningAddress() const;
     const std::string &lastListenError() const { return listenError_; }
 
     // The status tick, every 500 ms; tests call it directly.
@@ -160,7 +165,12 @@ private:
     // user.cfg written beside the server (the user command) is read at once.
     void watchUsers();
     void usersFileTouched();
+    // Descriptors kept free below the limit for the log, children, look-ups.
+    static constexpr int DescriptorReserve = 16;
+
     void updateStatusView();
+    QHostAddress listenAddress();
+    void applyStrangerLimits(clientservice::SessionListener &listener);
     void recordConnection();
     // Step 3 of the status tick: the sample and the entry update.
     void sampleTraffic();

@@ -47,10 +47,19 @@ UserStore::UserStore(std::string path)
 
 bool UserStore::updateuserlist(std::string *error)
 {
+    lastReadFailed_ = true;
+    std::error_code ec;
+    if (std::filesystem::is_directory(path_, ec)) {
+        if (error)
+            *error = path_ + ": is a directory, not a file";
+        return false;
+    }
     std::ifstream in(path_, std::ios::binary);
     if (!in) {
         if (error)
             *error = path_ + ": " + std::strerror(errno);
+        // Nothing there is nothing lost by a save.
+        lastReadFailed_ = std::filesystem::exists(path_, ec);
         return false;
     }
     std::ostringstream ss;
@@ -61,6 +70,7 @@ bool UserStore::updateuserlist(std::string *error)
         return false;
     }
     const std::string content = ss.str();
+    lastReadFailed_ = false;
     auto lines = std::make_shared<const std::vector<std::string>>(splitTextLines(content));
     lines_ = std::move(lines);
     return true;
@@ -117,12 +127,19 @@ bool UserStore::save(const std::vector<UserRecord> &records, std::string *error)
 
 bool UserStore::saveLines(const std::vector<std::string> &lines, std::string *error)
 {
+    // The users in a file we could not read would be lost by writing ours.
+    std::error_code ec;
+    if (std::filesystem::exists(path_, ec) &&
+        (lastReadFailed_ || std::filesystem::is_directory(path_, ec) || !std::ifstream(path_, std::ios::binary))) {
+        if (error)
+            *error = path_ + " could not be read; it is not saved over, so that the users it holds are kept";
+        return false;
+    }
     std::string out;
     for (const auto &l : lines) {
         out += l;
         out += "\r\n";
     }
-    std::error_code ec;
     const std::filesystem::path target(path_);
     if (target.has_parent_path())
         std::filesystem::create_directories(target.parent_path(), ec);

@@ -50,6 +50,7 @@ public:
     LoginResult check(std::string_view name, std::string_view passwordCipher) const;
 
     // Writes the records (owner-only permissions) and reloads the list.
+    // Refused while the file is there but could not be read.
     bool save(const std::vector<UserRecord> &records, std::string *error = nullptr);
     // The same with lines as they are (the editor keeps lines it did not touch).
     bool saveLines(const std::vector<std::string> &lines, std::string *error = nullptr);
@@ -57,6 +58,7 @@ public:
 private:
     std::string path_;
     std::shared_ptr<const std::vector<std::string>> lines_;
+    bool lastReadFailed_ = false;
 };
 
 }  // namespace velora::server::users

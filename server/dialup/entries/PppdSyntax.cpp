@@ -257,6 +257,48 @@ std::optional<std::string> findSecret(std::string_view content, const std::strin
     return std::nullopt;
 }
 
+namespace {
+// What ends the file's last line for a line added after it: a line break,
+// and before it the quote a broken last line left open, or a second break
+// after a backslash that would join the next line to it.
+std::string endOfLastLine(std::string_view content)
+{
+    char open = 0;
+    bool escaped = false, inWord = false, breakEscaped = false;
+    for (std::size_t i = 0; i < content.size(); ++i) {
+        const char c = content[i];
+        breakEscaped = escaped && c == '\n';
+        if (escaped) {
+            escaped = false;
+        } else if (open) {
+            if (c == '\\' && open == '"')
+                escaped = true;
+            else if (c == open)
+                open = 0;
+        } else if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
+            inWord = false;
+        } else if (c == '#' && !inWord) {
+            while (i + 1 < content.size() && content[i + 1] != '\n')
+                ++i;
+        } else {
+            inWord = true;
+            if (c == '"' || c == '\'')
+                open = c;
+            else if (c == '\\')
+                escaped = true;
+        }
+    }
+    if (open)
+        return std::string(escaped ? " " : "") + open + "\n";
+    // A backslash at the very end, or before the last break, joins lines.
+    if (escaped)
+        return "\n\n";
+    if (breakEscaped)
+        return "\n";
+    return content.empty() || content.back() == '\n' ? "" : "\n";
+}
+}  // namespace
+
 std::string withSecret(std::string_view content, const std::string &client,
                        const std::string &server, const std::optional<std::string> &secret)
 {
@@ -276,13 +318,14 @@ std::string withSecret(std::string_view content, const std::string &client,
             out += std::string(content.substr(row[2].end, lineEnd - row[2].end));
         }
         out += std::string(content.substr(lineEnd));
-        return out;
+        // A password taken away must not live on in a second line for the
+        // same pair.
+        return secret ? out : withSecret(out, client, server, secret);
     }
     if (!secret)
         return std::string(content);
     std::string out(content);
-    if (!out.empty() && out.back() != '\n')
-        out += '\n';
+    out += endOfLastLine(content);
     out += quoteOptionWord(client) + "\t" + (server.empty() ? std::string("*") : quoteOptionWord(server)) +
            "\t" + quoteOptionWord(*secret) + "\n";
     return out;

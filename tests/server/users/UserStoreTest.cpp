@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sys/stat.h>
 
 #include "common/CredentialCipher.h"
@@ -86,4 +87,29 @@ TEST(UserStore, SaveWritesOwnerOnlyAndKeepsRecordsWhole)
     std::filesystem::remove(path);
     EXPECT_FALSE(store.updateuserlist());
     EXPECT_EQ(store.lines().size(), 1u);
+}
+
+TEST(UserStoreBadFile, ASaveOverAStoreThatCouldNotBeReadIsRefused)
+{
+    velora::test::TempDir dir;
+    const std::string path = dir.file("user.cfg");
+    std::filesystem::create_directory(path);
+    velora::server::users::UserStore store(path);
+    std::string why;
+    EXPECT_FALSE(store.updateuserlist(&why));
+    EXPECT_NE(why.find("is a directory"), std::string::npos) << why;
+    velora::server::users::UserRecord ann;
+    ann.name = "ann";
+    ann.passwordCipher = "97-";
+    EXPECT_FALSE(store.save({ann}, &why));
+    EXPECT_NE(why.find("not saved over"), std::string::npos) << why;
+    EXPECT_TRUE(std::filesystem::is_directory(path));
+
+    // Once it reads again, saves go through, private to the owner.
+    std::filesystem::remove(path);
+    velora::test::writeFile(path, "bob\xE3\xE3" "98-\xE3" "0\xE3" "0\xE3" "0\xE3" "0\xE3\r\n");
+    ASSERT_TRUE(store.updateuserlist());
+    ASSERT_TRUE(store.save({ann}, &why)) << why;
+    EXPECT_EQ((std::filesystem::status(path).permissions() & std::filesystem::perms::all),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }
