@@ -13,6 +13,17 @@ class Autostart;
 
 inline constexpr int DefaultPort = 225;
 
+// The [policy] keys; the defaults keep every policy off.
+struct PolicySettings {
+    bool redial = false;
+    int redialholdoff = 30;  // seconds
+    int redialmaxfail = 3;   // consecutive failed redials
+    int idlehangup = 0;      // minutes, 0 = never
+    int idlebytes = 1024;    // per minute
+    std::string monthlybudget = "0";  // in the cost units of harga, 0 = none
+    bool operator==(const PolicySettings &) const = default;
+};
+
 // What the configuration page shows and edits.
 struct ServerSettings {
     std::string port = "225";
@@ -29,6 +40,7 @@ struct ServerSettings {
     std::string smtpPort = "25";
     bool connectionLogging = false;
     int clientPolling = 0;
+    PolicySettings policy;
     // The port field was edited since the last save.
     bool portChanged = false;
 };
@@ -62,6 +74,7 @@ public:
     bool tipAtStartup() const;
     int shutdownMode() const;        // each shutdown request
     state::DialSettings dialSettings() const;  // each dial
+    PolicySettings policySettings() const;     // each dial
 
 private:
     std::string baseDir_;
