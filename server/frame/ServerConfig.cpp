@@ -3,6 +3,8 @@
 #include "common/TextCodec.h"
 #include "server/frame/Autostart.h"
 
+#include <algorithm>
+
 namespace velora::server::frame {
 
 namespace {
@@ -39,6 +41,7 @@ ServerSettings ServerConfig::loadcfg(state::ServerState &state) const
     s.connectionLogging = ini_.readString("dial", "connectionlogging", "0") == "1";
     s.clientPolling = ini_.readInteger("general", "clientpolling", 0);
     state.PollingMinutes = s.clientPolling;
+    s.policy = policySettings();
     return s;
 }
 
@@ -66,6 +69,12 @@ ServerConfig::SaveResult ServerConfig::savecfg(ServerSettings &s, const state::S
     write("dial", "smtpport", sanitizeTyped(trimBlanks(s.smtpPort)));
     write("dial", "connectionlogging", flag(s.connectionLogging));
     write("general", "clientpolling", std::to_string(s.clientPolling));
+    write("policy", "redial", flag(s.policy.redial));
+    write("policy", "redialholdoff", std::to_string(std::max(0, s.policy.redialholdoff)));
+    write("policy", "redialmaxfail", std::to_string(std::max(1, s.policy.redialmaxfail)));
+    write("policy", "idlehangup", std::to_string(std::max(0, s.policy.idlehangup)));
+    write("policy", "idlebytes", std::to_string(std::max(0, s.policy.idlebytes)));
+    write("policy", "monthlybudget", sanitizeTyped(trimBlanks(s.policy.monthlybudget)));
 
     std::string why;
     const bool autostartOk = startWithSystem ? autostart_.enable(&why) : autostart_.disable(&why);
@@ -133,5 +142,21 @@ clientservice::StrangerLimits ServerConfig::strangerLimits(std::vector<std::stri
 }
 
 std::string ServerConfig::listenSetting() const { return trimBlanks(ini_.readString("server", "listen", "")); }
+
+}  // namespace velora::server::frame
+
+namespace velora::server::frame {
+
+PolicySettings ServerConfig::policySettings() const
+{
+    PolicySettings p;
+    p.redial = ini_.readString("policy", "redial", "0") == "1";
+    p.redialholdoff = std::max(0, ini_.readInteger("policy", "redialholdoff", p.redialholdoff));
+    p.redialmaxfail = std::max(1, ini_.readInteger("policy", "redialmaxfail", p.redialmaxfail));
+    p.idlehangup = std::max(0, ini_.readInteger("policy", "idlehangup", 0));
+    p.idlebytes = std::max(0, ini_.readInteger("policy", "idlebytes", p.idlebytes));
+    p.monthlybudget = trimBlanks(ini_.readString("policy", "monthlybudget", "0"));
+    return p;
+}
 
 }  // namespace velora::server::frame

@@ -15,6 +15,17 @@ class Autostart;
 
 inline constexpr int DefaultPort = 225;
 
+// The [policy] keys; the defaults keep every policy off.
+struct PolicySettings {
+    bool redial = false;
+    int redialholdoff = 30;  // seconds
+    int redialmaxfail = 3;   // consecutive failed redials
+    int idlehangup = 0;      // minutes, 0 = never
+    int idlebytes = 1024;    // per minute
+    std::string monthlybudget = "0";  // in the cost units of harga, 0 = none
+    bool operator==(const PolicySettings &) const = default;
+};
+
 // What the configuration page shows and edits.
 struct ServerSettings {
     std::string port = "225";
@@ -31,6 +42,7 @@ struct ServerSettings {
     std::string smtpPort = "25";
     bool connectionLogging = false;
     int clientPolling = 0;
+    PolicySettings policy;
     // The port field was edited since the last save.
     bool portChanged = false;
 };
@@ -69,6 +81,7 @@ public:
     clientservice::StrangerLimits strangerLimits(std::vector<std::string> *problems = nullptr) const;
     // [server] listen as written, blanks trimmed; empty: all addresses.
     std::string listenSetting() const;
+    PolicySettings policySettings() const;     // each dial
 
 private:
     std::string baseDir_;

@@ -6,6 +6,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <QDate>
 #include <QLocale>
 
 #include <stdexcept>
@@ -13,6 +14,7 @@
 #include "common/NumberFormat.h"
 #include "common/TextCodec.h"
 #include "server/frame/FileChecks.h"
+#include "common/WireCodec.h"
 #include "server/state/Text.h"
 
 namespace velora::server::frame {
@@ -46,13 +48,16 @@ ServerCore::ServerCore(ServerOptions options, ServerPlatform platform, QObject *
       dialUp_(*platform_.line),
       dialOps_(state_, dialUp_, [this] { return config_.dialSettings(); }),
       ping_(*platform_.lookup, *platform_.icmp),
-      sampler_(*platform_.interfaces, connectionView())
+      sampler_(*platform_.interfaces, connectionView()),
+      policy_(state_, policyParts())
 {
     sampler_.onFigures = [this](const std::string &entry, std::uint64_t download, std::uint64_t upload) {
+        policy_.countBytes(download + upload);
         emit bandwidthSample(state::shownText(entry), download, upload);
     };
     clients_.setDialControl(&dialOps_);
     dialOps_.setSharingSwitch(this);
+    dialOps_.setDialPolicy(&policy_);
     timer3_.setInterval(1000);
     connect(&timer3_, &QTimer::timeout, this, &ServerCore::Timer3Timer);
     timer1_.setInterval(500);
@@ -97,6 +102,7 @@ void ServerCore::Timer1Timer()
         state_.StatusText = "READY";
     if (connected)
         state_.StatusText = state_.ActiveStatus;
+    policy_.statusTick();
     state_.ErrorNotice =
         state_.DialEventText == "Error press hangup button" ? state_.DialEventText : std::string();
     clients_.runTickSteps();
@@ -220,6 +226,8 @@ void ServerCore::Timer3Timer()
     }
     recordConnection();
     startRelayIfDue();
+    if (state_.ActiveStatus == "Connected")
+        policy_.secondTick();
     if (state_.ActiveStatus != "Connected") {
         state_.SecondsOnline = 0;
         state_.TimeOnlineText = olahwaktu(0);
@@ -426,18 +434,69 @@ void ServerCore::goOffline()
         listener_ = nullptr;
     }
     clients_.goOffline();
+    policy_.offline();
     const bool changed = state_.ServerState != "offline";
     state_.ServerState = "offline";
     if (changed)
         emit onlineChanged(false);
 }
 
-void ServerCore::operatorDial(const std::string &selected, Prompter &prompter)
+bool ServerCore::confirmPastBudget(Prompter &prompter)
 {
-    dialOps_.operatorDial(selected, prompter);
+    if (!policy_.budgetReached())
+        return true;
+    if (prompter.ask("Monthly budget reached\nDo you want to dial anyway ?",
+                     {Prompter::Button::Yes, Prompter::Button::No}) != Prompter::Button::Yes)
+        return false;
+    policy_.allowNextDial();
+    return true;
 }
 
-void ServerCore::zanfel(std::size_t position, Prompter &prompter) { dialOps_.zanfel(position, prompter); }
+void ServerCore::operatorDial(const std::string &selected, Prompter &prompter)
+{
+    if (!selected.empty() && !confirmPastBudget(prompter))
+        return;
+    dialOps_.operatorDial(selected, prompter);
+    policy_.forgetAllowance();
+}
+
+void ServerCore::zanfel(std::size_t position, Prompter &prompter)
+{
+    if (position < state_.EntryNames.size() && !confirmPastBudget(prompter))
+        return;
+    dialOps_.zanfel(position, prompter);
+    policy_.forgetAllowance();
+}
+
+std::optional<std::int64_t> ServerCore::monthCost()
+{
+    // As the log writes bulan and tahun.
+    const QDate today = QDate::currentDate();
+    log::LogFilter thisMonth;
+    thisMonth.bulan = today.toString(QStringLiteral("MM")).toStdString();
+    thisMonth.tahun = today.toString(QStringLiteral("yy")).toStdString();
+    return log_.costTenThousandths(thisMonth);
+}
+
+LinePolicy::Parts ServerCore::policyParts()
+{
+    LinePolicy::Parts p;
+    p.readSettings = [this] { return config_.policySettings(); };
+    p.dial = [this](const std::string &entry, const std::string &dialer) { dialOps_.executedial(entry, dialer); };
+    p.hangup = [this] { dialOps_.executehangup(); };
+    p.monthCost = [this] { return monthCost(); };
+    p.hourlyCost = [this](const std::string &entry) {
+        return costUnits(log_.harga(entry).value_or("0")).value_or(0);
+    };
+    p.connectionLogged = [this] { return LogRecordOpen; };
+    p.tellEveryone = [this](const std::string &body) {
+        const std::string record = ownAddress() + wire::ListSep + ownClientName() + wire::ListSep + body +
+                                   wire::LineSep + wire::ListSep + wire::RecordSep;
+        clients_.pesanserver("All", record);
+    };
+    p.note = [this](const std::string &text) { emit problem(state::shownMessage(text)); };
+    return p;
+}
 
 void ServerCore::operatorHangup(Prompter &prompter) { dialOps_.operatorHangup(prompter); }
 

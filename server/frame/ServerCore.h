@@ -14,6 +14,7 @@
 #include "server/dialup/engine/DialupOperations.h"
 #include "server/dialup/engine/TDialUp.h"
 #include "server/dialup/keepalive/TPing.h"
+#include "server/frame/LinePolicy.h"
 #include "server/frame/OperatorConsole.h"
 #include "server/frame/ServerConfig.h"
 #include "server/frame/ServerPlatform.h"
@@ -59,6 +60,9 @@ public:
     dialup::TPing &ping() { return ping_; }
     log::LogDatabase &logDatabase() { return log_; }
     traffic::TrafficSampler &sampler() { return sampler_; }
+    LinePolicy &policy() { return policy_; }
+    // This month's cost of the log, in ten-thousandths.
+    std::optional<std::int64_t> monthCost();
     // A row of the current connection is in the log and still to be finalised.
     bool logRecordOpen() const { return LogRecordOpen; }
     // Why the configured line could not be used, if it could not.
@@ -181,6 +185,9 @@ private:
     void completeSharing();
     void startRelayIfDue();
     void endSharing();
+    LinePolicy::Parts policyParts();
+    // A dial past a spent budget only after the operator confirmed it.
+    bool confirmPastBudget(Prompter &prompter);
 
     // First: every module below is built on its parts.
     ServerPlatform platform_;
@@ -196,6 +203,7 @@ private:
     dialup::TPing ping_;
     log::LogDatabase log_;
     traffic::TrafficSampler sampler_;
+    LinePolicy policy_;
     bool LogRecordOpen = false;
     QFileSystemWatcher usersWatch_;
     std::string usersStamp_;

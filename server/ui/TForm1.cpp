@@ -13,6 +13,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
@@ -239,6 +240,36 @@ QWidget *TForm1::buildConfigurationPage()
     d->setColumnStretch(1, 1);
     d->setRowStretch(5, 1);
 
+    auto *policy = named(new QGroupBox(QStringLiteral("Line policies"), page), "policyBox");
+    auto *pl = new QGridLayout(policy);
+    auto spin = [policy](const char *name, int max, const QString &suffix) {
+        auto *box = named(new QSpinBox(policy), name);
+        box->setRange(0, max);
+        box->setSuffix(suffix);
+        return box;
+    };
+    policyRedial = named(new QCheckBox(QStringLiteral("Redial a line that drops or fails"), policy), "policyRedial");
+    policyRedialHoldoff = spin("policyRedialHoldoff", 3600, QStringLiteral(" s"));
+    policyRedialMaxFail = spin("policyRedialMaxFail", 100, QString());
+    policyRedialMaxFail->setMinimum(1);
+    policyIdleHangup = spin("policyIdleHangup", 1440, QStringLiteral(" min"));
+    policyIdleHangup->setSpecialValueText(QStringLiteral("Never"));
+    policyIdleBytes = spin("policyIdleBytes", 100000000, QStringLiteral(" bytes"));
+    policyMonthlyBudget = named(new QLineEdit(policy), "policyMonthlyBudget");
+    pl->addWidget(policyRedial, 0, 0, 1, 2);
+    pl->addWidget(caption(QStringLiteral("Wait before redialing"), policy), 1, 0);
+    pl->addWidget(policyRedialHoldoff, 1, 1);
+    pl->addWidget(caption(QStringLiteral("Give up after failures"), policy), 2, 0);
+    pl->addWidget(policyRedialMaxFail, 2, 1);
+    pl->addWidget(caption(QStringLiteral("Hang up when idle for"), policy), 0, 2);
+    pl->addWidget(policyIdleHangup, 0, 3);
+    pl->addWidget(caption(QStringLiteral("Idle below, per minute"), policy), 1, 2);
+    pl->addWidget(policyIdleBytes, 1, 3);
+    pl->addWidget(caption(QStringLiteral("Monthly budget (0: none)"), policy), 2, 2);
+    pl->addWidget(policyMonthlyBudget, 2, 3);
+    pl->setColumnStretch(1, 1);
+    pl->setColumnStretch(3, 1);
+
     SpeedButton3 = button("SpeedButton3", QStringLiteral("Save configuration"), page);
     auto *save = new QHBoxLayout;
     save->addStretch();
@@ -249,6 +280,7 @@ QWidget *TForm1::buildConfigurationPage()
     boxes->addWidget(dial, 1);
     auto *layout = new QVBoxLayout(page);
     layout->addLayout(boxes, 1);
+    layout->addWidget(policy);
     layout->addLayout(save);
 
     // Any edit marks the port changed, for the restart notice of the next save.

@@ -23,6 +23,7 @@ class QListWidget;
 class QMenu;
 class QProgressDialog;
 class QPushButton;
+class QSpinBox;
 class QTableView;
 class QSystemTrayIcon;
 class QTabWidget;
@@ -224,6 +225,13 @@ private:
     QCheckBox *CheckBox9 = nullptr;
     QCheckBox *CheckBox6 = nullptr;
     QCheckBox *CheckBox7 = nullptr;
+    // "Line policies" ([policy])
+    QCheckBox *policyRedial = nullptr;
+    QSpinBox *policyRedialHoldoff = nullptr;
+    QSpinBox *policyRedialMaxFail = nullptr;
+    QSpinBox *policyIdleHangup = nullptr;
+    QSpinBox *policyIdleBytes = nullptr;
+    QLineEdit *policyMonthlyBudget = nullptr;
     QPushButton *SpeedButton3 = nullptr;
     // "Client list"
     QTreeWidget *Lvclient = nullptr;

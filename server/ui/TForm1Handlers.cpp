@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
@@ -38,6 +39,12 @@ void TForm1::pageToSettings()
     s.connectionLogging = CheckBox7->isChecked();
     if (ComboBox6->currentIndex() >= 0)
         s.clientPolling = ComboBox6->currentIndex();
+    s.policy.redial = policyRedial->isChecked();
+    s.policy.redialholdoff = policyRedialHoldoff->value();
+    s.policy.redialmaxfail = policyRedialMaxFail->value();
+    s.policy.idlehangup = policyIdleHangup->value();
+    s.policy.idlebytes = policyIdleBytes->value();
+    s.policy.monthlybudget = state::typedText(policyMonthlyBudget->text());
 }
 
 void TForm1::savecfg()

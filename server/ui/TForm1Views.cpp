@@ -8,6 +8,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QTreeWidget>
@@ -108,6 +109,12 @@ void TForm1::loadcfg()
     Edit2->setText(shownText(s.smtpPort));
     CheckBox7->setChecked(s.connectionLogging);
     ComboBox6->setCurrentIndex(s.clientPolling >= 0 && s.clientPolling < ComboBox6->count() ? s.clientPolling : -1);
+    policyRedial->setChecked(s.policy.redial);
+    policyRedialHoldoff->setValue(s.policy.redialholdoff);
+    policyRedialMaxFail->setValue(s.policy.redialmaxfail);
+    policyIdleHangup->setValue(s.policy.idlehangup);
+    policyIdleBytes->setValue(s.policy.idlebytes);
+    policyMonthlyBudget->setText(shownText(s.policy.monthlybudget));
 }
 
 }  // namespace velora::server::ui

@@ -33,6 +33,11 @@ void DialupOperations::setDialEntry(const std::string &entry) { engine_.setEntry
 void DialupOperations::executedial(const std::string &entry, const std::string &dialer)
 {
     state_.dialSettings = readDialSettings_ ? readDialSettings_() : state::DialSettings{};
+    if (std::string refusal; policy_ && !policy_->mayDial(entry, &refusal)) {
+        state_.StatusText = refusal;
+        state_.StatusChanged = 1;
+        return;
+    }
     bool failed = false;
     if (state_.dialSettings.ics == "1" && sharing_) {
         std::string why;
@@ -43,6 +48,8 @@ void DialupOperations::executedial(const std::string &entry, const std::string &
         engine_.setEntry(entry);
         engine_.Dial();
         state_.DialerName = dialer;
+        if (policy_)
+            policy_->dialing(entry, dialer);
     }
     if (failed)
         state_.StatusText = "No matching dialup entry found";
@@ -52,6 +59,8 @@ void DialupOperations::executedial(const std::string &entry, const std::string &
 void DialupOperations::executehangup()
 {
     state_.HangupRequested = true;
+    if (policy_)
+        policy_->hangingUp();
     if (!state_.ActiveStatus.empty())
         engine_.GetActiveConnections();
     else

@@ -24,6 +24,16 @@ public:
     virtual bool switchTo(const std::string &entry, std::string *error) = 0;
 };
 
+// Line policies watch every dial and hang-up and may refuse a dial.
+class DialPolicy {
+public:
+    virtual ~DialPolicy() = default;
+    // False with the status text to show when the dial must not start.
+    virtual bool mayDial(const std::string &entry, std::string *refusal) = 0;
+    virtual void dialing(const std::string &entry, const std::string &dialer) = 0;
+    virtual void hangingUp() = 0;
+};
+
 class DialupOperations : public QObject, public state::DialControl {
     Q_OBJECT
 public:
@@ -31,6 +41,7 @@ public:
                      std::function<state::DialSettings()> readDialSettings, QObject *parent = nullptr);
 
     void setSharingSwitch(SharingSwitch *sharing) { sharing_ = sharing; }
+    void setDialPolicy(DialPolicy *policy) { policy_ = policy; }
     TDialUp &engine() { return engine_; }
 
     // Lists the entries again into EntryNames and EntryListText.
@@ -73,6 +84,7 @@ private:
     TDialUp &engine_;
     std::function<state::DialSettings()> readDialSettings_;
     SharingSwitch *sharing_ = nullptr;
+    DialPolicy *policy_ = nullptr;
     ConnHandle activeHandle_ = 0;
 };
 

@@ -110,6 +110,7 @@ SimulatedLine::Connection SimulatedLine::prepare(const std::string &section)
         c.failState = RasState::ConnectDevice;
     const int delay = ini.readInteger(section, "delay", -1);
     c.delayMs = delay < 0 ? defaultDelayMs_ : std::min(delay, kMaxDelayMs);
+    c.dropAfterMs = std::max(0, ini.readInteger(section, "dropafter", 0));
     return c;
 }
 
@@ -154,6 +155,10 @@ void SimulatedLine::step(ConnHandle handle)
         c.nextStep = kWalk.size();
     } else if (state == RasState::Connected) {
         markUp(c);
+        if (c.dropAfterMs > 0 && std::find(droppedOnce_.begin(), droppedOnce_.end(), c.entry) == droppedOnce_.end()) {
+            droppedOnce_.push_back(c.entry);
+            QTimer::singleShot(c.dropAfterMs, this, [this, handle] { dropFromOutside(handle); });
+        }
     } else {
         QTimer::singleShot(c.delayMs, this, [this, handle] { step(handle); });
     }

@@ -12,6 +12,8 @@
 //   failcode   error code at which the dial stops (0: it connects)
 //   failstate  state number at which it stops (default 2)
 //   delay      milliseconds between two states (default: the line's)
+//   dropafter  milliseconds after the first dialled connection of the entry
+//              came up, the provider ends it (once per run; 0: never)
 
 #include "server/dialup/lines/LineDriver.h"
 #include "server/dialup/entries/PhonebookEntries.h"
@@ -89,6 +91,7 @@ private:
         int failState = -1;
         int failCode = 0;
         int delayMs = 0;
+        int dropAfterMs = 0;
         int unit = 0;
         std::uint32_t ifIndex = 0;
         std::int64_t upSinceMs = -1;
@@ -104,6 +107,7 @@ private:
     PhonebookEntries book_;
     int defaultDelayMs_ = kDefaultStepDelayMs;
     std::function<std::int64_t()> clock_;
+    std::vector<std::string> droppedOnce_;  // entries whose dropafter was used
     std::map<ConnHandle, Connection> connections_;  // handles grow, so map order is dial order
     ConnHandle nextHandle_ = 1;
     std::uint32_t nextIfIndex_ = 100;
