@@ -51,7 +51,7 @@ int runWindow(int argc, char **argv, const CommandLineOptions &options)
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("velora-client"));
-    QApplication::setApplicationVersion(QStringLiteral("0.1"));
+    QApplication::setApplicationVersion(QStringLiteral(VELORA_VERSION));
     QApplication::setQuitOnLastWindowClosed(false);
 
     const QString clientDir = resolveClientDir(options.clientDir);
@@ -88,6 +88,9 @@ int main(int argc, char **argv)
     switch (options.action) {
     case CommandLineOptions::Action::Help:
         std::fputs(qPrintable(commandLineUsage()), stdout);
+        return ExitDone;
+    case CommandLineOptions::Action::Version:
+        std::printf("velora-client %s\n", VELORA_VERSION);
         return ExitDone;
     case CommandLineOptions::Action::Window:
         return runWindow(argc, argv, options);

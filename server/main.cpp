@@ -51,6 +51,7 @@ struct Args {
     bool uninstall = false;
     bool silent = false;
     bool help = false;
+    bool version = false;
     bool report = false;
     std::string month, year, entry, user, output;
     // "user ..." or "entry ...": the operator's editors on the command line.
@@ -104,6 +105,8 @@ Args parseArgs(int argc, char **argv)
             a.noShutdown = true;
         else if (s == "--help" || s == "-h")
             a.help = true;
+        else if (s == "--version")
+            a.version = true;
         else if (isSwitch(argv[i], "install"))
             a.install = true;
         else if (isSwitch(argv[i], "uninstall"))
@@ -118,6 +121,7 @@ Args parseArgs(int argc, char **argv)
 
 const char Usage[] =
     "Usage: velora [--basedir DIR] [--headless] [--service] [--no-shutdown]\n"
+    "       velora --help | --version\n"
     "       velora -INSTALL [-SILENT] [--basedir DIR]\n"
     "       velora -UNINSTALL [-SILENT]\n"
     "       velora [--basedir DIR] --report [--month M] [--year YYYY] [--entry E] [--user U]\n"
@@ -130,6 +134,8 @@ const char Usage[] =
     "  --headless      no window and no tray icon\n"
     "  --service       run as the system service (the unit passes it)\n"
     "  --no-shutdown   log shutdown requests from clients instead of carrying them out\n"
+    "  --help, -h      print this text and exit\n"
+    "  --version       print the version and exit\n"
     "  -INSTALL        write the systemd unit of the service VLOOSERVER\n"
     "  -UNINSTALL      remove it\n"
     "  -SILENT         with -INSTALL or -UNINSTALL: report nothing\n"
@@ -281,6 +287,10 @@ int main(int argc, char **argv)
         std::printf(Usage, AdminUsage);
         return 0;
     }
+    if (args.version) {
+        std::printf("velora %s\n", VELORA_VERSION);
+        return 0;
+    }
     if (!args.bad.empty()) {
         std::fprintf(stderr, "velora: unknown argument: %s\n\n", args.bad.c_str());
         std::fprintf(stderr, Usage, AdminUsage);
@@ -290,7 +300,8 @@ int main(int argc, char **argv)
     std::string baseDir = args.baseDir;
     if (baseDir.empty()) {
         const char *env = std::getenv("VELORA_BASEDIR");
-        baseDir = env && *env ? env : std::filesystem::current_path().string();
+        // A service installed without a base dir gets the system's own.
+        baseDir = env && *env ? env : args.install ? DefaultServiceBaseDir : std::filesystem::current_path().string();
     }
     std::error_code ec;
     baseDir = std::filesystem::absolute(baseDir, ec).lexically_normal().string();
@@ -313,6 +324,9 @@ int main(int argc, char **argv)
     if (!instance.acquire())
         return 0;
 
+    std::string why;
+    if (args.service && !prepareServiceBaseDir(baseDir, &why))
+        std::fprintf(stderr, "velora: %s\n", why.c_str());
     if (!std::filesystem::is_directory(baseDir, ec)) {
         std::fprintf(stderr, "velora: base dir %s does not exist\n", baseDir.c_str());
         return 1;
@@ -330,6 +344,7 @@ int main(int argc, char **argv)
     else
         app = std::make_unique<QApplication>(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("velora"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VELORA_VERSION));
     quitOnSignals();
 
     ServerPlatform platform = realPlatform(baseDir, args.noShutdown, selfExecutable(argv[0]));

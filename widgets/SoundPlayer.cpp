@@ -27,7 +27,9 @@ void EffectSoundPlayer::play(const QString &file)
 QString notifySoundFile(const QString &dataDir)
 {
     const QString name = QStringLiteral("notify.wav");
-    for (const QString &dir : {dataDir, QCoreApplication::applicationDirPath()}) {
+    const QString programDir = QCoreApplication::applicationDirPath();
+    // Installed, the sound sits in share/velora beside bin/.
+    for (const QString &dir : {dataDir, programDir, programDir + QStringLiteral("/../share/velora")}) {
         if (dir.isEmpty())
             continue;
         const QString path = dir + QLatin1Char('/') + name;

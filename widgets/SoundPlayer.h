@@ -27,8 +27,8 @@ private:
     std::unique_ptr<QSoundEffect> effect_;
 };
 
-// "notify.wav" in the program's data folder, else the one installed beside
-// the program; empty when neither exists.
+// "notify.wav" in the program's data folder, else the one beside the
+// program, else the installed share/velora one; empty when none exists.
 QString notifySoundFile(const QString &dataDir);
 
 }  // namespace velora::widgets

@@ -31,9 +31,19 @@ QString commandLineUsage()
         "usage: velora-client [--clientdir DIR]\n"
         "       velora-client [--clientdir DIR] [--host H] [--port P] [--user U --password P]\n"
         "                     [--timeout SECONDS] --status | --dial ENTRY | --hangup\n"
+        "       velora-client --help | --version\n"
+        "  --clientdir DIR the client's folder (default: $VELORA_CLIENTDIR, else the\n"
+        "                  current directory)\n"
+        "  --host H        the server's address (default: the saved one)\n"
+        "  --port P        the server's port (default: the saved one)\n"
+        "  --user U        log in as U instead of the saved login\n"
+        "  --password P    the password of --user\n"
+        "  --timeout SECONDS  give up after this long (default 30, 120 for --dial)\n"
         "  --status        print the line status once\n"
         "  --dial ENTRY    dial ENTRY and print the status that follows\n"
         "  --hangup        hang up and print the status that follows\n"
+        "  --help, -h      print this text and exit\n"
+        "  --version       print the version and exit\n"
         "The login is the saved one unless --user is given (the password may also\n"
         "come from VELORA_PASSWORD). Exit codes: 0 done, 1 refused or failed,\n"
         "2 cannot reach the server.\n");
@@ -87,6 +97,9 @@ CommandLineOptions parseCommandLine(const QStringList &arguments)
             }
         } else if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
             o.action = CommandLineOptions::Action::Help;
+            return o;
+        } else if (a == QLatin1String("--version")) {
+            o.action = CommandLineOptions::Action::Version;
             return o;
         } else {
             o.error = QStringLiteral("unknown argument %1").arg(a);

@@ -18,7 +18,7 @@ class QTextStream;
 namespace velora::client::core {
 
 struct CommandLineOptions {
-    enum class Action { Window, Status, Dial, Hangup, Help };
+    enum class Action { Window, Status, Dial, Hangup, Help, Version };
     Action action = Action::Window;
     std::string entry;  // Windows-1252
     QString clientDir;

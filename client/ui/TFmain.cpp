@@ -9,6 +9,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -351,7 +352,12 @@ void TFmain::closeEvent(QCloseEvent *event)
 
 void TFmain::openHelpFile(const QString &name)
 {
-    const QString path = settings_.helpFile(name);
+    QString path = settings_.helpFile(name);
+    // The client folder's own pages first, else the installed ones.
+    const QString installed = QCoreApplication::applicationDirPath() +
+                              QStringLiteral("/../share/velora/client help/") + name;
+    if (!QFile::exists(path) && QFile::exists(installed))
+        path = QDir::cleanPath(installed);
     if (!QFile::exists(path)) {
         error("The help file is missing: " + path.toStdString());
         return;

@@ -81,8 +81,9 @@ std::string systemdQuote(const std::string &s)
 
 void reloadSystemd()
 {
-    // Only where systemd runs; elsewhere the unit is picked up at next boot.
-    if (!fs::exists("/run/systemd/system"))
+    // Only where systemd runs and reads the unit; elsewhere it is picked up at next boot.
+    const char *redirected = std::getenv("VELORA_UNIT_DIR");
+    if (!fs::exists("/run/systemd/system") || (redirected && *redirected))
         return;
     const pid_t pid = ::fork();
     if (pid == 0) {
@@ -99,10 +100,25 @@ void reloadSystemd()
 
 std::string unitText(const std::string &executable, const std::string &baseDir)
 {
+    // Kept line for line with packaging/service/VLOOSERVER.service.in (a test compares them).
+    const std::string stateDir = baseDir == DefaultServiceBaseDir
+                                     ? "StateDirectory=velora\nStateDirectoryMode=0750\n"
+                                     : "";
     return std::string("[Unit]\n") + "Description=" + ServiceDisplayName + "\n" +
+           "Documentation=man:velora(1)\n" +
            "Wants=network-online.target\nAfter=network-online.target\n\n[Service]\n" +
            "Type=notify\nExecStart=" + systemdQuote(executable) + " --service --headless --basedir " +
-           systemdQuote(baseDir) + "\nRestart=on-failure\n\n[Install]\nWantedBy=multi-user.target\n";
+           systemdQuote(baseDir) + "\nRestart=on-failure\n" + stateDir +
+           "# Root for pppd and the serial line, bounded to what dialling, the ICMP\n"
+           "# keep-alive, nftables and the SMTP port need; logind's power-off is asked\n"
+           "# over D-Bus and needs none.\n"
+           "CapabilityBoundingSet=CAP_NET_ADMIN CAP_NET_RAW CAP_NET_BIND_SERVICE\n"
+           "ProtectSystem=true\nProtectHome=true\nPrivateTmp=true\nProtectControlGroups=true\n"
+           "ProtectKernelModules=true\nProtectClock=true\nProtectHostname=true\nLockPersonality=true\n"
+           "RestrictRealtime=true\nRestrictSUIDSGID=true\nRestrictNamespaces=true\n"
+           "SystemCallArchitectures=native\n"
+           "RestrictAddressFamilies=AF_UNIX AF_INET AF_INET6 AF_NETLINK AF_PACKET AF_PPPOX\n"
+           "\n[Install]\nWantedBy=multi-user.target\n";
 }
 
 ServiceUnitResult installService(const std::string &executable, const std::string &baseDir)
@@ -131,6 +147,57 @@ ServiceUnitResult uninstallService()
     }
     reloadSystemd();
     return {true, "Service uninstalled successfully"};
+}
+
+namespace {
+
+const char FreshConfig[] =
+    "; Written at the service's first start. The line is simulated until\n"
+    "; [line] driver names pppd or command; see velora(1).\n"
+    "[line]\n"
+    "driver=simulated\n";
+
+const char FreshPhonebook[] =
+    "; Phone book of the simulated line: one section per entry.\n"
+    "[Simulated provider]\n"
+    "phone=0800 000 0000\n"
+    "speed=56000\n"
+    "address=10.64.10.2\n";
+
+bool writeNew(const fs::path &path, const char *text, std::string *why)
+{
+    std::error_code ec;
+    if (fs::exists(path, ec))
+        return true;
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+    out.close();
+    if (!out) {
+        if (why)
+            *why = path.string() + ": " + std::strerror(errno ? errno : EIO);
+        return false;
+    }
+    fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write, ec);
+    return true;
+}
+
+}  // namespace
+
+bool prepareServiceBaseDir(const std::string &baseDir, std::string *why)
+{
+    const fs::path config = fs::path(baseDir) / "config";
+    std::error_code ec;
+    fs::create_directories(config, ec);
+    if (ec) {
+        if (why)
+            *why = config.string() + ": " + ec.message();
+        return false;
+    }
+    if (fs::exists(config / "config.ini", ec))
+        return true;
+    // The phone book first: a config.ini without it would look set up.
+    return writeNew(config / "phonebook.ini", FreshPhonebook, why) &&
+           writeNew(config / "config.ini", FreshConfig, why);
 }
 
 void notifySystemdReady()

@@ -25,6 +25,8 @@ private:
 
 inline constexpr const char *ServiceName = "VLOOSERVER";
 inline constexpr const char *ServiceDisplayName = "Velora server";
+// The service's base dir when -INSTALL is given none; systemd creates it.
+inline constexpr const char *DefaultServiceBaseDir = "/var/lib/velora";
 
 struct ServiceUnitResult {
     bool ok = false;
@@ -36,6 +38,11 @@ std::string unitDirectory();
 std::string unitText(const std::string &executable, const std::string &baseDir);
 ServiceUnitResult installService(const std::string &executable, const std::string &baseDir);
 ServiceUnitResult uninstallService();
+
+// The service's first start: creates baseDir and, where it has no config.ini
+// yet, a fresh one with a phone book for the simulated line and no users.
+// Existing files are never touched. False with why when it cannot write.
+bool prepareServiceBaseDir(const std::string &baseDir, std::string *why);
 
 // Sends READY=1 when started by systemd with a notify socket; a no-op otherwise.
 void notifySystemdReady();
