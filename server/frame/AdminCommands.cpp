@@ -23,9 +23,12 @@ const char AdminUsage[] =
     "       velora [--basedir DIR] entry delete NAME [--with-log]\n"
     "       velora [--basedir DIR] entry cost NAME [VALUE]\n";
 
-namespace {
+const char BadEntryNameText[] = "An entry name must not be empty, start or end with a blank, or hold brackets, "
+                                "control characters or the characters \u00e0 \u00e2 \u00e3 \u00e4 \u00e5.";
 
 std::string storeError(int code) { return "(TRASControl) " + dialup::rasErrorText(code); }
+
+namespace {
 
 // Arguments arrive in the terminal's encoding; the files hold Windows-1252.
 std::string stored(const std::string &arg) { return utf8ToCp1252(arg); }
@@ -98,8 +101,7 @@ std::optional<std::string> renameEntryWithRows(dialup::EntryStore &store, log::L
                                                const std::string &oldName, const std::string &newName)
 {
     if (!dialup::isValidEntryName(newName))
-        return std::string("An entry name must not be empty, start or end with a blank, or hold brackets, "
-                           "control characters or the characters \u00e0 \u00e2 \u00e3 \u00e4 \u00e5.");
+        return std::string(BadEntryNameText);
     if (const int rc = store.renameEntry(oldName, newName))
         return storeError(rc);
     // Only now: a refused rename leaves the rows with the name that still exists.

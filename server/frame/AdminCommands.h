@@ -22,6 +22,11 @@ std::optional<std::string> renameEntryWithRows(dialup::EntryStore &store, log::L
 std::optional<std::string> deleteEntryWithRows(dialup::EntryStore &store, log::LogDatabase &log,
                                                const std::string &entry, bool withLog);
 
+// The store's own refusal, with the class name its texts always carried.
+std::string storeError(int code);
+// Why a name cannot be an entry's (UTF-8).
+extern const char BadEntryNameText[];
+
 struct AdminIo {
     // Asks for a secret (no echo on a terminal); nullopt when none could be read.
     std::function<std::optional<std::string>(const char *prompt, bool fromStdin)> readSecret;

@@ -14,9 +14,6 @@ namespace velora::server::frame {
 
 namespace {
 
-// The store's own texts name the class, as the entry windows always did.
-std::string storeError(int code) { return "(TRASControl) " + dialup::rasErrorText(code); }
-
 std::string fileStamp(const std::string &path)
 {
     struct stat st {};
@@ -98,8 +95,7 @@ std::optional<std::string> ServerCore::saveEntryFields(const std::string &entry,
                                                        const std::vector<dialup::EntryField> &fields, bool create)
 {
     if (create && !dialup::isValidEntryName(entry))
-        return std::string("An entry name must not be empty, start or end with a blank, or hold brackets, "
-                           "control characters or the characters \u00e0 \u00e2 \u00e3 \u00e4 \u00e5.");
+        return std::string(BadEntryNameText);
     std::string why;
     if (const int rc = platform_.line->entries().saveEntryFields(entry, fields, create, &why))
         return !why.empty() ? why

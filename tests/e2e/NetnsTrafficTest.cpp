@@ -54,27 +54,6 @@ int tcpSocketIn(const std::string &ns)
     return fd;
 }
 
-std::string trafficPart(const std::string &line)
-{
-    const auto parts = splitBy(line, '\xE0');
-    return parts.size() >= 3 ? parts[2] : std::string();
-}
-
-std::vector<std::string> linesFor(RawClient &c, int ms)
-{
-    std::vector<std::string> lines;
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms) {
-        const std::string l = c.line(std::max(1, ms - static_cast<int>(t.elapsed())));
-        if (l.empty())
-            break;
-        c.send("trm" + F + "\r\n");
-        lines.push_back(l);
-    }
-    return lines;
-}
-
 }  // namespace
 
 TEST(NetnsTraffic, TwoMegabytesFromTheProviderShowInTheTrafficParts)

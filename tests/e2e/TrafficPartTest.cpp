@@ -1,5 +1,6 @@
 // The traffic part of the push lines, from the real server on the simulated
-// line: figures for the client whose meter is open, nothing for the others.
+// line: the latest figures in every line, and a line on every tick for the
+// client whose meter is open.
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
@@ -10,28 +11,6 @@
 using namespace velora::test;
 
 namespace {
-
-std::string trafficPart(const std::string &line)
-{
-    const auto parts = splitBy(line, '\xE0');
-    return parts.size() >= 3 ? parts[2] : std::string("<no traffic part>");
-}
-
-// Every push line for a while, each answered as a client does.
-std::vector<std::string> linesFor(RawClient &c, int ms)
-{
-    std::vector<std::string> lines;
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms) {
-        const std::string l = c.line(std::max(1, ms - static_cast<int>(t.elapsed())));
-        if (l.empty())
-            break;
-        c.send("trm" + F + "\r\n");
-        lines.push_back(l);
-    }
-    return lines;
-}
 
 void login(RawClient &c, quint16 port, const std::string &name)
 {

@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QTcpSocket>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -91,5 +92,28 @@ struct RawClient {
         return socket.state() != QAbstractSocket::ConnectedState;
     }
 };
+
+// The traffic part (third) of a push line.
+inline std::string trafficPart(const std::string &line)
+{
+    const auto parts = splitBy(line, '\xE0');
+    return parts.size() >= 3 ? parts[2] : std::string("<no traffic part>");
+}
+
+// Every push line for a while, each answered as a client does.
+inline std::vector<std::string> linesFor(RawClient &c, int ms)
+{
+    std::vector<std::string> lines;
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms) {
+        const std::string l = c.line(std::max(1, ms - static_cast<int>(t.elapsed())));
+        if (l.empty())
+            break;
+        c.send("trm" + F + "\r\n");
+        lines.push_back(l);
+    }
+    return lines;
+}
 
 }  // namespace velora::test

@@ -189,10 +189,10 @@ int PhonebookEntries::saveEntryFields(const std::string &entry, const std::vecto
         return EntryStore::saveEntryFields(entry, fields, create, why);
     // Only the keys this line knows, checked as it reads them.
     std::vector<EntryField> known;
-    for (const EntryField &spec : fields_)
+    for (const EntryField &field : fields_)
         for (const EntryField &f : fields)
-            if (f.key == spec.key) {
-                EntryField k = spec;
+            if (f.key == field.key) {
+                EntryField k = field;
                 k.value = f.value;
                 known.push_back(k);
             }
