@@ -147,7 +147,8 @@ TEST(NetnsTraffic, TwoMegabytesFromTheProviderShowInTheTrafficParts)
     // Each sample shows once or twice in a row (odd ticks repeat it).
     std::uint64_t down = 0, upBytes = 0;
     int samples = 0;
-    for (const std::string &l : linesFor(c, 3500)) {
+    // Long enough for the last sample of the transfer on a loaded machine.
+    for (const std::string &l : linesFor(c, 6000)) {
         const std::string part = trafficPart(l);
         if (part.empty() || part == previous)
             continue;
