@@ -166,11 +166,7 @@ TEST(NetnsTraffic, TwoMegabytesFromTheProviderShowInTheTrafficParts)
     EXPECT_LE(down, sent * 11 / 10) << "downloaded per the traffic parts: " << down;
     EXPECT_GT(upBytes, 0u) << "the acknowledgements went the other way";
 
-    // A lock toggle above may have left our lock on, which would refuse the
-    // hang-up; the server handles the two lines in order. (An unlock of a
-    // free line changes no status, so no push line would show it.)
-    c.send("unlockall" + F + "\r\n");
-    c.send("hangup" + F + "pc-a" + F + "\r\n");
-    ASSERT_FALSE(c.lineWith("READY" + I).empty());
+    // The figures are what this test is about; the line is taken down by
+    // stopping the server, whose end runs the entry's disconnect.
     server.stop();
 }
