@@ -4,6 +4,10 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFile>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -19,6 +23,7 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QTreeWidget>
+#include <QUrl>
 #include <QVBoxLayout>
 
 #include "server/clientservice/ClientRow.h"
@@ -100,6 +105,37 @@ TForm1::TForm1(frame::OperatorConsole &console, Prompter &prompter, QWidget *par
 
 TForm1::~TForm1() = default;
 
+// ------------------------------------------------------------------ help
+
+void TForm1::openHelpFile(const QString &name)
+{
+    const QString base = state::shownPath(console_.baseDir());
+    QString path = QDir::cleanPath(base + QStringLiteral("/server help/") + name);
+    // The base dir's own pages first, else the installed ones.
+    const QString installed = QCoreApplication::applicationDirPath() +
+                              QStringLiteral("/../share/velora/server help/") + name;
+    if (!QFile::exists(path) && QFile::exists(installed))
+        path = QDir::cleanPath(installed);
+    if (!QFile::exists(path)) {
+        prompter_.tell(Prompter::Kind::Error, "The help file is missing: " + path.toStdString());
+        return;
+    }
+    const bool opened = urlOpener ? urlOpener(QUrl::fromLocalFile(path))
+                                  : QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    if (!opened)
+        prompter_.tell(Prompter::Kind::Error, "The help file cannot be opened: " + path.toStdString());
+}
+
+void TForm1::Showhelp1Click() { openHelpFile(QStringLiteral("server.html")); }
+
+void TForm1::About1Click()
+{
+    prompter_.tell(Prompter::Kind::Information,
+                   "Velora server " + QCoreApplication::applicationVersion().toStdString() +
+                       "\nShares the office's dial-up line with the clients.",
+                   "About");
+}
+
 // ------------------------------------------------------------------ pages
 
 QWidget *TForm1::buildMainPage()
@@ -122,6 +158,11 @@ QWidget *TForm1::buildMainPage()
             &TForm1::Button1Click);
     Tipoftheday1 = named(PopupMenu4->addAction(QStringLiteral("Tip of the day")), "Tipoftheday1");
     connect(Tipoftheday1, &QAction::triggered, this, &TForm1::Tipoftheday1Click);
+    PopupMenu4->addSeparator();
+    Showhelp1 = named(PopupMenu4->addAction(QStringLiteral("Show help")), "Showhelp1");
+    connect(Showhelp1, &QAction::triggered, this, &TForm1::Showhelp1Click);
+    About1 = named(PopupMenu4->addAction(QStringLiteral("About")), "About1");
+    connect(About1, &QAction::triggered, this, &TForm1::About1Click);
     SpeedButton4->setMenu(PopupMenu4);
 
     auto *buttons = new QHBoxLayout;

@@ -28,6 +28,7 @@ class QTableView;
 class QSystemTrayIcon;
 class QTabWidget;
 class QTreeWidget;
+class QUrl;
 
 namespace velora {
 class Prompter;
@@ -83,6 +84,10 @@ public:
     void restore1Click();      // tray "restore"/"hide" and the icon's double click
     void exit1Click();
     void Tipoftheday1Click();  // "Menu" > "Tip of the day"
+    void Showhelp1Click();     // "Menu" > "Show help"
+    void About1Click();        // "Menu" > "About"
+    // The desktop's browser by default; tests put a recorder here.
+    std::function<bool(const QUrl &)> urlOpener;
     // Page to file, with the messages of the save; also the tip window's Close.
     void savecfg();
 
@@ -156,6 +161,7 @@ protected:
     void changeEvent(QEvent *event) override;
 
 private:
+    void openHelpFile(const QString &name);
     QWidget *buildMainPage();
     QWidget *buildConfigurationPage();
     QWidget *buildClientListPage();
@@ -213,6 +219,8 @@ private:
     QPushButton *SpeedButton4 = nullptr;
     QMenu *PopupMenu4 = nullptr;
     QAction *Tipoftheday1 = nullptr;
+    QAction *Showhelp1 = nullptr;
+    QAction *About1 = nullptr;
     // "Configuration"
     QLineEdit *Edit1 = nullptr;
     QCheckBox *CheckBox1 = nullptr;

@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -14,6 +15,7 @@
 #include <QSystemTrayIcon>
 #include <QTest>
 #include <QTreeWidget>
+#include <QUrl>
 
 #include <filesystem>
 #include <functional>
@@ -64,6 +66,7 @@ private slots:
     void menusAndHintsPromiseOnlyWhatWorks();
     void baseDirAndLineProblemAreShownReadably();
     void trayIconHasItsImageBeforeItShows();
+    void helpMenuOpensThePageOrSaysItIsMissing();
 };
 
 void TForm1Test::labelsAndTrayFollowTheStateAfterATick()
@@ -485,6 +488,45 @@ void TForm1Test::trayIconHasItsImageBeforeItShows()
     qInstallMessageHandler(previous);
     for (const QString &w : warnings)
         QVERIFY2(!w.contains(QStringLiteral("No Icon")), qPrintable(w));
+}
+
+void TForm1Test::helpMenuOpensThePageOrSaysItIsMissing()
+{
+    Server s;
+    QList<QUrl> opened;
+    bool opens = true;
+    s.window->urlOpener = [&](const QUrl &url) {
+        opened << url;
+        return opens;
+    };
+    QAction *help = s.get<QMenu>("PopupMenu4")->findChild<QAction *>(QStringLiteral("Showhelp1"));
+    QVERIFY(help);
+    QCOMPARE(help->text(), QStringLiteral("Show help"));
+
+    // No page beside the base dir and none installed beside the test.
+    help->trigger();
+    QVERIFY(opened.isEmpty());
+    QCOMPARE(s.prompter.said.size(), size_t(1));
+    QVERIFY2(QString::fromStdString(s.prompter.said.back().text).startsWith(QStringLiteral("The help file is missing: ")),
+             s.prompter.said.back().text.c_str());
+    QVERIFY(QString::fromStdString(s.prompter.said.back().text).endsWith(QStringLiteral("server help/server.html")));
+
+    std::filesystem::create_directories(s.base() + "/server help");
+    velora::test::writeFile(s.base() + "/server help/server.html", "<html></html>");
+    help->trigger();
+    QCOMPARE(opened.size(), qsizetype(1));
+    QCOMPARE(opened.front().toLocalFile(),
+             QDir::cleanPath(QString::fromStdString(s.base()) + QStringLiteral("/server help/server.html")));
+    QCOMPARE(s.prompter.said.size(), size_t(1));
+
+    opens = false;
+    help->trigger();
+    QCOMPARE(s.prompter.said.size(), size_t(2));
+    QVERIFY(QString::fromStdString(s.prompter.said.back().text).startsWith(QStringLiteral("The help file cannot be opened: ")));
+
+    QCoreApplication::setApplicationVersion(QStringLiteral("9.8.7"));
+    s.get<QMenu>("PopupMenu4")->findChild<QAction *>(QStringLiteral("About1"))->trigger();
+    QVERIFY(QString::fromStdString(s.prompter.said.back().text).startsWith(QStringLiteral("Velora server 9.8.7")));
 }
 
 QTEST_MAIN(TForm1Test)
