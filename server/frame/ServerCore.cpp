@@ -7,6 +7,7 @@
 #include <QTcpSocket>
 
 #include <QDate>
+#include <QDateTime>
 #include <QLocale>
 
 #include <stdexcept>
@@ -449,6 +450,7 @@ bool ServerCore::confirmPastBudget(Prompter &prompter)
                      {Prompter::Button::Yes, Prompter::Button::No}) != Prompter::Button::Yes)
         return false;
     policy_.allowNextDial();
+    audit("operator", "dial past the budget", "");
     return true;
 }
 
@@ -456,6 +458,8 @@ void ServerCore::operatorDial(const std::string &selected, Prompter &prompter)
 {
     if (!selected.empty() && !confirmPastBudget(prompter))
         return;
+    if (!selected.empty())
+        audit("operator", "dial", selected);
     dialOps_.operatorDial(selected, prompter);
     policy_.forgetAllowance();
 }
@@ -494,8 +498,30 @@ LinePolicy::Parts ServerCore::policyParts()
                                    wire::LineSep + wire::ListSep + wire::RecordSep;
         clients_.pesanserver("All", record);
     };
-    p.note = [this](const std::string &text) { emit problem(state::shownMessage(text)); };
+    p.note = [this](const std::string &text) {
+        audit("server", "policy", text);
+        emit problem(state::shownMessage(text));
+    };
     return p;
+}
+
+void ServerCore::audit(const std::string &user, const std::string &action, const std::string &detail)
+{
+    log::AuditRow row;
+    row.time = QDateTime::currentSecsSinceEpoch();
+    row.user = user;
+    row.host = ownClientName();
+    row.address = ownAddress();
+    row.action = action;
+    row.detail = detail;
+    if (log_.audit(row)) {
+        auditFailureTold_ = false;
+        return;
+    }
+    if (log_.isOpen() && !auditFailureTold_) {
+        auditFailureTold_ = true;
+        emit problem(state::shownMessage("The audit trail could not be written; the line goes on."));
+    }
 }
 
 void ServerCore::operatorHangup(Prompter &prompter) { dialOps_.operatorHangup(prompter); }

@@ -186,6 +186,8 @@ private:
     void startRelayIfDue();
     void endSharing();
     LinePolicy::Parts policyParts();
+    // One audit row; a failed write is told once, the line goes on.
+    void audit(const std::string &user, const std::string &action, const std::string &detail);
     // A dial past a spent budget only after the operator confirmed it.
     bool confirmPastBudget(Prompter &prompter);
 
@@ -205,6 +207,7 @@ private:
     traffic::TrafficSampler sampler_;
     LinePolicy policy_;
     bool LogRecordOpen = false;
+    bool auditFailureTold_ = false;
     QFileSystemWatcher usersWatch_;
     std::string usersStamp_;
     std::string phonebookStamp_;

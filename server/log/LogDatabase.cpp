@@ -25,6 +25,10 @@ const char *const kSchema[] = {
     "CREATE INDEX IF NOT EXISTS log_usera ON log (Usera)",
     "CREATE INDEX IF NOT EXISTS harga_entry ON harga (entry)",
     "CREATE INDEX IF NOT EXISTS smtp_entry ON smtp (entry)",
+    // Added later: an older file gains it on open, its other tables untouched.
+    "CREATE TABLE IF NOT EXISTS audit (id INTEGER PRIMARY KEY AUTOINCREMENT, waktu INTEGER, usera TEXT,"
+    " host TEXT, address TEXT, action TEXT, detail TEXT)",
+    "CREATE INDEX IF NOT EXISTS audit_waktu ON audit (waktu)",
 };
 
 const char *const kLogColumns[] = {"waktu", "usera", "entry", "duration", "tanggal",

@@ -50,6 +50,14 @@ struct SummaryTexts {
 };
 SummaryTexts summaryTexts(const LogSummary &s, const NumberSeparators &seps);
 
+// One line of the audit trail: who asked for what, from where. `time` is
+// seconds since the epoch so the period selection can compare numbers.
+struct AuditRow {
+    std::int64_t id = 0;
+    std::int64_t time = 0;
+    std::string user, host, address, action, detail;
+};
+
 struct SmtpServer {
     std::string server;
     std::string port;
@@ -111,6 +119,14 @@ public:
     // snapshot; the callback returns false to stop.
     bool readReport(const LogFilter &filter, LogSummary &summary,
                     const std::function<bool(const LogRow &, std::int64_t done)> &row);
+
+    // ---- the audit trail ----
+    // Appends one row; false when it could not be written (the caller
+    // reports that once and serving goes on).
+    bool audit(const AuditRow &row);
+    // Up to `limit` rows, newest first; rows in [from, to) when given.
+    std::optional<std::vector<AuditRow>> auditRows(int limit, std::optional<std::int64_t> from = std::nullopt,
+                                                   std::optional<std::int64_t> to = std::nullopt);
 
     const std::string &connectionName() const { return connection_; }
 
