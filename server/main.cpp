@@ -406,6 +406,22 @@ int main(int argc, char **argv)
                          forTerminal(st.StatusText).c_str(), forTerminal(st.ActiveEntry).c_str(),
                          forTerminal(st.LockStatus).c_str(), clients.empty() ? "none" : forTerminal(clients).c_str());
         });
+        // The month's cost only when it moved, so a busy line does not repeat it.
+        QObject::connect(&core, &ServerCore::statusChanged, [&core, last = std::string()]() mutable {
+            const auto cost = core.monthCost();
+            if (!cost)
+                return;
+            char line[64];
+            std::snprintf(line, sizeof line, "%.2f", static_cast<double>(*cost) / 10000.0);
+            std::string text = std::string("month cost ") + line;
+            const std::string budget = core.config().policySettings().monthlybudget;
+            if (!budget.empty() && budget != "0")
+                text += " of " + budget + " budget";
+            if (text == last)
+                return;
+            last = text;
+            std::fprintf(stderr, "velora: %s\n", forTerminal(text).c_str());
+        });
     }
     core.start();
     core.checkFiles();

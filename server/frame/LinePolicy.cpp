@@ -71,10 +71,13 @@ void LinePolicy::dialing(const std::string &entry, const std::string &dialer)
         dialer_ = dialer;
     }
     ownDial_ = false;
+    dialFailed_ = false;
     phase_ = Phase::Dialing;
 }
 
 void LinePolicy::hangingUp() { cancelRedial(); }
+
+void LinePolicy::dialFailed() { dialFailed_ = true; }
 
 void LinePolicy::statusTick()
 {
@@ -93,7 +96,8 @@ void LinePolicy::statusTick()
         if (connected) {
             phase_ = Phase::Up;
             attempts_ = 0;
-        } else if (state_.DialEventText == "Error press hangup button" || state_.DialEventText == "Error") {
+        } else if (dialFailed_) {
+            dialFailed_ = false;
             scheduleRedial();
         }
         break;

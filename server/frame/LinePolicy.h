@@ -43,6 +43,7 @@ public:
     bool mayDial(const std::string &entry, std::string *refusal) override;
     void dialing(const std::string &entry, const std::string &dialer) override;
     void hangingUp() override;
+    void dialFailed() override;
 
     // The operator confirmed a dial past the budget: the next dial may start.
     void allowNextDial() { allowOnce_ = true; }
@@ -78,6 +79,7 @@ private:
     int attempts_ = 0;   // redials since the line was last up
     int ticksLeft_ = 0;  // of the hold-off, in status ticks
     bool ownDial_ = false;
+    bool dialFailed_ = false;
     bool allowOnce_ = false;
     std::string lastLock_;
     std::uint64_t bytesThisMinute_ = 0;

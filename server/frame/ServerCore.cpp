@@ -104,8 +104,10 @@ void ServerCore::Timer1Timer()
     if (connected)
         state_.StatusText = state_.ActiveStatus;
     policy_.statusTick();
-    state_.ErrorNotice =
-        state_.DialEventText == "Error press hangup button" ? state_.DialEventText : std::string();
+    // A failure about to be redialled is not final: the waiting text stands instead.
+    state_.ErrorNotice = state_.DialEventText == "Error press hangup button" && !policy_.redialPending()
+                             ? state_.DialEventText
+                             : std::string();
     clients_.runTickSteps();
     updateStatusView();
     emit ticked();

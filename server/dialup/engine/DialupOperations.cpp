@@ -11,7 +11,11 @@ DialupOperations::DialupOperations(state::ServerState &state, TDialUp &engine,
     connect(&engine_, &TDialUp::OnEntryGet, this,
             [this](const std::string &name) { state_.EntryNames.push_back(name); });
     connect(&engine_, &TDialUp::OnDialing, this, [this] { state_.DialEventText = "Dialing..."; });
-    connect(&engine_, &TDialUp::OnError, this, [this](int, const std::string &) { state_.DialEventText = "Error"; });
+    connect(&engine_, &TDialUp::OnError, this, [this](int, const std::string &) {
+        state_.DialEventText = "Error";
+        if (policy_)
+            policy_->dialFailed();
+    });
     connect(&engine_, &TDialUp::OnAsyncEvent, this, &DialupOperations::onAsyncEvent);
     connect(&engine_, &TDialUp::OnActiveConnection, this, &DialupOperations::onActiveConnection);
 }
@@ -127,8 +131,11 @@ std::uint32_t DialupOperations::activeSpeed() const
 void DialupOperations::onAsyncEvent(int, const std::string &text, int errorCode)
 {
     state_.StatusText = text;
-    if (errorCode != 0)
+    if (errorCode != 0) {
         state_.DialEventText = "Error press hangup button";
+        if (policy_)
+            policy_->dialFailed();
+    }
 }
 
 void DialupOperations::onActiveConnection(ConnHandle handle, const std::string &device, const std::string &,

@@ -32,6 +32,8 @@ public:
     virtual bool mayDial(const std::string &entry, std::string *refusal) = 0;
     virtual void dialing(const std::string &entry, const std::string &dialer) = 0;
     virtual void hangingUp() = 0;
+    // The dial in progress failed; told by the engine so no status text is parsed.
+    virtual void dialFailed() {}
 };
 
 class DialupOperations : public QObject, public state::DialControl {

@@ -280,3 +280,17 @@ TEST_F(PolicyFixture, ACrossedBudgetWarnsEveryoneAndHangsUpAMinuteLater)
     EXPECT_EQ(connections(), 0u);
     EXPECT_TRUE(noted("the monthly budget of 100 is spent"));
 }
+
+TEST_F(PolicyFixture, AFailedDialAwaitingItsRedialShowsTheWaitNotTheError)
+{
+    startCore("redial=1\nredialholdoff=5\nredialmaxfail=1\n");
+    core->dialup().executedial("Busy", "Local");
+    ASSERT_TRUE(tickUntil([this] { return core->policy().redialPending(); }));
+    core->Timer1Timer();
+    EXPECT_EQ(st().StatusText.rfind("Redialing in", 0), 0u) << st().StatusText;
+    EXPECT_EQ(st().ErrorNotice, "");
+    // Once given up the failure is final and shown as such.
+    ASSERT_TRUE(tickUntil([this] { return noted("given up after 1 failed attempts"); }));
+    core->Timer1Timer();
+    EXPECT_EQ(st().ErrorNotice, "Error press hangup button");
+}
