@@ -21,6 +21,7 @@
 #include "client/ui/TFpassword.h"
 #include "widgets/TFsend.h"
 #include "widgets/TFmeter.h"
+#include "widgets/HelpPage.h"
 #include "widgets/TFtip.h"
 
 namespace velora::client::ui {
@@ -352,18 +353,10 @@ void TFmain::closeEvent(QCloseEvent *event)
 
 void TFmain::openHelpFile(const QString &name)
 {
-    QString path = settings_.helpFile(name);
-    // The client folder's own pages first, else the installed ones.
-    const QString installed = QCoreApplication::applicationDirPath() +
-                              QStringLiteral("/../share/velora/client help/") + name;
-    if (!QFile::exists(path) && QFile::exists(installed))
-        path = QDir::cleanPath(installed);
-    if (!QFile::exists(path)) {
-        error("The help file is missing: " + path.toStdString());
-        return;
-    }
-    if (!urlOpener(QUrl::fromLocalFile(path)))
-        error("The help file cannot be opened: " + path.toStdString());
+    const std::string problem =
+        widgets::openHelpPage(settings_.helpFile(name), QStringLiteral("client help"), name, urlOpener);
+    if (!problem.empty())
+        error(problem);
 }
 
 void TFmain::Showhelp1Click() { openHelpFile(QStringLiteral("client.html")); }

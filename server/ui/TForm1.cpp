@@ -7,7 +7,6 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
-#include <QFile>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -35,6 +34,7 @@
 #include "widgets/NewMessagePopup.h"
 #include "widgets/TFsend.h"
 #include "widgets/TFmeter.h"
+#include "widgets/HelpPage.h"
 #include "widgets/TFtip.h"
 
 // The window's layout: its pages, the tray, and how it hears the console.
@@ -109,21 +109,12 @@ TForm1::~TForm1() = default;
 
 void TForm1::openHelpFile(const QString &name)
 {
-    const QString base = state::shownPath(console_.baseDir());
-    QString path = QDir::cleanPath(base + QStringLiteral("/server help/") + name);
-    // The base dir's own pages first, else the installed ones.
-    const QString installed = QCoreApplication::applicationDirPath() +
-                              QStringLiteral("/../share/velora/server help/") + name;
-    if (!QFile::exists(path) && QFile::exists(installed))
-        path = QDir::cleanPath(installed);
-    if (!QFile::exists(path)) {
-        prompter_.tell(Prompter::Kind::Error, "The help file is missing: " + path.toStdString());
-        return;
-    }
-    const bool opened = urlOpener ? urlOpener(QUrl::fromLocalFile(path))
-                                  : QDesktopServices::openUrl(QUrl::fromLocalFile(path));
-    if (!opened)
-        prompter_.tell(Prompter::Kind::Error, "The help file cannot be opened: " + path.toStdString());
+    const QString own =
+        QDir::cleanPath(state::shownPath(console_.baseDir()) + QStringLiteral("/server help/") + name);
+    const auto opener = urlOpener ? urlOpener : [](const QUrl &url) { return QDesktopServices::openUrl(url); };
+    const std::string problem = widgets::openHelpPage(own, QStringLiteral("server help"), name, opener);
+    if (!problem.empty())
+        prompter_.tell(Prompter::Kind::Error, problem);
 }
 
 void TForm1::Showhelp1Click() { openHelpFile(QStringLiteral("server.html")); }
