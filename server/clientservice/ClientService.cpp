@@ -1,5 +1,6 @@
 #include "server/clientservice/ClientService.h"
 
+#include <QDateTime>
 #include <QHostAddress>
 #include <QTcpSocket>
 #include <QTimer>
@@ -304,21 +305,28 @@ void ClientService::handleLine(Session &session, const std::string &line)
         rec.Alive = "1";
     } else if (word == "dial") {
         rec.StatusOwed = true;
+        const bool free = state_.LockStatus == "free";
+        heard(session, "dial", wire::at(f, 1) + (free ? "" : " (refused: the line is locked)"));
         if (dial_)
             dial_->setDialEntry(wire::at(f, 1));
-        if (state_.LockStatus == "free" && dial_)
+        if (free && dial_)
             dial_->executedial(wire::at(f, 1), wire::at(f, 2));
     } else if (word == "hangup") {
         rec.StatusOwed = true;
-        if (state_.LockStatus == "free" && dial_)
+        const bool free = state_.LockStatus == "free";
+        heard(session, "hangup", free ? "" : "refused: the line is locked");
+        if (free && dial_)
             dial_->executehangup();
     } else if (word == "lock") {
-        rec.LockState = rec.LockState == "free" ? "locking" : "free";
+        setLock(rec, rec.LockState == "free");
+        heard(session, rec.LockState == "free" ? "unlock" : "lock");
     } else if (word == "unlockall") {
+        heard(session, "unlockall");
         for (TSimpleClient *r : list_)
-            r->LockState = "free";
+            setLock(*r, false);
         state_.StatusChanged = 1;
     } else if (word == "shutdown") {
+        heard(session, "shutdown");
         shutdownRequest();
     } else if (word == "pesan") {
         if (deliverFromClient(wire::at(f, 1), wire::at(f, 2)))
@@ -351,6 +359,7 @@ void ClientService::login(Session &session, const std::vector<std::string> &f)
     switch (r.outcome) {
     case users::LoginResult::Outcome::Accepted:
         strangers_.loginSucceeded(session.peer);
+        rec.UserName = wire::at(f, 3).substr(0, MaxClientNameBytes);
         session.writeLine(wire::buildLoginAccepted(r.record.description, r.record.unlockAll,
                                                    r.record.dialHangup, r.record.shutdown));
         if (!session.inList && !session.isClosing()) {
@@ -377,6 +386,22 @@ void ClientService::loginFailed(Session &session, const std::string &user, const
     if (const std::int64_t until = strangers_.loginHeldUntil(session.peer))
         text += "; its next login is checked in " + std::to_string((until - strangers_.now() + 999) / 1000) + " s";
     emit notice(text);
+}
+
+void ClientService::setLock(TSimpleClient &record, bool locking)
+{
+    if (locking && record.LockState != "locking")
+        record.LockedSince = QDateTime::currentSecsSinceEpoch();
+    else if (!locking)
+        record.LockedSince = 0;
+    record.LockState = locking ? "locking" : "free";
+}
+
+void ClientService::heard(const Session &session, const std::string &action, const std::string &detail)
+{
+    // A name from the wire is the client's to choose: keep the row short.
+    emit commandHeard(session.record.UserName, session.record.ClientName, session.peer, action,
+                      detail.substr(0, 255));
 }
 
 void ClientService::shutdownRequest()
@@ -460,7 +485,7 @@ void ClientService::operatorLock()
 {
     if (!own_)
         return;
-    own_->LockState = "locking";
+    setLock(*own_, true);
     operatorLockWord_ = "locking";
     emit operatorLockChanged(true);
 }
@@ -469,7 +494,7 @@ void ClientService::operatorUnlock()
 {
     if (!own_)
         return;
-    own_->LockState = "free";
+    setLock(*own_, false);
     operatorLockWord_ = "free";
     emit operatorLockChanged(false);
 }
@@ -477,7 +502,7 @@ void ClientService::operatorUnlock()
 void ClientService::unlockAll()
 {
     for (TSimpleClient *r : list_)
-        r->LockState = "free";
+        setLock(*r, false);
 }
 
 // ------------------------------------------------------------ tick steps
@@ -570,7 +595,7 @@ void ClientService::UpdateClientList()
     std::vector<ClientRow> rows;
     rows.reserve(list_.size());
     for (const TSimpleClient *r : list_)
-        rows.push_back({r->ClientName, r->Address, r->LockState});
+        rows.push_back({r->ClientName, r->Address, r->LockState, r->LockedSince});
     emit clientListUpdated(rows);
 }
 

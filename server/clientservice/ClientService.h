@@ -189,6 +189,10 @@ signals:
     void problem(const std::string &text);
     // A line for the server's log: refusals, failed logins.
     void notice(const std::string &text);
+    // A client asked for a dial, hang-up, lock change or shutdown: who, from
+    // where, what.
+    void commandHeard(const std::string &user, const std::string &host, const std::string &address,
+                      const std::string &action, const std::string &detail);
 
 private:
     void login(Session &session, const std::vector<std::string> &fields);
@@ -199,6 +203,9 @@ private:
     void loginFailed(Session &session, const std::string &user, const char *how);
 
     void giveBackMemory();
+    // The lock word and its time together, so "since" never goes stale.
+    static void setLock(TSimpleClient &record, bool locking);
+    void heard(const Session &session, const std::string &action, const std::string &detail = {});
 
     StrangerGuard strangers_;
     std::size_t peakSessions_ = 0;

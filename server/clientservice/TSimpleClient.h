@@ -1,6 +1,7 @@
 #pragma once
 // The server's record of one client connection, and of itself (item 0).
 
+#include <cstdint>
 #include <string>
 
 class QTcpSocket;
@@ -13,6 +14,10 @@ struct TSimpleClient {
     std::string LockState = "free";
     std::string ClientName = "login";
     std::string Address = "0.0.0.0";
+    // The user it logged in as, for the audit trail.
+    std::string UserName;
+    // When it last turned "locking", in seconds since the epoch; 0 while free.
+    std::int64_t LockedSince = 0;
     std::string Mailbox;
     bool PushPending = false;
     bool MeterWanted = false;

@@ -5,6 +5,7 @@
 
 #include <QObject>
 #include <QString>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -36,6 +37,10 @@ struct StatusView {
     int trayImage = 1;  // 0 connected, 1 not connected, 2 server offline
     std::string trayHint;
     bool unlockShown = false;  // the operator holds the lock: Unlock instead of Lock
+    // The first record holding the lock and since when (seconds since the
+    // epoch); empty and 0 while the line is free.
+    std::string lockHolder;
+    std::int64_t lockedSince = 0;
 };
 
 class OperatorConsole : public QObject {
@@ -143,6 +148,8 @@ signals:
     void clientRowsChanged(const std::vector<velora::server::clientservice::ClientRow> &rows);
     // Rows or costs of the log changed: the viewer shows them again.
     void logChanged();
+    // A row was added to the audit trail.
+    void auditChanged();
     // user.cfg was read again (an editor here or a command beside the server).
     void usersChanged();
     // On the status tick: the operator's inbox, message records as received.

@@ -70,6 +70,11 @@ ServerCore::ServerCore(ServerOptions options, ServerPlatform platform, QObject *
     connect(&clients_, &clientservice::ClientService::clientListUpdated, this, &OperatorConsole::clientRowsChanged);
     connect(&clients_, &clientservice::ClientService::serverInboxReady, this, &OperatorConsole::serverInboxReady);
     connect(&dialOps_, &dialup::DialupOperations::entriesChanged, this, &OperatorConsole::entriesChanged);
+    connect(&clients_, &clientservice::ClientService::commandHeard, this,
+            [this](const std::string &user, const std::string &host, const std::string &address,
+                   const std::string &action, const std::string &detail) {
+                audit(user, host, address, action, detail);
+            });
     state_.BaseDir = options_.baseDir;
     state_.ServiceMode = options_.serviceMode;
     timer2_.setSingleShot(true);
@@ -138,6 +143,14 @@ void ServerCore::updateStatusView()
         v.trayHint = status + "\n" + server;
     }
     v.unlockShown = clients_.operatorLockWord() == "locking";
+    v.lockHolder.clear();
+    v.lockedSince = 0;
+    for (const clientservice::TSimpleClient *r : clients_.clientList())
+        if (r->LockState == "locking") {
+            v.lockHolder = r->ClientName;
+            v.lockedSince = r->LockedSince;
+            break;
+        }
 }
 
 ServerCore::CloseAction ServerCore::FormClose(Prompter &prompter)
@@ -470,18 +483,15 @@ void ServerCore::zanfel(std::size_t position, Prompter &prompter)
 {
     if (position < state_.EntryNames.size() && !confirmPastBudget(prompter))
         return;
+    if (position < state_.EntryNames.size())
+        audit("operator", "dial", state_.EntryNames[position]);
     dialOps_.zanfel(position, prompter);
     policy_.forgetAllowance();
 }
 
 std::optional<std::int64_t> ServerCore::monthCost()
 {
-    // As the log writes bulan and tahun.
-    const QDate today = QDate::currentDate();
-    log::LogFilter thisMonth;
-    thisMonth.bulan = today.toString(QStringLiteral("MM")).toStdString();
-    thisMonth.tahun = today.toString(QStringLiteral("yy")).toStdString();
-    return log_.costTenThousandths(thisMonth);
+    return log_.costTenThousandths(log::monthOf(QDate::currentDate()));
 }
 
 LinePolicy::Parts ServerCore::policyParts()
@@ -509,15 +519,22 @@ LinePolicy::Parts ServerCore::policyParts()
 
 void ServerCore::audit(const std::string &user, const std::string &action, const std::string &detail)
 {
+    audit(user, ownClientName(), ownAddress(), action, detail);
+}
+
+void ServerCore::audit(const std::string &user, const std::string &host, const std::string &address,
+                       const std::string &action, const std::string &detail)
+{
     log::AuditRow row;
     row.time = QDateTime::currentSecsSinceEpoch();
     row.user = user;
-    row.host = ownClientName();
-    row.address = ownAddress();
+    row.host = host;
+    row.address = address;
     row.action = action;
     row.detail = detail;
     if (log_.audit(row)) {
         auditFailureTold_ = false;
+        emit auditChanged();
         return;
     }
     if (log_.isOpen() && !auditFailureTold_) {
@@ -526,13 +543,29 @@ void ServerCore::audit(const std::string &user, const std::string &action, const
     }
 }
 
-void ServerCore::operatorHangup(Prompter &prompter) { dialOps_.operatorHangup(prompter); }
+void ServerCore::operatorHangup(Prompter &prompter)
+{
+    audit("operator", "hangup", "");
+    dialOps_.operatorHangup(prompter);
+}
 
-void ServerCore::operatorLock() { clients_.operatorLock(); }
+void ServerCore::operatorLock()
+{
+    audit("operator", "lock", "");
+    clients_.operatorLock();
+}
 
-void ServerCore::operatorUnlock() { clients_.operatorUnlock(); }
+void ServerCore::operatorUnlock()
+{
+    audit("operator", "unlock", "");
+    clients_.operatorUnlock();
+}
 
-void ServerCore::unlockAll() { clients_.unlockAll(); }
+void ServerCore::unlockAll()
+{
+    audit("operator", "unlockall", "");
+    clients_.unlockAll();
+}
 
 void ServerCore::getentry() { dialOps_.getentry(); }
 
@@ -540,7 +573,7 @@ std::vector<clientservice::ClientRow> ServerCore::clientRows() const
 {
     std::vector<clientservice::ClientRow> rows;
     for (const clientservice::TSimpleClient *r : clients_.clientList())
-        rows.push_back({r->ClientName, r->Address, r->LockState});
+        rows.push_back({r->ClientName, r->Address, r->LockState, r->LockedSince});
     return rows;
 }
 

@@ -188,6 +188,8 @@ private:
     LinePolicy::Parts policyParts();
     // One audit row; a failed write is told once, the line goes on.
     void audit(const std::string &user, const std::string &action, const std::string &detail);
+    void audit(const std::string &user, const std::string &host, const std::string &address,
+               const std::string &action, const std::string &detail);
     // A dial past a spent budget only after the operator confirmed it.
     bool confirmPastBudget(Prompter &prompter);
 

@@ -21,18 +21,65 @@ bool LogDatabase::audit(const AuditRow &row)
                 text(row.detail)});
 }
 
+namespace {
+// A file opened for reading may predate the table: it simply has no rows.
+std::optional<bool> hasAuditTable(QSqlQuery &q)
+{
+    if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type='table' AND name='audit'")) ||
+        !q.next())
+        return std::nullopt;
+    return q.value(0).toInt() > 0;
+}
+
+AuditRow auditRowOf(const QSqlQuery &q)
+{
+    return AuditRow{q.value(0).toLongLong(), q.value(1).toLongLong(), bytes(q.value(2)), bytes(q.value(3)),
+                    bytes(q.value(4)), bytes(q.value(5)), bytes(q.value(6))};
+}
+}  // namespace
+
+bool LogDatabase::readAudit(const LogFilter &filter, const std::function<bool(const AuditRow &)> &row)
+{
+    if (!open_)
+        return false;
+    QSqlQuery q(QSqlDatabase::database(QString::fromStdString(connection_), false));
+    q.setForwardOnly(true);
+    const auto table = hasAuditTable(q);
+    if (!table)
+        return false;
+    if (!*table)
+        return true;
+    // As the log's bulan and tahun: two digits of the local month and year.
+    QString statement = QStringLiteral("SELECT id,waktu,usera,host,address,action,detail FROM audit WHERE 1=1");
+    std::vector<QVariant> values;
+    if (filter.bulan) {
+        statement += QStringLiteral(" AND strftime('%m',waktu,'unixepoch','localtime')=?");
+        values.push_back(text(*filter.bulan));
+    }
+    if (filter.tahun) {
+        statement += QStringLiteral(" AND substr(strftime('%Y',waktu,'unixepoch','localtime'),3)=?");
+        values.push_back(text(*filter.tahun));
+    }
+    statement += QStringLiteral(" ORDER BY waktu DESC, id DESC");
+    if (!run(q, statement, values))
+        return false;
+    while (q.next())
+        if (!row(auditRowOf(q)))
+            return true;
+    return !q.lastError().isValid();
+}
+
 std::optional<std::vector<AuditRow>> LogDatabase::auditRows(int limit, std::optional<std::int64_t> from,
                                                             std::optional<std::int64_t> to)
 {
     if (!open_)
         return std::nullopt;
-    // A file opened for reading may predate the table: it simply has no rows.
     QSqlQuery q(QSqlDatabase::database(QString::fromStdString(connection_), false));
-    if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type='table' AND name='audit'")) ||
-        !q.next())
+    const auto table = hasAuditTable(q);
+    if (!table)
         return std::nullopt;
     std::vector<AuditRow> out;
-    if (q.value(0).toInt() == 0)
+    if (!*table)
         return out;
     QString statement = QStringLiteral("SELECT id,waktu,usera,host,address,action,detail FROM audit WHERE 1=1");
     std::vector<QVariant> values;
@@ -49,8 +96,7 @@ std::optional<std::vector<AuditRow>> LogDatabase::auditRows(int limit, std::opti
     if (!run(q, statement, values))
         return std::nullopt;
     while (q.next())
-        out.push_back(AuditRow{q.value(0).toLongLong(), q.value(1).toLongLong(), bytes(q.value(2)),
-                               bytes(q.value(3)), bytes(q.value(4)), bytes(q.value(5)), bytes(q.value(6))});
+        out.push_back(auditRowOf(q));
     return out;
 }
 

@@ -10,6 +10,14 @@
 
 namespace velora::server::log {
 
+LogFilter monthOf(const QDate &day)
+{
+    LogFilter f;
+    f.bulan = day.toString(QStringLiteral("MM")).toStdString();
+    f.tahun = day.toString(QStringLiteral("yy")).toStdString();
+    return f;
+}
+
 namespace {
 
 // Column order is part of the format: readers take positions 0 to 6.

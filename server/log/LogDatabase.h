@@ -17,6 +17,8 @@ class QSqlQuery;
 class QString;
 class QTime;
 
+class QDate;
+
 namespace velora::server::log {
 
 // The viewer's selection. A value matches that column exactly (so "A_1"
@@ -28,6 +30,9 @@ struct LogFilter {
     std::optional<std::string> usera;
     bool operator==(const LogFilter &) const = default;
 };
+
+// The month and year of the given day, as the log writes bulan and tahun.
+LogFilter monthOf(const QDate &day);
 
 // One row as the grid and the report show it, texts as stored.
 struct LogRow {
@@ -127,6 +132,10 @@ public:
     // Up to `limit` rows, newest first; rows in [from, to) when given.
     std::optional<std::vector<AuditRow>> auditRows(int limit, std::optional<std::int64_t> from = std::nullopt,
                                                    std::optional<std::int64_t> to = std::nullopt);
+    // Every row of the filter's month and year (local time; its entry and
+    // user do not apply), newest first; the callback returns false to stop.
+    // False when the rows could not be read.
+    bool readAudit(const LogFilter &filter, const std::function<bool(const AuditRow &)> &row);
 
     const std::string &connectionName() const { return connection_; }
 

@@ -2,6 +2,8 @@
 
 #include <xlsxwriter.h>
 
+#include <QDateTime>
+
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -23,6 +25,8 @@ const char kTitle[] = "Dovazu Networking Usage report";
 const std::array<const char *, 6> kHeader = {"     Date     ",         "     Time     ",  "     User     ",
                                              "     Dialup entry    ", "     Speed     ", "     Duration     "};
 
+const std::array<const char *, 6> kAuditHeader = {"Time", "User", "Host", "Address", "Action", "Detail"};
+
 std::array<const std::string *, 6> cellsOf(const LogRow &r)
 {
     return {&r.tanggal, &r.waktu, &r.usera, &r.entry, &r.speed, &r.duration};
@@ -33,6 +37,8 @@ public:
     virtual ~ReportSink() = default;
     virtual bool begin(const ReportHeading &h) = 0;
     virtual bool row(const LogRow &r) = 0;
+    // Who did what in the period; only the workbook has a place for it.
+    virtual bool auditRow(const AuditRow &) { return true; }
     virtual bool end(const SummaryTexts &s) = 0;
     virtual std::string failure() const = 0;
 };
@@ -105,6 +111,7 @@ public:
         if (!book_)
             return;
         sheet_ = workbook_add_worksheet(book_, nullptr);
+        audit_ = workbook_add_worksheet(book_, "Audit");
         title_ = font(12, true);
         label_ = font(10, true);
         summary_ = font(11, true);
@@ -132,6 +139,26 @@ public:
         put(4, 1, h.user);
         for (lxw_col_t c = 0; c < kHeader.size(); ++c)
             put(6, c, kHeader[c], header_, true);
+        if (!audit_)
+            return false;
+        // Streamed too; its widths go in before any row.
+        const double widths[] = {20, 14, 24, 16, 12, 60};
+        for (lxw_col_t c = 0; c < kAuditHeader.size(); ++c)
+            worksheet_set_column(audit_, c, c, widths[c], nullptr);
+        put(0, 0, "Audit trail", title_, false, audit_);
+        for (lxw_col_t c = 0; c < kAuditHeader.size(); ++c)
+            put(2, c, kAuditHeader[c], header_, false, audit_);
+        return ok_;
+    }
+    bool auditRow(const AuditRow &a) override
+    {
+        const std::string when =
+            QDateTime::fromSecsSinceEpoch(a.time).toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toStdString();
+        const std::array<const std::string *, 6> cells = {&when, &a.user, &a.host, &a.address, &a.action, &a.detail};
+        lxw_col_t c = 0;
+        for (const std::string *cell : cells)
+            put(nextAudit_, c++, *cell, nullptr, false, audit_);
+        ++nextAudit_;
         return ok_;
     }
     bool row(const LogRow &r) override
@@ -180,14 +207,15 @@ private:
             format_set_bold(f);
         return f;
     }
-    void put(lxw_row_t r, lxw_col_t c, const std::string &cp1252, lxw_format *f = nullptr, bool fitted = false)
+    void put(lxw_row_t r, lxw_col_t c, const std::string &cp1252, lxw_format *f = nullptr, bool fitted = false,
+             lxw_worksheet *sheet = nullptr)
     {
         if (!ok_)
             return;
         if (cp1252.empty() && !f)
             return;  // an empty cell stays empty, as the spreadsheet would leave it
         const QByteArray utf8 = state::shownText(cp1252).toUtf8();
-        const lxw_error e = worksheet_write_string(sheet_, r, c, utf8.constData(), f);
+        const lxw_error e = worksheet_write_string(sheet ? sheet : sheet_, r, c, utf8.constData(), f);
         if (e != LXW_NO_ERROR) {
             ok_ = false;
             error_ = lxw_strerror(e);
@@ -198,6 +226,8 @@ private:
     }
     lxw_workbook *book_ = nullptr;
     lxw_worksheet *sheet_ = nullptr;
+    lxw_worksheet *audit_ = nullptr;
+    lxw_row_t nextAudit_ = 3;
     lxw_format *title_ = nullptr, *label_ = nullptr, *summary_ = nullptr, *header_ = nullptr;
     lxw_row_t next_ = 7;
     std::array<double, 6> widths_{};
@@ -326,13 +356,18 @@ bool writeReport(const std::string &databasePath, const LogFilter &filter, const
         });
         if (read && !begun)
             sinkOk = sink->begin(heading);
-        if (read && sinkOk) {
+        bool auditRead = true;
+        if (read && sinkOk && format == ReportFormat::Workbook)
+            auditRead = db.readAudit(filter, [&](const AuditRow &a) { return sinkOk = sink->auditRow(a); });
+        if (read && sinkOk && !auditRead)
+            failure = "cannot read the audit trail";
+        else if (read && sinkOk) {
             sinkOk = sink->end(summaryTexts(summary, seps));
             written = sinkOk;
         }
         if (!read && sinkOk && !stopped)
             failure = "cannot read the connection log";
-        else if (!sinkOk)
+        else if (!sinkOk && failure.empty())
             failure = "cannot write " + outPath + " (" + sink->failure() + ")";
         if (written && progress)
             progress(summary.count, summary.count);

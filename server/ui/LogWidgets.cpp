@@ -1,5 +1,6 @@
 #include "server/ui/LogWidgets.h"
 
+#include <QDateTime>
 #include <QFocusEvent>
 
 #include "server/state/Text.h"
@@ -72,6 +73,64 @@ void LogTableModel::fetchMore(const QModelIndex &parent)
     complete_ = page->size() < static_cast<std::size_t>(kPage);
     rows_.insert(rows_.end(), std::make_move_iterator(page->begin()), std::make_move_iterator(page->end()));
     endInsertRows();
+}
+
+namespace {
+const char *const kAuditColumns[] = {"Time", "User", "Host", "Address", "Action", "Detail"};
+}
+
+bool AuditTableModel::reload(log::LogDatabase &book, const log::LogFilter &filter)
+{
+    std::vector<log::AuditRow> rows;
+    std::size_t total = 0;
+    const bool read = book.readAudit(filter, [&](const log::AuditRow &r) {
+        if (rows.size() < kMostShown)
+            rows.push_back(r);
+        ++total;
+        return true;
+    });
+    if (!read)
+        return false;
+    beginResetModel();
+    rows_ = std::move(rows);
+    total_ = total;
+    endResetModel();
+    return true;
+}
+
+int AuditTableModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+int AuditTableModel::columnCount(const QModelIndex &parent) const { return parent.isValid() ? 0 : 6; }
+
+QVariant AuditTableModel::data(const QModelIndex &index, int role) const
+{
+    if (role != Qt::DisplayRole || !index.isValid() || index.row() >= rowCount() || index.column() >= 6)
+        return {};
+    const log::AuditRow &r = rows_[static_cast<std::size_t>(index.row())];
+    switch (index.column()) {
+    case 0:
+        return QDateTime::fromSecsSinceEpoch(r.time).toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    case 1:
+        return state::shownText(r.user);
+    case 2:
+        return state::shownText(r.host);
+    case 3:
+        return state::shownText(r.address);
+    case 4:
+        return state::shownText(r.action);
+    default:
+        return state::shownText(r.detail);
+    }
+}
+
+QVariant AuditTableModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || section < 0 || section >= 6 || role != Qt::DisplayRole)
+        return {};
+    return QString::fromLatin1(kAuditColumns[section]);
 }
 
 void RefillingComboBox::showPopup()

@@ -40,6 +40,29 @@ private:
     bool complete_ = true;
 };
 
+// The audit tab: the newest rows of the period, up to a bound.
+class AuditTableModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    static constexpr std::size_t kMostShown = 2000;
+
+    using QAbstractTableModel::QAbstractTableModel;
+    // False when the rows could not be read, which leaves those shown
+    // before. `total` counts every row of the period.
+    bool reload(log::LogDatabase &book, const log::LogFilter &filter);
+    const std::vector<log::AuditRow> &rows() const { return rows_; }
+    std::size_t total() const { return total_; }
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    int columnCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+private:
+    std::vector<log::AuditRow> rows_;
+    std::size_t total_ = 0;
+};
+
 class RefillingComboBox : public QComboBox {
     Q_OBJECT
 public:

@@ -188,6 +188,16 @@ QWidget *TForm1::buildMainPage()
         ++row;
     }
     Label2->setWordWrap(true);
+    // Who holds the lock, beside the lock word.
+    LbLockedBy = named(new QLabel(status), "LbLockedBy");
+    LbLockedBy->setTextFormat(Qt::PlainText);
+    grid->removeWidget(Label6);
+    auto *lockRow = new QHBoxLayout;
+    lockRow->addWidget(Label6);
+    lockRow->addSpacing(12);
+    lockRow->addWidget(LbLockedBy);
+    lockRow->addStretch();
+    grid->addLayout(lockRow, 4, 1);
     Label25 = named(new QLabel(status), "Label25");
     Label25->setTextFormat(Qt::PlainText);
     Label25->setWordWrap(true);
@@ -325,13 +335,15 @@ QWidget *TForm1::buildClientListPage()
 {
     auto *page = named(new QWidget, "clientListPage");
     Lvclient = named(new QTreeWidget(page), "Lvclient");
-    Lvclient->setHeaderLabels({QStringLiteral("client name"), QStringLiteral("ip address"), QStringLiteral("lock status")});
+    Lvclient->setHeaderLabels({QStringLiteral("client name"), QStringLiteral("ip address"), QStringLiteral("lock status"),
+                                QStringLiteral("Locked since")});
     Lvclient->setRootIsDecorated(false);
     // Its hint promises the send-message window; both come together.
     Lvclient->header()->setSectionResizeMode(0, QHeaderView::Stretch);
     Lvclient->setColumnWidth(1, 140);
     Lvclient->header()->setStretchLastSection(false);
     Lvclient->header()->resizeSection(2, 110);
+    Lvclient->header()->resizeSection(3, 130);
     SpeedButton8 = button("SpeedButton8", QStringLiteral("Unlock all"), page);
     auto *row = new QHBoxLayout;
     row->addStretch();
@@ -382,6 +394,11 @@ void TForm1::connectConsole()
     connect(tip_.get(), &widgets::TFtip::saveRequested, this, &TForm1::savecfg);
     connect(tip_.get(), &widgets::TFtip::problem, this, &TForm1::showProblem);
     connect(&console_, &frame::OperatorConsole::logChanged, this, &TForm1::Showlog);
+    connect(&console_, &frame::OperatorConsole::auditChanged, this, [this] {
+        auditStale_ = true;
+        if (logTabs->currentIndex() == 1 && logTabs->isVisible())
+            showAudit();
+    });
     connect(&console_, &frame::OperatorConsole::configLoaded, this, &TForm1::showLoggingDisabled);
     connect(reportJob_.get(), &log::ReportJob::progressed, this, &TForm1::reportProgressed);
     connect(reportJob_.get(), &log::ReportJob::finished, this, &TForm1::reportFinished);

@@ -53,6 +53,7 @@ class ReportJob;
 namespace velora::server::ui {
 
 class LogTableModel;
+class AuditTableModel;
 class RefillingComboBox;
 class TFentry;
 class TFentryEdit;
@@ -114,6 +115,9 @@ public:
     void SpeedButton2Click();  // Clear log
     void Button4Click();       // Create report
     const log::LogFilter &logFilter() const { return logFilter_; }
+    // The audit tab for the filter's period, and this month's cost.
+    void showAudit();
+    void showMonthCost();
 
     // The "SMTP auto relay" page (TForm1Smtp.cpp).
     void updatesmtp();
@@ -166,6 +170,7 @@ private:
     QWidget *buildConfigurationPage();
     QWidget *buildClientListPage();
     QWidget *buildLogPage();
+    QWidget *buildAuditTab();
     QWidget *buildUserPage();
     void buildEntryWindows();
     QWidget *buildSmtpPage();
@@ -207,6 +212,7 @@ private:
     QLabel *Label6 = nullptr;
     QLabel *Label2 = nullptr;
     QLabel *Label25 = nullptr;
+    QLabel *LbLockedBy = nullptr;
     QLabel *Label10 = nullptr;
     QListWidget *lventry = nullptr;
     QPushButton *Button6 = nullptr;
@@ -262,7 +268,13 @@ private:
     QLabel *Label29 = nullptr;
     QLabel *Label32 = nullptr;
     QLabel *Label33 = nullptr;
+    QLabel *LbMonthCost = nullptr;
     QLabel *Label45 = nullptr;
+    QTabWidget *logTabs = nullptr;
+    QTableView *DBGridAudit = nullptr;
+    AuditTableModel *auditModel_ = nullptr;
+    QLabel *LbAuditCount = nullptr;
+    bool auditStale_ = true;  // a row came while the tab was not shown
     RefillingComboBox *ComboBox1 = nullptr;
     RefillingComboBox *ComboBox4 = nullptr;
     QComboBox *ComboBox2 = nullptr;

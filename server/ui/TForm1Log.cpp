@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QStatusBar>
+#include <QTabWidget>
 #include <QTableView>
 #include <QVBoxLayout>
 
@@ -71,7 +72,18 @@ std::string headingText(const QComboBox *box)
 
 QWidget *TForm1::buildLogPage()
 {
-    auto *page = named(new QWidget, "Tablog");
+    auto *tablog = named(new QWidget, "Tablog");
+    logTabs = named(new QTabWidget(tablog), "logTabs");
+    auto *outer = new QVBoxLayout(tablog);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->addWidget(logTabs);
+    auto *page = named(new QWidget, "TabConnections");
+    logTabs->addTab(page, QStringLiteral("Connections"));
+    logTabs->addTab(buildAuditTab(), QStringLiteral("Audit"));
+    connect(logTabs, &QTabWidget::currentChanged, this, [this](int index) {
+        if (index == 1 && auditStale_)
+            showAudit();
+    });
 
     logModel_ = new LogTableModel(this);
     DBGrid1 = named(new QTableView(page), "DBGrid1");
@@ -105,6 +117,9 @@ QWidget *TForm1::buildLogPage()
         sums->addWidget(new QLabel(QString::fromLatin1(values[i].second), summary), i / 2, (i % 2) * 2);
         sums->addWidget(*values[i].first, i / 2, (i % 2) * 2 + 1);
     }
+    LbMonthCost = named(new QLabel(QStringLiteral("--"), summary), "LbMonthCost");
+    sums->addWidget(new QLabel(QStringLiteral("This month   :"), summary), 2, 0);
+    sums->addWidget(LbMonthCost, 2, 1, 1, 3);
     sums->setColumnStretch(1, 1);
     sums->setColumnStretch(3, 1);
 
@@ -157,7 +172,58 @@ QWidget *TForm1::buildLogPage()
     auto *all = new QHBoxLayout(page);
     all->addLayout(left, 1);
     all->addLayout(right);
-    return page;
+    return tablog;
+}
+
+QWidget *TForm1::buildAuditTab()
+{
+    auto *tab = named(new QWidget, "TabAudit");
+    auditModel_ = new AuditTableModel(this);
+    DBGridAudit = named(new QTableView(tab), "DBGridAudit");
+    DBGridAudit->setModel(auditModel_);
+    DBGridAudit->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    DBGridAudit->setSelectionBehavior(QAbstractItemView::SelectRows);
+    DBGridAudit->verticalHeader()->hide();
+    DBGridAudit->horizontalHeader()->setStretchLastSection(true);
+    const int widths[] = {140, 90, 150, 110, 80};
+    for (int c = 0; c < 5; ++c)
+        DBGridAudit->setColumnWidth(c, widths[c]);
+    LbAuditCount = named(new QLabel(tab), "LbAuditCount");
+    auto *layout = new QVBoxLayout(tab);
+    layout->addWidget(DBGridAudit, 1);
+    layout->addWidget(LbAuditCount);
+    return tab;
+}
+
+void TForm1::showAudit()
+{
+    log::LogDatabase *book = console_.logBook();
+    if (!book || !auditModel_->reload(*book, logFilter_)) {
+        LbAuditCount->setText(QStringLiteral("The audit trail cannot be read."));
+        return;
+    }
+    auditStale_ = false;
+    const std::size_t shown = auditModel_->rows().size(), total = auditModel_->total();
+    LbAuditCount->setText(shown < total ? QStringLiteral("The newest %1 of %2 rows of the period; the report holds them all.")
+                                              .arg(shown)
+                                              .arg(total)
+                                        : QStringLiteral("%1 rows in the period (month and year of the log manager).")
+                                              .arg(total));
+}
+
+void TForm1::showMonthCost()
+{
+    log::LogDatabase *book = console_.logBook();
+    const auto cost = book ? book->costTenThousandths(log::monthOf(QDate::currentDate())) : std::nullopt;
+    if (!cost) {
+        LbMonthCost->setText(QStringLiteral("--"));
+        return;
+    }
+    std::string text = log::formatCost(*cost, console_.numberSeparators());
+    const std::string &budget = console_.settings().policy.monthlybudget;
+    if (!budget.empty() && budget != "0")
+        text += " of " + budget + " budget";
+    LbMonthCost->setText(state::shownText(text));
 }
 
 void TForm1::ComboBox1Enter()
@@ -197,6 +263,10 @@ void TForm1::Showlog()
     Label32->setText(state::shownText(t.time));
     Label29->setText(state::shownText(t.speed));
     Label33->setText(state::shownText(t.cost));
+    showMonthCost();
+    auditStale_ = true;
+    if (logTabs->currentIndex() == 1)
+        showAudit();
 }
 
 void TForm1::fillLogLists()

@@ -18,6 +18,7 @@
 #include "server/state/Text.h"
 #include "server/ui/Named.h"
 #include "server/ui/TrayImages.h"
+#include "widgets/LockTimes.h"
 #include "widgets/TFtip.h"
 
 // The window's view updates: what the console shows, put on the screen.
@@ -35,6 +36,7 @@ void TForm1::refreshStatus()
         Label4->setText(shownText(v.timeOnline));
         Label21->setText(shownText(v.speed));
         Label6->setText(shownText(v.lock));
+        LbLockedBy->setText(widgets::lockedByText(shownText(v.lockHolder), v.lockedSince));
         Label2->setText(shownText(v.status));
         Label25->setText(shownText(v.errorNotice));
         SpeedButton6->setVisible(!v.unlockShown);
@@ -80,7 +82,8 @@ void TForm1::showClientRows(const std::vector<clientservice::ClientRow> &rows)
 {
     Lvclient->clear();
     for (const clientservice::ClientRow &r : rows)
-        new QTreeWidgetItem(Lvclient, {shownText(r.name), shownText(r.address), shownText(r.lock)});
+        new QTreeWidgetItem(Lvclient, {shownText(r.name), shownText(r.address), shownText(r.lock),
+                                       r.lock == "locking" ? widgets::lockedSinceText(r.lockedSince) : QString()});
 }
 
 void TForm1::showOnline(bool online)
