@@ -1,6 +1,7 @@
 #include "client/core/StatusModel.h"
 
 #include <algorithm>
+#include <ctime>
 #include <optional>
 
 #include "common/NumberFormat.h"
@@ -37,10 +38,16 @@ void StatusModel::reset()
     clientNames.clear();
     clientLocks.clear();
     clientAddresses.clear();
+    clientLockedSince.clear();
+    lockHolder.clear();
+    lockHolderSince = 0;
+    lockingSeen_.clear();
     secondsOnline = 0;
 }
 
-bool StatusModel::apply(const wire::StatusRecord &r)
+std::int64_t StatusModel::wallClock() { return static_cast<std::int64_t>(std::time(nullptr)); }
+
+bool StatusModel::apply(const wire::StatusRecord &r, std::int64_t now)
 {
     message = r.statusText;
     activeEntry = r.activeEntry;
@@ -53,6 +60,26 @@ bool StatusModel::apply(const wire::StatusRecord &r)
     clientLocks = firstOf(r.clientLocks, MaxClients);
     clientAddresses = firstOf(r.clientAddresses, MaxClients);
     ownLock = r.ownLock;
+    // The wire says only who locks now; the time is when this client first
+    // saw it, and a record that let go forgets it.
+    std::map<std::pair<std::string, std::string>, std::int64_t> seen;
+    clientLockedSince.assign(clientNames.size(), 0);
+    lockHolder.clear();
+    lockHolderSince = 0;
+    for (std::size_t i = 0; i < clientNames.size(); ++i) {
+        if (wire::at(clientLocks, i) != "locking")
+            continue;
+        auto key = std::make_pair(clientNames[i], wire::at(clientAddresses, i));
+        const auto before = lockingSeen_.find(key);
+        const std::int64_t since = before != lockingSeen_.end() ? before->second : now;
+        seen.emplace(std::move(key), since);
+        clientLockedSince[i] = since;
+        if (lockHolder.empty()) {
+            lockHolder = clientNames[i];
+            lockHolderSince = since;
+        }
+    }
+    lockingSeen_ = std::move(seen);
     const auto seconds = wholeNumber(r.secondsOnline);
     if (!seconds)
         return false;

@@ -5,7 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/WireCodec.h"
@@ -43,7 +45,9 @@ public:
 
     // Takes items 1 to 13. Returns false when item 13 is not a whole number:
     // the earlier values are taken, the rest of the update is skipped.
-    bool apply(const wire::StatusRecord &record);
+    // `now` (seconds since the epoch) is when a record is first seen locking.
+    bool apply(const wire::StatusRecord &record, std::int64_t now = wallClock());
+    static std::int64_t wallClock();
     Controls controls(const std::string &dialHangupPrivilege) const;
 
     // The one-second clock: counts while connected, "--" when idle.
@@ -62,11 +66,20 @@ public:
     std::vector<std::string> clientNames;
     std::vector<std::string> clientLocks;
     std::vector<std::string> clientAddresses;
+    // Beside each client: since when this client has seen it locking; 0 when free.
+    std::vector<std::int64_t> clientLockedSince;
+    // The first record holding the lock, and since when; empty while free.
+    std::string lockHolder;
+    std::int64_t lockHolderSince = 0;
     std::uint64_t secondsOnline = 0;
 
     // Four lines when an entry and a speed are known, else the status text.
     std::string shortOrFullHint() const;
     std::string fullHint() const;
+
+private:
+    // Name and address of each record seen locking, and when it was first seen so.
+    std::map<std::pair<std::string, std::string>, std::int64_t> lockingSeen_;
 };
 
 }  // namespace velora::client::core

@@ -189,6 +189,7 @@ public:
     QPushButton *Button1 = nullptr, *Button3 = nullptr, *Button5 = nullptr, *Button5a = nullptr,
                 *Button2 = nullptr, *Button4 = nullptr;
     QWidget *Panelnormal = nullptr, *Panelconfig = nullptr, *Panelclientlist = nullptr, *Paneltask = nullptr;
+    QLabel *LbLockedBy = nullptr;
     QLabel *Label1 = nullptr, *Label4 = nullptr, *Label6 = nullptr, *Label8 = nullptr, *Label14 = nullptr,
            *Label21 = nullptr, *Label22 = nullptr;
     // Why the server cannot be reached, and the way to the settings that fix it.

@@ -108,6 +108,15 @@ void TFmain::buildWindow()
     Label8 = pair("Connected via     :", "Label8");
     Label4 = pair("Time Online         : ", "Label4");
     Label6 = pair("Lock status          :", "Label6");
+    // Who holds the lock, beside the lock word.
+    LbLockedBy = named(new QLabel(Panelnormal), "LbLockedBy");
+    grid->removeWidget(Label6);
+    auto *lockRow = new QHBoxLayout;
+    lockRow->addWidget(Label6);
+    lockRow->addSpacing(12);
+    lockRow->addWidget(LbLockedBy);
+    lockRow->addStretch();
+    grid->addLayout(lockRow, row - 1, 1);
     Label21 = pair("Speed                  :", "Label21");
     Label22 = pair("Device name       :", "Label22");
     Label1 = pair("Server Message  :", "Label1");
@@ -174,7 +183,8 @@ void TFmain::buildWindow()
     auto *listLayout = new QVBoxLayout(Panelclientlist);
     Lvclient = named(new QTreeWidget(Panelclientlist), "Lvclient");
     Lvclient->setHeaderLabels(
-        {QStringLiteral("Client name"), QStringLiteral("Ip address"), QStringLiteral("Lock status")});
+        {QStringLiteral("Client name"), QStringLiteral("Ip address"), QStringLiteral("Lock status"),
+         QStringLiteral("Locked since")});
     Lvclient->setToolTip(QStringLiteral("List of connected client"));
     Lvclient->setRootIsDecorated(false);
     Lvclient->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -184,6 +194,7 @@ void TFmain::buildWindow()
     Lvclient->header()->setSectionResizeMode(0, QHeaderView::Stretch);
     Lvclient->setColumnWidth(1, 100);
     Lvclient->setColumnWidth(2, 100);
+    Lvclient->setColumnWidth(3, 110);
     listLayout->addWidget(Lvclient);
     SpeedButton1 = named(new QPushButton(QStringLiteral("release all lock "), Panelclientlist), "SpeedButton1");
     listLayout->addWidget(SpeedButton1, 0, Qt::AlignRight);

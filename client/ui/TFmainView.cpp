@@ -15,6 +15,7 @@
 #include "client/core/WireText.h"
 #include "client/ui/ClientIcons.h"
 #include "client/ui/TFpassword.h"
+#include "widgets/LockTimes.h"
 
 namespace velora::client::ui {
 
@@ -170,6 +171,7 @@ void TFmain::showLabels()
     Label1->setText(shownText(model_.message));
     Label8->setText(shownText(model_.activeEntry));
     Label6->setText(shownText(model_.lockStatus));
+    LbLockedBy->setText(widgets::lockedByText(shownText(model_.lockHolder), model_.lockHolderSince));
     Label14->setText(shownText(model_.errorNotice));
     Label21->setText(shownText(model_.speed));
     Label22->setText(shownText(model_.device));
@@ -268,7 +270,11 @@ void TFmain::tulisentry()
 
 void TFmain::isiclientlist()
 {
-    std::vector<std::vector<std::string>> rows{model_.clientNames, model_.clientLocks, model_.clientAddresses};
+    std::vector<std::string> since;
+    for (const std::int64_t t : model_.clientLockedSince)
+        since.push_back(std::to_string(t));
+    std::vector<std::vector<std::string>> rows{model_.clientNames, model_.clientLocks, model_.clientAddresses,
+                                               since};
     if (rows == shownClients_)
         return;
     shownClients_ = std::move(rows);
@@ -278,6 +284,7 @@ void TFmain::isiclientlist()
         item->setText(0, shownText(model_.clientNames[i]));
         item->setText(1, shownText(wire::at(model_.clientAddresses, i)));
         item->setText(2, shownText(wire::at(model_.clientLocks, i)));
+        item->setText(3, widgets::lockedSinceText(model_.clientLockedSince[i]));
     }
     fillSendList();
 }

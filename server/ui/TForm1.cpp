@@ -76,6 +76,11 @@ TForm1::TForm1(frame::OperatorConsole &console, Prompter &prompter, QWidget *par
     PageControl1->addTab(buildUserPage(), QStringLiteral("User/password"));
     PageControl1->addTab(buildSmtpPage(), QStringLiteral("SMTP auto relay"));
     setCentralWidget(PageControl1);
+    // Rows that came while the Log page was hidden show when it is back.
+    connect(PageControl1, &QTabWidget::currentChanged, this, [this] {
+        if (PageControl1->currentWidget() == logTabs->parentWidget() && logTabs->currentIndex() == 1 && auditStale_)
+            showAudit();
+    });
     // Entry names and status texts come from files and the line: never markup.
     for (QLabel *label : findChildren<QLabel *>())
         label->setTextFormat(Qt::PlainText);

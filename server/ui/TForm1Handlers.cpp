@@ -12,6 +12,7 @@
 #include <QTimer>
 
 #include "common/Prompter.h"
+#include "server/frame/LinePolicy.h"
 #include "server/frame/OperatorConsole.h"
 #include "server/state/Text.h"
 #include "widgets/TFtip.h"
@@ -49,6 +50,13 @@ void TForm1::pageToSettings()
 
 void TForm1::savecfg()
 {
+    // A budget the policy cannot read would switch it off without a word.
+    const std::string budget = state::typedText(policyMonthlyBudget->text().trimmed());
+    if (!budget.empty() && !frame::costUnits(budget)) {
+        prompter_.tell(Prompter::Kind::Error,
+                       "The monthly budget must be a number such as 150 or 99.50, or empty for none.");
+        return;
+    }
     pageToSettings();
     // The core reloads the file afterwards; configLoaded refills the page.
     console_.savecfg(prompter_);

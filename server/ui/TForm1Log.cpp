@@ -207,8 +207,9 @@ void TForm1::showAudit()
     LbAuditCount->setText(shown < total ? QStringLiteral("The newest %1 of %2 rows of the period; the report holds them all.")
                                               .arg(shown)
                                               .arg(total)
-                                        : QStringLiteral("%1 rows in the period (month and year of the log manager).")
-                                              .arg(total));
+                                        : QStringLiteral("%1 %2 in the period (month and year of the log manager).")
+                                              .arg(total)
+                                              .arg(total == 1 ? QStringLiteral("row") : QStringLiteral("rows")));
 }
 
 void TForm1::showMonthCost()

@@ -1,6 +1,9 @@
 // The server over the wire, byte for byte, as a client of any make sees it.
 #include <gtest/gtest.h>
 
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QStringList>
 #include <QTcpSocket>
 #include <QThread>
 
@@ -96,6 +99,24 @@ TEST_F(WireFixture, PushLinesCarryLocksAndMessagesToEveryone)
     ASSERT_FALSE(withMail.empty());
     EXPECT_EQ(splitBy(withMail, '\xE0')[1], record + I);
     ASSERT_FALSE(b.lineWith(record).empty());
+
+    // Both lock commands are in the audit trail, with who sent them and from where.
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("audit-read"));
+        db.setDatabaseName(QString::fromStdString(server.baseDir() + "/config/log.db"));
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+        ASSERT_TRUE(db.open());
+        QSqlQuery q(db);
+        ASSERT_TRUE(q.exec(QStringLiteral("SELECT usera, host, address, action FROM audit ORDER BY id")));
+        std::vector<std::string> rows;
+        while (q.next())
+            rows.push_back((QStringList{q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
+                                        q.value(3).toString()})
+                               .join(QLatin1Char('|'))
+                               .toStdString());
+        EXPECT_EQ(rows, (std::vector<std::string>{"demo|pc-a|127.0.0.1|lock", "demo|pc-b|127.0.0.1|unlockall"}));
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("audit-read"));
 }
 
 TEST_F(WireFixture, DialingTheSimulatedLineOverTheWire)

@@ -288,3 +288,34 @@ TEST(StatusModel, BadSecondsAndHints)
     EXPECT_EQ(m.lockStatus, "locked");
     EXPECT_EQ(m.secondsOnline, 65u);    // kept
 }
+
+TEST(StatusModel, ARecordHoldsTheTimeItWasFirstSeenLockingUntilItLetsGo)
+{
+    StatusModel m;
+    auto r = record("READY", "locked");
+    r.clientNames = {"Admin@srv", "pc1", "pc2"};
+    r.clientAddresses = {"10.0.0.9", "10.0.0.1", "10.0.0.2"};
+    r.clientLocks = {"free", "locking", "free"};
+    ASSERT_TRUE(m.apply(r, 1000));
+    r.clientLocks = {"free", "locking", "locking"};
+    ASSERT_TRUE(m.apply(r, 1060));
+    EXPECT_EQ(m.clientLockedSince, (std::vector<std::int64_t>{0, 1000, 1060}));
+    EXPECT_EQ(m.lockHolder, "pc1");
+    EXPECT_EQ(m.lockHolderSince, 1000);
+    // pc1 leaves; pc2 moved up the list and keeps its own time.
+    r.clientNames = {"Admin@srv", "pc2"};
+    r.clientAddresses = {"10.0.0.9", "10.0.0.2"};
+    r.clientLocks = {"free", "locking"};
+    ASSERT_TRUE(m.apply(r, 1120));
+    EXPECT_EQ(m.clientLockedSince, (std::vector<std::int64_t>{0, 1060}));
+    EXPECT_EQ(m.lockHolder, "pc2");
+    // Let go and taken again: a new time.
+    r.clientLocks = {"free", "free"};
+    ASSERT_TRUE(m.apply(r, 1180));
+    EXPECT_TRUE(m.lockHolder.empty());
+    r.clientLocks = {"free", "locking"};
+    ASSERT_TRUE(m.apply(r, 1240));
+    EXPECT_EQ(m.lockHolderSince, 1240);
+    m.reset();
+    EXPECT_TRUE(m.clientLockedSince.empty());
+}

@@ -10,6 +10,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTime>
 #include <QTcpServer>
 #include <QTreeWidget>
 
@@ -224,6 +225,26 @@ private slots:
         QVERIFY(w_->Lvclient->topLevelItemCount() <= 1000);
         QVERIFY(w_->Lvclient->topLevelItemCount() >= 100);
         QCOMPARE(w_->Label1->text(), QStringLiteral("READY"));
+    }
+
+    void theLockHolderAndSinceWhenAreShown()
+    {
+        connectAndWaitForStatus();
+        server_->status.clientNames = {"Admin@srv", "pc1"};
+        server_->status.clientAddresses = {"10.0.0.9", "10.0.0.1"};
+        server_->status.clientLocks = {"free", "locking"};
+        const QString before = QTime::currentTime().toString(QStringLiteral("HH:mm"));
+        pushStatus("READY", "locked");
+        const QString after = QTime::currentTime().toString(QStringLiteral("HH:mm"));
+        QCOMPARE(w_->Lvclient->headerItem()->text(3), QStringLiteral("Locked since"));
+        const QString since = w_->Lvclient->topLevelItem(1)->text(3);
+        QVERIFY2(since == before || since == after, qPrintable(since));
+        QCOMPARE(w_->Lvclient->topLevelItem(0)->text(3), QString());
+        QCOMPARE(w_->LbLockedBy->text(), QStringLiteral("locked by pc1 since ") + since);
+        server_->status.clientLocks = {"free", "free"};
+        pushStatus("READY");
+        QCOMPARE(w_->Lvclient->topLevelItem(1)->text(3), QString());
+        QCOMPARE(w_->LbLockedBy->text(), QString());
     }
 
     void reconnectingWhileTheHandshakeErrorIsShown()

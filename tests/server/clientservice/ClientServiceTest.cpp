@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -214,6 +215,46 @@ TEST_F(ServiceFixture, LocksDialsAndTheLineLockWord)
     service.runTickSteps();
     EXPECT_EQ(state.LockStatus, "free");
     EXPECT_EQ(dial.calls.back(), "dial Other x");
+}
+
+TEST_F(ServiceFixture, EachCommandIsHeardWithItsUserHostAndAddressAndALockKeepsItsTime)
+{
+    std::vector<std::string> heard;
+    QObject::connect(&service, &ClientService::commandHeard,
+                     [&](const std::string &user, const std::string &host, const std::string &address,
+                         const std::string &action, const std::string &detail) {
+                         heard.push_back(user + "|" + host + "|" + address + "|" + action + "|" + detail);
+                     });
+    std::vector<ClientRow> rows;
+    QObject::connect(&service, &ClientService::clientListUpdated,
+                     [&](const std::vector<ClientRow> &r) { rows = r; });
+    Peer &a = login("pc1", "10.0.0.1");
+    service.runTickSteps();
+    a.send("dial\xE0ISP\xE0pc1\xE0");
+    const std::int64_t before = QDateTime::currentSecsSinceEpoch();
+    a.send("lock\xE0");
+    settle();
+    service.runTickSteps();
+    service.UpdateClientList();
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[1].lock, "locking");
+    EXPECT_GE(rows[1].lockedSince, before);
+    EXPECT_LE(rows[1].lockedSince, QDateTime::currentSecsSinceEpoch());
+    EXPECT_EQ(rows[0].lockedSince, 0);
+
+    a.send("hangup\xE0pc1\xE0");
+    a.send("lock\xE0");
+    a.send("unlockall\xE0");
+    a.send("shutdown\xE0");
+    settle();
+    service.UpdateClientList();
+    EXPECT_EQ(rows[1].lock, "free");
+    EXPECT_EQ(rows[1].lockedSince, 0);
+    // The address is the connection's, not the one the client claims.
+    const std::string who = "ann|pc1|127.0.0.1|";
+    EXPECT_EQ(heard, (std::vector<std::string>{who + "dial|ISP", who + "lock|",
+                                               who + "hangup|refused: the line is locked", who + "unlock|",
+                                               who + "unlockall|", who + "shutdown|"}));
 }
 
 TEST_F(ServiceFixture, ADroppedDialOrHangUpIsAnsweredWithTheStatusToItsSenderOnly)

@@ -56,3 +56,45 @@ TEST(AuditTrail, PolicyRefusalAndTheOperatorsDialPastTheBudgetAreRecorded)
     EXPECT_TRUE(has("operator", "dial past the budget", ""));
     EXPECT_TRUE(has("operator", "dial", "ISP One"));
 }
+
+TEST(AuditTrail, TheOperatorsHangUpAndLocksAreRecordedAndTheHolderIsShown)
+{
+    TempDir dir;
+    const std::string base = dir.file("base");
+    std::filesystem::create_directories(base + "/config");
+    writeFile(base + "/config/config.ini", "[server]\nport=0\n");
+    writeFile(base + "/config/user.cfg", "");
+    writeFile(base + "/config/phonebook.ini", "[ISP One]\nspeed=56000\ndelay=1\n");
+    FakePlatformParts parts;
+    ServerOptions o;
+    o.baseDir = base;
+    o.listenAddress = "127.0.0.1";
+    auto core = std::make_unique<ServerCore>(o, fakePlatform(base, &parts));
+    core->inisiasiawal();
+    core->Timer2Timer();
+    ASSERT_TRUE(core->goOnline());
+    int changes = 0;
+    QObject::connect(core.get(), &OperatorConsole::auditChanged, [&] { ++changes; });
+
+    core->operatorLock();
+    core->Timer1Timer();
+    EXPECT_EQ(core->statusView().lockHolder, ServerCore::ownClientName());
+    EXPECT_GT(core->statusView().lockedSince, 0);
+    core->operatorUnlock();
+    core->Timer1Timer();
+    EXPECT_TRUE(core->statusView().lockHolder.empty());
+    ScriptedPrompter prompter;
+    core->operatorHangup(prompter);
+    core->unlockAll();
+
+    const auto rows = core->logDatabase().auditRows(50);
+    ASSERT_TRUE(rows);
+    std::vector<std::string> actions;
+    for (auto it = rows->rbegin(); it != rows->rend(); ++it) {
+        EXPECT_EQ(it->user, "operator");
+        EXPECT_EQ(it->host, ServerCore::ownClientName());
+        actions.push_back(it->action);
+    }
+    EXPECT_EQ(actions, (std::vector<std::string>{"lock", "unlock", "hangup", "unlockall"}));
+    EXPECT_EQ(changes, 4);
+}

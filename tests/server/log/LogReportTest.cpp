@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QDateTime>
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -27,11 +28,13 @@ struct ReadBack {
     std::map<std::string, double> widths;
 };
 
-ReadBack readWorkbook(const std::string &path)
+ReadBack readWorkbook(const std::string &path, const QString &sheet = {})
 {
     QProcess p;
-    p.start(QStringLiteral(VELORA_SYSTEM_PYTHON),
-            {QStringLiteral(VELORA_READ_XLSX), QString::fromStdString(path)});
+    QStringList args{QStringLiteral(VELORA_READ_XLSX), QString::fromStdString(path)};
+    if (!sheet.isEmpty())
+        args << sheet;
+    p.start(QStringLiteral(VELORA_SYSTEM_PYTHON), args);
     EXPECT_TRUE(p.waitForFinished(60000));
     EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
     ReadBack out;
@@ -144,6 +147,33 @@ TEST_F(LogReport, WorkbookPutsEveryTextInItsCell)
     // Fitted to the widest of the header and the rows.
     EXPECT_GT(book.widths.at("D"), book.widths.at("A"));
     EXPECT_GE(book.widths.at("D"), 21.0);
+}
+
+TEST_F(LogReport, WorkbookHasTheAuditOfThePeriodOnASheetOfItsOwn)
+{
+    const auto at = [](int month, int day) {
+        return QDateTime(QDate(2004, month, day), QTime(10, 30)).toSecsSinceEpoch();
+    };
+    ASSERT_TRUE(db.audit({0, at(3, 2), "ann", "pc1", "127.0.0.1", "dial", "Metro"}));
+    ASSERT_TRUE(db.audit({0, at(3, 5), "operator", "Admin@srv", "192.0.2.1", "lock", "caf\xE9"}));
+    ASSERT_TRUE(db.audit({0, at(4, 1), "ann", "pc1", "127.0.0.1", "hangup", ""}));
+    rows(1);
+    LogFilter march;
+    march.bulan = "03";
+    march.tahun = "04";
+    const ReadBack audit = readWorkbook(write(ReportFormat::Workbook, march), QStringLiteral("Audit"));
+    EXPECT_EQ(audit.cells.at("A1").value, "Audit trail");
+    EXPECT_EQ(audit.cells.at("A3").value + audit.cells.at("F3").value, "TimeDetail");
+    // Newest first, as the log sheet; April's row is not in March.
+    EXPECT_EQ(audit.cells.at("A4").value, "2004-03-05 10:30:00");
+    EXPECT_EQ(audit.cells.at("F4").value, "caf\u00e9");
+    EXPECT_EQ(audit.cells.at("B5").value + "|" + audit.cells.at("C5").value + "|" + audit.cells.at("D5").value +
+                  "|" + audit.cells.at("E5").value + "|" + audit.cells.at("F5").value,
+              "ann|pc1|127.0.0.1|dial|Metro");
+    EXPECT_EQ(audit.cells.count("A6"), 0u);
+    // The log's own sheet is still the first.
+    EXPECT_EQ(readWorkbook(dir.file(reportFileName(heading, ReportFormat::Workbook))).cells.at("A8").value,
+              "3/1/2004");
 }
 
 TEST_F(LogReport, AFailedOrStoppedReportLeavesNoFileBehind)

@@ -1,4 +1,5 @@
-"""Prints every non-empty cell of the first sheet of a workbook, one per line:
+"""Prints every non-empty cell of the first sheet of a workbook (or of the
+sheet named by the second argument), one per line:
 row<TAB>column<TAB>value<TAB>b(old)/-<TAB>size<TAB>top/bottom border<TAB>alignment,
 then one line per set column width: width<TAB>letter<TAB>width."""
 import sys
@@ -6,7 +7,7 @@ import sys
 import openpyxl
 
 book = openpyxl.load_workbook(sys.argv[1])
-sheet = book.worksheets[0]
+sheet = book[sys.argv[2]] if len(sys.argv) > 2 else book.worksheets[0]
 for row in sheet.iter_rows():
     for cell in row:
         if cell.value is None:

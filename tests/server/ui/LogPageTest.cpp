@@ -8,6 +8,7 @@
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QTabWidget>
 #include <QTableView>
 #include <QTest>
 
@@ -54,6 +55,7 @@ private slots:
     void gridAndSummaryFollowTheSortedFilter();
     void clearDeletesTheShownRowsAndNeverWhileConnected();
     void reportsAreWrittenOffTheWindowAndFallBackToText();
+    void auditTabAndTheMonthsCostFollowTheLog();
 };
 
 void LogPageTest::startsOnThisMonthAndShowsTheDisabledMark()
@@ -206,3 +208,30 @@ void LogPageTest::reportsAreWrittenOffTheWindowAndFallBackToText()
 
 QTEST_MAIN(LogPageTest)
 #include "LogPageTest.moc"
+
+void LogPageTest::auditTabAndTheMonthsCostFollowTheLog()
+{
+    Server s("[server]\nport=0\n[dial]\nconnectionlogging=1\n[policy]\nmonthlybudget=100\n");
+    QVERIFY(s.core->logDatabase().saveHarga("ISP One", "2.5"));
+    addRow(s, "pc1", "ISP One", qPrintable(thisMonth()), qPrintable(thisYear()), 56000, 3600);
+    addRow(s, "pc1", "ISP One", "01", "99", 56000, 7200);  // another month: not this month's cost
+    s.click("SpeedButton5");
+    QCOMPARE(s.text("LbMonthCost"), QStringLiteral("2.50 of 100 budget"));
+
+    auto *tabs = s.get<QTabWidget>("logTabs");
+    QCOMPARE(tabs->tabText(1), QStringLiteral("Audit"));
+    auto *grid = s.get<QTableView>("DBGridAudit");
+    QCOMPARE(grid->model()->rowCount(), 0);
+    s.core->operatorLock();  // one row, shown once the tab is
+    s.get<QTabWidget>("PageControl1")->setCurrentWidget(s.get<QWidget>("Tablog"));
+    tabs->setCurrentIndex(1);
+    QCOMPARE(grid->model()->rowCount(), 1);
+    QCOMPARE(grid->model()->headerData(4, Qt::Horizontal).toString(), QStringLiteral("Action"));
+    QCOMPARE(grid->model()->index(0, 1).data().toString(), QStringLiteral("operator"));
+    QCOMPARE(grid->model()->index(0, 4).data().toString(), QStringLiteral("lock"));
+    // While shown, a new row comes in at once, newest first.
+    s.core->operatorUnlock();
+    QCOMPARE(grid->model()->rowCount(), 2);
+    QCOMPARE(grid->model()->index(0, 4).data().toString(), QStringLiteral("unlock"));
+    QVERIFY2(s.text("LbAuditCount").startsWith(QStringLiteral("2 rows")), qPrintable(s.text("LbAuditCount")));
+}

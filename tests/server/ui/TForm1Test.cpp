@@ -6,6 +6,9 @@
 #include <QComboBox>
 #include <QDir>
 #include <QLabel>
+#include <QTime>
+#include <QSpinBox>
+#include <QGroupBox>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
@@ -61,6 +64,7 @@ private slots:
     void serviceModeRefusesToClose();
     void getEntriesReplacesTheTrayDialItems();
     void configurationPageRoundTripsThroughTheFile();
+    void linePoliciesRoundTripAndAnUnreadableBudgetIsRefused();
     void clientListPageShowsTheRows();
     void tipWindowIsRebuiltOnEveryShowAndSavesOnClose();
     void menusAndHintsPromiseOnlyWhatWorks();
@@ -360,6 +364,46 @@ void TForm1Test::configurationPageRoundTripsThroughTheFile()
     QCOMPARE(s.ini("general", "clientpolling"), std::string("9"));
 }
 
+void TForm1Test::linePoliciesRoundTripAndAnUnreadableBudgetIsRefused()
+{
+    Server s("[server]\nport=0\n[policy]\nredial=1\nredialholdoff=45\nredialmaxfail=4\nidlehangup=10\n"
+             "idlebytes=2048\nmonthlybudget=150\n");
+    QCOMPARE(s.get<QGroupBox>("policyBox")->title(), QStringLiteral("Line policies"));
+    auto *redial = s.get<QCheckBox>("policyRedial");
+    auto *holdoff = s.get<QSpinBox>("policyRedialHoldoff");
+    auto *maxFail = s.get<QSpinBox>("policyRedialMaxFail");
+    auto *idle = s.get<QSpinBox>("policyIdleHangup");
+    auto *idleBytes = s.get<QSpinBox>("policyIdleBytes");
+    auto *budget = s.get<QLineEdit>("policyMonthlyBudget");
+    QVERIFY(redial->isChecked());
+    QCOMPARE(holdoff->value(), 45);
+    QCOMPARE(maxFail->value(), 4);
+    QCOMPARE(idle->value(), 10);
+    QCOMPARE(idleBytes->value(), 2048);
+    QCOMPARE(budget->text(), QStringLiteral("150"));
+
+    redial->setChecked(false);
+    holdoff->setValue(5);
+    maxFail->setValue(2);
+    idle->setValue(0);
+    QCOMPARE(idle->text(), QStringLiteral("Never"));
+    budget->setText(QStringLiteral(" 99.50 "));
+    s.click("SpeedButton3");
+    QVERIFY(s.prompter.said.empty());
+    QCOMPARE(s.ini("policy", "redial"), std::string("0"));
+    QCOMPARE(s.ini("policy", "redialholdoff"), std::string("5"));
+    QCOMPARE(s.ini("policy", "redialmaxfail"), std::string("2"));
+    QCOMPARE(s.ini("policy", "idlehangup"), std::string("0"));
+    QCOMPARE(s.ini("policy", "monthlybudget"), std::string("99.50"));
+
+    // Saved as it stands, it would switch the budget off without a word.
+    budget->setText(QStringLiteral("a lot"));
+    s.click("SpeedButton3");
+    QCOMPARE(s.prompter.said.size(), std::size_t(1));
+    QVERIFY(s.prompter.said[0].text.find("monthly budget") != std::string::npos);
+    QCOMPARE(s.ini("policy", "monthlybudget"), std::string("99.50"));
+}
+
 void TForm1Test::clientListPageShowsTheRows()
 {
     Server s;
@@ -373,14 +417,26 @@ void TForm1Test::clientListPageShowsTheRows()
     QCOMPARE(list->topLevelItem(0)->text(1), QString::fromStdString(ServerCore::ownAddress()));
     QCOMPARE(list->topLevelItem(0)->text(2), QStringLiteral("free"));
 
+    QCOMPARE(list->headerItem()->text(3), QStringLiteral("Locked since"));
+    QCOMPARE(list->topLevelItem(0)->text(3), QString());
+    QCOMPARE(s.text("LbLockedBy"), QString());
+
+    const QString before = QTime::currentTime().toString(QStringLiteral("HH:mm"));
     s.click("SpeedButton6");
     s.core->Timer1Timer();
+    const QString after = QTime::currentTime().toString(QStringLiteral("HH:mm"));
     QCOMPARE(list->topLevelItemCount(), 1);
     QCOMPARE(list->topLevelItem(0)->text(2), QStringLiteral("locking"));
+    const QString since = list->topLevelItem(0)->text(3);
+    QVERIFY2(since == before || since == after, qPrintable(since));
+    QCOMPARE(s.text("LbLockedBy"), QStringLiteral("locked by %1 since %2")
+                                       .arg(QString::fromStdString(ServerCore::ownClientName()), since));
     s.click("SpeedButton8");
     s.core->Timer1Timer();
     QCOMPARE(list->topLevelItem(0)->text(2), QStringLiteral("free"));
+    QCOMPARE(list->topLevelItem(0)->text(3), QString());
     QCOMPARE(s.text("Label6"), QStringLiteral("free"));
+    QCOMPARE(s.text("LbLockedBy"), QString());
 
     s.click("Button6");
     s.core->Timer1Timer();
