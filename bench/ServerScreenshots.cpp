@@ -216,6 +216,11 @@ int main(int argc, char **argv)
     window.ComboBox1Enter();
     window.sortlog();
     save(&window, "log");
+    if (auto *logTabs = window.findChild<QTabWidget *>(QStringLiteral("logTabs"))) {
+        logTabs->setCurrentIndex(1);
+        save(&window, "log-audit");
+        logTabs->setCurrentIndex(0);
+    }
 
     // The user page and its editor, the entry windows.
     tabs->setCurrentIndex(4);

@@ -194,7 +194,7 @@ void TFmain::buildWindow()
     Lvclient->header()->setSectionResizeMode(0, QHeaderView::Stretch);
     Lvclient->setColumnWidth(1, 100);
     Lvclient->setColumnWidth(2, 100);
-    Lvclient->setColumnWidth(3, 110);
+    Lvclient->setColumnWidth(3, 90);
     listLayout->addWidget(Lvclient);
     SpeedButton1 = named(new QPushButton(QStringLiteral("release all lock "), Panelclientlist), "SpeedButton1");
     listLayout->addWidget(SpeedButton1, 0, Qt::AlignRight);

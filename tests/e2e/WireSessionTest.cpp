@@ -117,6 +117,8 @@ TEST_F(WireFixture, PushLinesCarryLocksAndMessagesToEveryone)
         EXPECT_EQ(rows, (std::vector<std::string>{"demo|pc-a|127.0.0.1|lock", "demo|pc-b|127.0.0.1|unlockall"}));
     }
     QSqlDatabase::removeDatabase(QStringLiteral("audit-read"));
+    // No budget set: the month's cost alone.
+    EXPECT_TRUE(server.waitForOutput("velora: month cost 0.00\n")) << server.output();
 }
 
 TEST_F(WireFixture, DialingTheSimulatedLineOverTheWire)
