@@ -182,7 +182,12 @@ TEST_P(BadFileFixture, TheServerServesNamesTheFileAndLeavesItAsItWas)
         if (file == "log.db" || d == Damage::OpenToAll) {
             EXPECT_NE(did.find("login OK, dial connected"), std::string::npos) << did << "\n" << out;
         }
-        if (file != "log.db" || d != Damage::Empty) {
+        if (file == "log.db" && d == Damage::OpenToAll) {
+            // A usable log takes the audit rows of the dial; its mode stays the owner's choice.
+            struct stat s {};
+            EXPECT_EQ(::stat(config(file).c_str(), &s), 0);
+            EXPECT_EQ(s.st_mode & 0777, 0666u);
+        } else if (file != "log.db" || d != Damage::Empty) {
             EXPECT_EQ(fingerprint(config(file)), before);
         }
         const bool benign = d == Damage::Empty || (file != "log.db" && d == Damage::DanglingLink);
