@@ -280,6 +280,9 @@ void ClientService::sessionEnded(Session *session)
     if (it == sessions_.end())
         return;
     sessions_.erase(it);
+    if (session->auditLeftOut > 0)
+        emit commandHeard(session->record.UserName, session->record.ClientName, session->peer, "left out",
+                          std::to_string(session->auditLeftOut) + " commands came too fast to be written");
     list_.erase(std::remove(list_.begin(), list_.end(), &session->record), list_.end());
     session->inList = false;
     session->socket()->disconnect(session);
@@ -397,11 +400,28 @@ void ClientService::setLock(TSimpleClient &record, bool locking)
     record.LockState = locking ? "locking" : "free";
 }
 
-void ClientService::heard(const Session &session, const std::string &action, const std::string &detail)
+void ClientService::heard(Session &session, const std::string &action, const std::string &detail)
 {
+    const std::int64_t now = strangers_.now();
+    if (session.auditTokens < 0) {
+        session.auditTokens = AuditBurst;
+        session.auditRefilledAt = now;
+    }
+    session.auditTokens = std::min<double>(AuditBurst, session.auditTokens + (now - session.auditRefilledAt) / 1000.0);
+    session.auditRefilledAt = now;
+    if (session.auditTokens < 1) {
+        ++session.auditLeftOut;
+        return;
+    }
+    session.auditTokens -= 1;
     // A name from the wire is the client's to choose: keep the row short.
-    emit commandHeard(session.record.UserName, session.record.ClientName, session.peer, action,
-                      detail.substr(0, 255));
+    std::string text = detail.substr(0, 255);
+    if (session.auditLeftOut > 0) {
+        text += (text.empty() ? "" : "; ") + std::to_string(session.auditLeftOut) +
+                " earlier commands of this connection came too fast to be written";
+        session.auditLeftOut = 0;
+    }
+    emit commandHeard(session.record.UserName, session.record.ClientName, session.peer, action, text);
 }
 
 void ClientService::shutdownRequest()

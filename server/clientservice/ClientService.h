@@ -45,6 +45,11 @@ public:
     std::int64_t acceptedAt = 0;
     // The login line waits out its address's back-off; other lines are dropped.
     bool loginHeld = false;
+    // The audit rows this session may still write now, refilled over time,
+    // and the commands left out meanwhile.
+    double auditTokens = -1;  // below 0: not started
+    std::int64_t auditRefilledAt = 0;
+    std::size_t auditLeftOut = 0;
 
     // Queues a line (CR LF appended). A peer that leaves more than
     // MaxQueuedBytes unread is closed.
@@ -152,6 +157,10 @@ public:
     bool deliverFromClient(const std::string &recipient, const std::string &record);
     void pesanserver(const std::string &recipient, const std::string &record);
 
+    // A client that repeats commands in a loop must not fill the disk with
+    // audit rows: a burst of this many, then one a second.
+    static constexpr int AuditBurst = 30;
+
     // Mail waiting beyond this stops the senders' sessions from being read
     // until the next tick has sent it.
     static constexpr std::size_t MailboxHighWater = 256 * 1024;
@@ -205,7 +214,7 @@ private:
     void giveBackMemory();
     // The lock word and its time together, so "since" never goes stale.
     static void setLock(TSimpleClient &record, bool locking);
-    void heard(const Session &session, const std::string &action, const std::string &detail = {});
+    void heard(Session &session, const std::string &action, const std::string &detail = {});
 
     StrangerGuard strangers_;
     std::size_t peakSessions_ = 0;

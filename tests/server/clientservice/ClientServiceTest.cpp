@@ -255,6 +255,20 @@ TEST_F(ServiceFixture, EachCommandIsHeardWithItsUserHostAndAddressAndALockKeepsI
     EXPECT_EQ(heard, (std::vector<std::string>{who + "dial|ISP", who + "lock|",
                                                who + "hangup|refused: the line is locked", who + "unlock|",
                                                who + "unlockall|", who + "shutdown|"}));
+
+    // A loop of commands writes a burst, then says how many it left out.
+    heard.clear();
+    std::string flood;
+    for (int i = 0; i < ClientService::AuditBurst + 40; ++i)
+        flood += "lock\xE0\r\n";
+    a.socket.write(QByteArray::fromStdString(flood));
+    settle();
+    EXPECT_GE(heard.size(), std::size_t(ClientService::AuditBurst) - 6);  // the burst less what the six above took
+    EXPECT_LT(heard.size(), std::size_t(ClientService::AuditBurst));
+    a.socket.disconnectFromHost();
+    EXPECT_TRUE(waitFor([&] { return service.clientList().size() == 1; }));
+    ASSERT_FALSE(heard.empty());
+    EXPECT_EQ(heard.back().substr(0, who.size() + 9), who + "left out|");
 }
 
 TEST_F(ServiceFixture, ADroppedDialOrHangUpIsAnsweredWithTheStatusToItsSenderOnly)
