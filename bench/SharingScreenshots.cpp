@@ -50,7 +50,7 @@ struct Shown {
     {
         const std::string base = dir.file("base");
         std::filesystem::create_directories(base + "/config");
-        writeFile(base + "/config/config.ini", "[server]\nport=0\n[general]\nonlinestartup=0\n[dial]\n" + dial);
+        writeFile(base + "/config/config.ini", "[server]\nport=2250\n[general]\nonlinestartup=0\n[dial]\n" + dial);
         writeFile(base + "/config/phonebook.ini",
                   "[Office ISP]\ndelay=0\n[Backup line]\ndelay=0\n[Night tariff]\ndelay=0\n");
         writeFile(base + "/config/user.cfg", "");

@@ -10,7 +10,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -20,6 +19,7 @@
 #include <unistd.h>
 
 #include "common/IniProfile.h"
+#include "server/app/ServerCommandLine.h"
 #include "server/dialup/keepalive/LinuxIcmpPort.h"
 #include "server/dialup/keepalive/QtHostLookup.h"
 #include "server/dialup/lines/LineFactory.h"
@@ -39,111 +39,9 @@ namespace dialup = velora::server::dialup;
 using namespace velora::server::frame;
 using namespace velora::server::ui;
 using namespace velora::server::state;
+using velora::server::app::ServerArgs;
 
 namespace {
-
-struct Args {
-    std::string baseDir;
-    bool headless = false;
-    bool service = false;
-    bool noShutdown = false;
-    bool install = false;
-    bool uninstall = false;
-    bool silent = false;
-    bool help = false;
-    bool version = false;
-    bool report = false;
-    std::string month, year, entry, user, output;
-    // "user ..." or "entry ...": the operator's editors on the command line.
-    std::string command;
-    std::vector<std::string> commandArgs;
-    std::string bad;
-};
-
-bool isSwitch(const char *arg, const char *name)
-{
-    return (arg[0] == '-' || arg[0] == '/') && strcasecmp(arg + 1, name) == 0;
-}
-
-Args parseArgs(int argc, char **argv)
-{
-    Args a;
-    for (int i = 1; i < argc; ++i) {
-        const std::string s = argv[i];
-        // "--name VALUE" or "--name=VALUE"
-        auto value = [&](const char *name, std::string &into) {
-            const std::string flag = std::string("--") + name;
-            if (s == flag && i + 1 < argc) {
-                into = argv[++i];
-                return true;
-            }
-            if (s.rfind(flag + "=", 0) == 0) {
-                into = s.substr(flag.size() + 1);
-                return true;
-            }
-            return false;
-        };
-        if (!a.command.empty()) {
-            if (!value("basedir", a.baseDir))
-                a.commandArgs.push_back(s);
-            continue;
-        }
-        if ((s == "user" || s == "entry") && a.bad.empty()) {
-            a.command = s;
-            continue;
-        }
-        if (value("basedir", a.baseDir) || value("month", a.month) || value("year", a.year) ||
-            value("entry", a.entry) || value("user", a.user) || value("output", a.output))
-            continue;
-        if (s == "--report")
-            a.report = true;
-        else if (s == "--headless")
-            a.headless = true;
-        else if (s == "--service")
-            a.service = true;
-        else if (s == "--no-shutdown")
-            a.noShutdown = true;
-        else if (s == "--help" || s == "-h")
-            a.help = true;
-        else if (s == "--version")
-            a.version = true;
-        else if (isSwitch(argv[i], "install"))
-            a.install = true;
-        else if (isSwitch(argv[i], "uninstall"))
-            a.uninstall = true;
-        else if (isSwitch(argv[i], "silent"))
-            a.silent = true;
-        else if (a.bad.empty())
-            a.bad = s;
-    }
-    return a;
-}
-
-const char Usage[] =
-    "Usage: velora [--basedir DIR] [--headless] [--service] [--no-shutdown]\n"
-    "       velora --help | --version\n"
-    "       velora -INSTALL [-SILENT] [--basedir DIR]\n"
-    "       velora -UNINSTALL [-SILENT]\n"
-    "       velora [--basedir DIR] --report [--month M] [--year YYYY] [--entry E] [--user U]\n"
-    "              --output FILE.xlsx|FILE.txt\n"
-    "%s"
-    "\n"
-    "Shares one dial-up line among the computers of the office.\n"
-    "  --basedir DIR   installation folder holding config/ (default: $VELORA_BASEDIR,\n"
-    "                  else the current directory)\n"
-    "  --headless      no window and no tray icon\n"
-    "  --service       run as the system service (the unit passes it)\n"
-    "  --no-shutdown   log shutdown requests from clients instead of carrying them out\n"
-    "  --help, -h      print this text and exit\n"
-    "  --version       print the version and exit\n"
-    "  -INSTALL        write the systemd unit of the service VLOOSERVER\n"
-    "  -UNINSTALL      remove it\n"
-    "  -SILENT         with -INSTALL or -UNINSTALL: report nothing\n"
-    "  --report        write the connection log report of the month (1-12 or a name),\n"
-    "                  year, entry and user given (each \"All\" when left out) and exit;\n"
-    "                  the server may be running\n"
-    "  user, entry     manage the users and the dial-up entries of the base dir, also\n"
-    "                  while the server runs; exit status 0 done, 1 refused, 2 usage\n";
 
 bool haveDisplay()
 {
@@ -236,7 +134,7 @@ void report(const ServiceUnitResult &r, bool silent, int argc, char **argv)
 }  // namespace
 
 // `velora user ...` and `velora entry ...`, beside a running server or not.
-int runAdminAndExit(const Args &args, const std::string &baseDir, int argc, char **argv)
+int runAdminAndExit(const ServerArgs &args, const std::string &baseDir, int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     AdminIo io;
@@ -258,7 +156,7 @@ int runAdminAndExit(const Args &args, const std::string &baseDir, int argc, char
 }
 
 // The report for a server without a window: 0 written, 1 failed (why on stderr).
-int writeReportAndExit(const Args &args, const std::string &baseDir, int argc, char **argv)
+int writeReportAndExit(const ServerArgs &args, const std::string &baseDir, int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     if (args.output.empty()) {
@@ -282,9 +180,12 @@ int writeReportAndExit(const Args &args, const std::string &baseDir, int argc, c
 
 int main(int argc, char **argv)
 {
-    const Args args = parseArgs(argc, argv);
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const ServerArgs args = velora::server::app::parseServerArgs(arguments);
     if (args.help) {
-        std::printf(Usage, AdminUsage);
+        std::fputs(velora::server::app::serverUsage(AdminUsage).c_str(), stdout);
         return 0;
     }
     if (args.version) {
@@ -292,8 +193,7 @@ int main(int argc, char **argv)
         return 0;
     }
     if (!args.bad.empty()) {
-        std::fprintf(stderr, "velora: unknown argument: %s\n\n", args.bad.c_str());
-        std::fprintf(stderr, Usage, AdminUsage);
+        std::fprintf(stderr, "velora: %s\n\n%s", args.bad.c_str(), velora::server::app::serverUsage(AdminUsage).c_str());
         return 2;
     }
 

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include <QCommandLineOption>
+#include <QCommandLineParser>
 #include <QTextStream>
 
 #include "client/core/WireText.h"
@@ -23,89 +25,108 @@ std::string joined(const std::vector<std::string> &items)
     return out;
 }
 
+struct Switch {
+    const char *name;
+    const char *value;  // nullptr: a flag
+    const char *help;
+};
+
+// One table for the parser and the help text, so that neither misses one.
+const Switch Switches[] = {
+    {"clientdir", "DIR", "the client's folder (default: $VELORA_CLIENTDIR, else the current one)"},
+    {"host", "H", "the server's address (default: the saved one)"},
+    {"port", "P", "the server's port (default: the saved one)"},
+    {"user", "U", "log in as U instead of the saved login"},
+    {"password", "P", "the password of --user (else $VELORA_PASSWORD)"},
+    {"timeout", "SECONDS", "give up after this long (default 30, 120 for --dial)"},
+    {"status", nullptr, "print the line status once and exit"},
+    {"dial", "ENTRY", "dial ENTRY, print the status that follows and exit"},
+    {"hangup", nullptr, "hang up, print the status that follows and exit"},
+    {"help", nullptr, "print this text and exit (also -h)"},
+    {"version", nullptr, "print the version and exit"},
+};
+
 }  // namespace
 
 QString commandLineUsage()
 {
-    return QStringLiteral(
+    QString text = QStringLiteral(
         "usage: velora-client [--clientdir DIR]\n"
         "       velora-client [--clientdir DIR] [--host H] [--port P] [--user U --password P]\n"
         "                     [--timeout SECONDS] --status | --dial ENTRY | --hangup\n"
         "       velora-client --help | --version\n"
-        "  --clientdir DIR the client's folder (default: $VELORA_CLIENTDIR, else the\n"
-        "                  current directory)\n"
-        "  --host H        the server's address (default: the saved one)\n"
-        "  --port P        the server's port (default: the saved one)\n"
-        "  --user U        log in as U instead of the saved login\n"
-        "  --password P    the password of --user\n"
-        "  --timeout SECONDS  give up after this long (default 30, 120 for --dial)\n"
-        "  --status        print the line status once\n"
-        "  --dial ENTRY    dial ENTRY and print the status that follows\n"
-        "  --hangup        hang up and print the status that follows\n"
-        "  --help, -h      print this text and exit\n"
-        "  --version       print the version and exit\n"
-        "The login is the saved one unless --user is given (the password may also\n"
-        "come from VELORA_PASSWORD). Exit codes: 0 done, 1 refused or failed,\n"
-        "2 cannot reach the server.\n");
+        "Without --status, --dial or --hangup it opens the window.\n\nOptions:\n");
+    for (const Switch &s : Switches) {
+        QString left = QStringLiteral("--") + QLatin1String(s.name);
+        if (s.value)
+            left += QLatin1Char(' ') + QLatin1String(s.value);
+        text += QStringLiteral("  ") + left.leftJustified(19) + QLatin1Char(' ') + QLatin1String(s.help) +
+                QLatin1Char('\n');
+    }
+    text += QStringLiteral("The login is the saved one unless --user is given. Exit codes: 0 done,\n"
+                           "1 refused or failed, 2 cannot reach the server.\n");
+    return text;
 }
 
 CommandLineOptions parseCommandLine(const QStringList &arguments)
 {
     CommandLineOptions o;
-    auto setAction = [&o](CommandLineOptions::Action a) {
-        if (o.action != CommandLineOptions::Action::Window && o.action != a)
-            o.error = QStringLiteral("choose one of --status, --dial and --hangup");
-        o.action = a;
-    };
-    for (int i = 1; i < arguments.size(); ++i) {
-        const QString &a = arguments[i];
-        auto value = [&](QString &into) {
-            if (i + 1 >= arguments.size()) {
-                o.error = QStringLiteral("%1 needs a value").arg(a);
-                return false;
-            }
-            into = arguments[++i];
-            return true;
-        };
-        QString v;
-        if (a == QLatin1String("--clientdir")) {
-            value(o.clientDir);
-        } else if (a == QLatin1String("--status")) {
-            setAction(CommandLineOptions::Action::Status);
-        } else if (a == QLatin1String("--hangup")) {
-            setAction(CommandLineOptions::Action::Hangup);
-        } else if (a == QLatin1String("--dial")) {
-            setAction(CommandLineOptions::Action::Dial);
-            if (value(v))
-                o.entry = wireText(v);
-        } else if (a == QLatin1String("--host")) {
-            value(o.host);
-        } else if (a == QLatin1String("--port")) {
-            value(o.port);
-        } else if (a == QLatin1String("--user")) {
-            if (value(v))
-                o.user = wireText(v);
-        } else if (a == QLatin1String("--password")) {
-            if (value(v))
-                o.password = secretText(v);
-        } else if (a == QLatin1String("--timeout")) {
-            if (value(v)) {
-                bool ok = false;
-                o.timeoutSeconds = v.toInt(&ok);
-                if (!ok || o.timeoutSeconds < 1)
-                    o.error = QStringLiteral("--timeout needs a number of seconds");
-            }
-        } else if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
-            o.action = CommandLineOptions::Action::Help;
+    QCommandLineParser parser;
+    for (const Switch &s : Switches) {
+        QStringList names{QLatin1String(s.name)};
+        if (QLatin1String(s.name) == QLatin1String("help"))
+            names.prepend(QStringLiteral("h"));
+        QCommandLineOption option(names, QLatin1String(s.help));
+        if (s.value)
+            option.setValueName(QLatin1String(s.value));
+        parser.addOption(option);
+    }
+    const bool parsed = parser.parse(arguments);
+    auto isSet = [&parser](const char *name) { return parser.isSet(QLatin1String(name)); };
+    auto value = [&parser](const char *name) { return parser.value(QLatin1String(name)); };
+    if (isSet("help")) {
+        o.action = CommandLineOptions::Action::Help;
+        return o;
+    }
+    if (isSet("version")) {
+        o.action = CommandLineOptions::Action::Version;
+        return o;
+    }
+    if (!parsed) {
+        o.error = parser.errorText();
+        return o;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        o.error = QStringLiteral("unknown argument %1").arg(parser.positionalArguments().first());
+        return o;
+    }
+    const int actions = int(isSet("status")) + int(isSet("dial")) + int(isSet("hangup"));
+    if (actions > 1) {
+        o.error = QStringLiteral("choose one of --status, --dial and --hangup");
+        return o;
+    }
+    if (isSet("status"))
+        o.action = CommandLineOptions::Action::Status;
+    else if (isSet("hangup"))
+        o.action = CommandLineOptions::Action::Hangup;
+    else if (isSet("dial")) {
+        o.action = CommandLineOptions::Action::Dial;
+        o.entry = wireText(value("dial"));
+    }
+    o.clientDir = value("clientdir");
+    o.host = value("host");
+    o.port = value("port");
+    if (isSet("user"))
+        o.user = wireText(value("user"));
+    if (isSet("password"))
+        o.password = secretText(value("password"));
+    if (isSet("timeout")) {
+        bool ok = false;
+        o.timeoutSeconds = value("timeout").toInt(&ok);
+        if (!ok || o.timeoutSeconds < 1) {
+            o.error = QStringLiteral("--timeout needs a number of seconds");
             return o;
-        } else if (a == QLatin1String("--version")) {
-            o.action = CommandLineOptions::Action::Version;
-            return o;
-        } else {
-            o.error = QStringLiteral("unknown argument %1").arg(a);
         }
-        if (!o.error.isEmpty())
-            return o;
     }
     if (o.user && !o.password) {
         o.password = secretText(qEnvironmentVariable("VELORA_PASSWORD"));

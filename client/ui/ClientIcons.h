@@ -1,5 +1,6 @@
 #pragma once
-// The client's icons, drawn at run time so the program needs no image files.
+// The client's icons, drawn at run time; the tray's are the installed status
+// icons, built in, where Qt SVG is there.
 
 #include <QIcon>
 #include <QPixmap>

@@ -1,5 +1,5 @@
 #pragma once
-// The tray's three pictures, painted by the program: no image files to ship.
+// The tray's three pictures: the status icons the package installs, built in.
 
 #include <QIcon>
 

@@ -21,7 +21,8 @@ for f in usr/bin/velora usr/bin/velora-client usr/share/applications/velora.desk
          usr/share/applications/velora-client.desktop usr/share/icons/hicolor/scalable/apps/velora.svg \
          usr/share/man/man1/velora.1.gz usr/share/man/man1/velora-client.1.gz \
          usr/lib/systemd/system/VLOOSERVER.service usr/share/velora/notify.wav \
-         usr/share/metainfo/org.velora.server.metainfo.xml; do
+         usr/share/metainfo/org.velora.server.metainfo.xml usr/share/doc/velora/copyright \
+         usr/share/doc/velora/changelog.gz; do
   grep -q " \./$f\$" "$tmp/list" || bad "not in the package: $f"
 done
 

@@ -48,6 +48,15 @@ for opt in --clientdir --host --port --user --password --timeout --status --dial
   "$prefix/bin/velora-client" --help | grep -q -- "  $opt" || bad "velora-client --help misses $opt"
 done
 
+"$prefix/bin/velora" --frob >/dev/null 2>&1; rc=$?
+[ $rc = 2 ] || bad "velora --frob exited $rc, want 2"
+"$prefix/bin/velora-client" --frob >/dev/null 2>&1; rc=$?
+[ $rc = 1 ] || bad "velora-client --frob exited $rc, want 1"
+for cmd in "user list" "user add NAME" "user passwd NAME" "user delete NAME" "entry list" "entry rename OLD NEW" \
+           "entry delete NAME" "entry cost NAME"; do
+  "$prefix/bin/velora" --help | grep -q -- "^  $cmd " || bad "velora --help misses the command $cmd"
+done
+
 # The installed sound is found by the installed program's lookup (share/velora beside bin).
 [ -f "$prefix/bin/../share/velora/notify.wav" ] || bad "notify.wav not beside bin/../share/velora"
 
