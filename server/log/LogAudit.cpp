@@ -1,6 +1,12 @@
 #include "server/log/LogDatabase.h"
 #include "server/log/LogSql.h"
 
+#include <QDate>
+#include <QDateTime>
+#include <QTime>
+
+#include <cctype>
+
 namespace velora::server::log {
 
 using sql::bytes;
@@ -38,7 +44,61 @@ AuditRow auditRowOf(const QSqlQuery &q)
 }
 }  // namespace
 
-bool LogDatabase::readAudit(const LogFilter &filter, const std::function<bool(const AuditRow &)> &row)
+namespace {
+std::optional<int> twoDigitsOf(const std::optional<std::string> &t, int low, int high)
+{
+    if (!t || t->size() != 2 || !std::isdigit(static_cast<unsigned char>((*t)[0])) ||
+        !std::isdigit(static_cast<unsigned char>((*t)[1])))
+        return std::nullopt;
+    const int v = ((*t)[0] - '0') * 10 + ((*t)[1] - '0');
+    return v >= low && v <= high ? std::optional<int>(v) : std::nullopt;
+}
+
+// As the log's bulan and tahun: two digits of the local month and year.
+QString periodClause(const LogFilter &filter, std::vector<QVariant> &values)
+{
+    QString clause = QStringLiteral(" WHERE 1=1");
+    // A year, or a month of a year, is a span of time the index finds.
+    const auto year = twoDigitsOf(filter.tahun, 0, 99);
+    const auto month = twoDigitsOf(filter.bulan, 1, 12);
+    if (year && (month || !filter.bulan)) {
+        const QDate first(2000 + *year, month.value_or(1), 1);
+        const QDate next = month ? first.addMonths(1) : first.addYears(1);
+        clause += QStringLiteral(" AND waktu>=? AND waktu<?");
+        values.push_back(integer(QDateTime(first, QTime(0, 0)).toSecsSinceEpoch()));
+        values.push_back(integer(QDateTime(next, QTime(0, 0)).toSecsSinceEpoch()));
+        return clause;
+    }
+    if (filter.bulan) {
+        clause += QStringLiteral(" AND strftime('%m',waktu,'unixepoch','localtime')=?");
+        values.push_back(text(*filter.bulan));
+    }
+    if (filter.tahun) {
+        clause += QStringLiteral(" AND substr(strftime('%Y',waktu,'unixepoch','localtime'),3)=?");
+        values.push_back(text(*filter.tahun));
+    }
+    return clause;
+}
+}  // namespace
+
+std::optional<std::int64_t> LogDatabase::auditCount(const LogFilter &filter)
+{
+    if (!open_)
+        return std::nullopt;
+    QSqlQuery q(QSqlDatabase::database(QString::fromStdString(connection_), false));
+    const auto table = hasAuditTable(q);
+    if (!table)
+        return std::nullopt;
+    if (!*table)
+        return 0;
+    std::vector<QVariant> values;
+    const QString statement = QStringLiteral("SELECT count(*) FROM audit") + periodClause(filter, values);
+    if (!run(q, statement, values) || !q.next())
+        return std::nullopt;
+    return q.value(0).toLongLong();
+}
+
+bool LogDatabase::readAudit(const LogFilter &filter, const std::function<bool(const AuditRow &)> &row, int limit)
 {
     if (!open_)
         return false;
@@ -49,18 +109,10 @@ bool LogDatabase::readAudit(const LogFilter &filter, const std::function<bool(co
         return false;
     if (!*table)
         return true;
-    // As the log's bulan and tahun: two digits of the local month and year.
-    QString statement = QStringLiteral("SELECT id,waktu,usera,host,address,action,detail FROM audit WHERE 1=1");
     std::vector<QVariant> values;
-    if (filter.bulan) {
-        statement += QStringLiteral(" AND strftime('%m',waktu,'unixepoch','localtime')=?");
-        values.push_back(text(*filter.bulan));
-    }
-    if (filter.tahun) {
-        statement += QStringLiteral(" AND substr(strftime('%Y',waktu,'unixepoch','localtime'),3)=?");
-        values.push_back(text(*filter.tahun));
-    }
-    statement += QStringLiteral(" ORDER BY waktu DESC, id DESC");
+    QString statement = QStringLiteral("SELECT id,waktu,usera,host,address,action,detail FROM audit") +
+                        periodClause(filter, values) + QStringLiteral(" ORDER BY waktu DESC, id DESC LIMIT ?");
+    values.push_back(limit);
     if (!run(q, statement, values))
         return false;
     while (q.next())

@@ -134,8 +134,10 @@ public:
                                                    std::optional<std::int64_t> to = std::nullopt);
     // Every row of the filter's month and year (local time; its entry and
     // user do not apply), newest first; the callback returns false to stop.
-    // False when the rows could not be read.
-    bool readAudit(const LogFilter &filter, const std::function<bool(const AuditRow &)> &row);
+    // False when the rows could not be read. A limit below 0 is none.
+    bool readAudit(const LogFilter &filter, const std::function<bool(const AuditRow &)> &row, int limit = -1);
+    // How many rows the filter's month and year hold.
+    std::optional<std::int64_t> auditCount(const LogFilter &filter);
 
     const std::string &connectionName() const { return connection_; }
 

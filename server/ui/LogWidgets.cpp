@@ -1,6 +1,8 @@
 #include "server/ui/LogWidgets.h"
 
 #include <QDateTime>
+
+#include <algorithm>
 #include <QFocusEvent>
 
 #include "server/state/Text.h"
@@ -82,18 +84,19 @@ const char *const kAuditColumns[] = {"Time", "User", "Host", "Address", "Action"
 bool AuditTableModel::reload(log::LogDatabase &book, const log::LogFilter &filter)
 {
     std::vector<log::AuditRow> rows;
-    std::size_t total = 0;
-    const bool read = book.readAudit(filter, [&](const log::AuditRow &r) {
-        if (rows.size() < kMostShown)
+    const bool read = book.readAudit(
+        filter,
+        [&](const log::AuditRow &r) {
             rows.push_back(r);
-        ++total;
-        return true;
-    });
-    if (!read)
+            return true;
+        },
+        static_cast<int>(kMostShown));
+    const auto total = read ? book.auditCount(filter) : std::nullopt;
+    if (!total)
         return false;
     beginResetModel();
     rows_ = std::move(rows);
-    total_ = total;
+    total_ = static_cast<std::size_t>(std::max<std::int64_t>(*total, static_cast<std::int64_t>(rows_.size())));
     endResetModel();
     return true;
 }

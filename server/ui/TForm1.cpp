@@ -399,11 +399,19 @@ void TForm1::connectConsole()
     connect(tip_.get(), &widgets::TFtip::saveRequested, this, &TForm1::savecfg);
     connect(tip_.get(), &widgets::TFtip::problem, this, &TForm1::showProblem);
     connect(&console_, &frame::OperatorConsole::logChanged, this, &TForm1::Showlog);
-    connect(&console_, &frame::OperatorConsole::auditChanged, this, [this] {
-        auditStale_ = true;
+    // Rows that come in bursts are shown together, a moment later.
+    auditRefresh_.setSingleShot(true);
+    auditRefresh_.setInterval(AuditRefreshMs);
+    connect(&auditRefresh_, &QTimer::timeout, this, [this] {
         if (logTabs->currentIndex() == 1 && logTabs->isVisible())
             showAudit();
     });
+    connect(&console_, &frame::OperatorConsole::auditChanged, this, [this] {
+        auditStale_ = true;
+        if (!auditRefresh_.isActive())
+            auditRefresh_.start();
+    });
+    connect(&console_, &frame::OperatorConsole::configLoaded, this, &TForm1::showMonthCost);
     connect(&console_, &frame::OperatorConsole::configLoaded, this, &TForm1::showLoggingDisabled);
     connect(reportJob_.get(), &log::ReportJob::progressed, this, &TForm1::reportProgressed);
     connect(reportJob_.get(), &log::ReportJob::finished, this, &TForm1::reportFinished);

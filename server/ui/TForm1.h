@@ -6,6 +6,7 @@
 // window events, TForm1Views.cpp the view updates.
 
 #include <QMainWindow>
+#include <QTimer>
 #include <functional>
 #include <memory>
 #include <string>
@@ -118,6 +119,8 @@ public:
     // The audit tab for the filter's period, and this month's cost.
     void showAudit();
     void showMonthCost();
+    // New audit rows are shown this long after the first of them.
+    static constexpr int AuditRefreshMs = 300;
 
     // The "SMTP auto relay" page (TForm1Smtp.cpp).
     void updatesmtp();
@@ -275,6 +278,7 @@ private:
     AuditTableModel *auditModel_ = nullptr;
     QLabel *LbAuditCount = nullptr;
     bool auditStale_ = true;  // a row came while the tab was not shown
+    QTimer auditRefresh_;
     RefillingComboBox *ComboBox1 = nullptr;
     RefillingComboBox *ComboBox4 = nullptr;
     QComboBox *ComboBox2 = nullptr;

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <QDate>
+#include <QDateTime>
 #include <QSqlDatabase>
+#include <QTime>
 #include <QSqlQuery>
 #include <QVariant>
 
@@ -91,6 +94,35 @@ TEST(LogAudit, OddTextsAreStoredAsTheyAreNewestFirstWithinThePeriod)
     ASSERT_EQ(period->size(), 1u);
     EXPECT_EQ((*period)[0].action, "lock");
     EXPECT_EQ(db.auditRows(1)->size(), 1u);
+}
+
+TEST(LogAudit, TheLogsMonthAndYearSelectRowsByLocalTime)
+{
+    test::TempDir dir;
+    LogDatabase db;
+    ASSERT_TRUE(db.open(dir.file("log.db")));
+    const auto at = [](int y, int m, int d, int h, int min) {
+        return QDateTime(QDate(y, m, d), QTime(h, min)).toSecsSinceEpoch();
+    };
+    // The edges of March 2004 in local time, and the same month a year on.
+    ASSERT_TRUE(db.audit({0, at(2004, 2, 29, 23, 59), "u", "h", "a", "feb", ""}));
+    ASSERT_TRUE(db.audit({0, at(2004, 3, 1, 0, 0), "u", "h", "a", "mar-first", ""}));
+    ASSERT_TRUE(db.audit({0, at(2004, 3, 31, 23, 59), "u", "h", "a", "mar-last", ""}));
+    ASSERT_TRUE(db.audit({0, at(2004, 4, 1, 0, 0), "u", "h", "a", "apr", ""}));
+    ASSERT_TRUE(db.audit({0, at(2005, 3, 15, 12, 0), "u", "h", "a", "mar-2005", ""}));
+    const auto actions = [&](std::optional<std::string> bulan, std::optional<std::string> tahun, int limit = -1) {
+        LogFilter f;
+        f.bulan = bulan;
+        f.tahun = tahun;
+        std::string out;
+        EXPECT_TRUE(db.readAudit(f, [&](const AuditRow &r) { return out += r.action + " ", true; }, limit));
+        return out + "(" + std::to_string(db.auditCount(f).value_or(-1)) + ")";
+    };
+    EXPECT_EQ(actions("03", "04"), "mar-last mar-first (2)");
+    EXPECT_EQ(actions("03", std::nullopt), "mar-2005 mar-last mar-first (3)");
+    EXPECT_EQ(actions(std::nullopt, "04"), "apr mar-last mar-first feb (4)");
+    EXPECT_EQ(actions(std::nullopt, "04", 2), "apr mar-last (4)");  // the count is the period's
+    EXPECT_EQ(actions("13", "04"), "(0)");  // no such month
 }
 
 TEST(LogAudit, WriteOnAClosedDatabaseFailsWithoutThrowing)
