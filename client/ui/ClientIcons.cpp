@@ -2,9 +2,8 @@
 
 #include <QPainter>
 #include <QPainterPath>
-#ifdef VELORA_HAVE_SVG
-#include <QSvgRenderer>
-#endif
+
+#include "widgets/StatusIcons.h"
 
 namespace velora::client::ui::icons {
 
@@ -87,25 +86,13 @@ QPixmap locked(int size)
 
 QIcon tray(int index)
 {
-#ifdef VELORA_HAVE_SVG
     // The installed status icons: green line up, amber server with the line
     // down, grey no server.
-    const char *file = index == 1   ? ":/velora-icons/velora-online.svg"
-                       : index == 2 ? ":/velora-icons/velora-dialing.svg"
-                                    : ":/velora-icons/velora-offline.svg";
-    QSvgRenderer svg(QString::fromLatin1(file));
-    if (svg.isValid()) {
-        QIcon icon;
-        for (int size : {16, 22, 24, 32, 48, 64}) {
-            QPixmap pm = canvas(size);
-            QPainter p(&pm);
-            svg.render(&p);
-            p.end();
-            icon.addPixmap(pm);
-        }
-        return icon;
-    }
-#endif
+    const QIcon installed = widgets::statusIcon(index == 1   ? widgets::StatusIcon::LineUp
+                                                : index == 2 ? widgets::StatusIcon::LineDown
+                                                             : widgets::StatusIcon::NoService);
+    if (!installed.isNull())
+        return installed;
     switch (index) {
     case 1: return QIcon(lineConnected(32));
     case 2: return QIcon(serverOnline(32));

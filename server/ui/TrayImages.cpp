@@ -3,16 +3,16 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
-#ifdef VELORA_HAVE_SVG
-#include <QSvgRenderer>
-#endif
+
+#include "widgets/StatusIcons.h"
 
 namespace velora::server::ui {
 
 namespace {
 
-// Without Qt SVG: a globe on a 64-unit canvas: green while the line is up, grey when it is
-// not, and crossed out in red while the server takes no clients.
+// Without the installed icons: a globe on a 64-unit canvas, green while the
+// line is up, grey when it is not, crossed out in red while the server takes
+// no clients.
 QPixmap paint(int index, int size)
 {
     QPixmap pm(size, size);
@@ -62,25 +62,14 @@ QIcon trayImage(int index)
 {
     if (index < 0 || index > 2)
         index = 1;
-    QIcon icon;
-#ifdef VELORA_HAVE_SVG
     // The installed status icons: green line up, amber serving with the line
     // down, grey taking no clients.
-    static const char *const files[] = {":/velora-icons/velora-online.svg", ":/velora-icons/velora-dialing.svg",
-                                        ":/velora-icons/velora-offline.svg"};
-    QSvgRenderer svg(QString::fromLatin1(files[index]));
-    if (svg.isValid()) {
-        for (int size : {16, 22, 24, 32, 48, 64}) {
-            QPixmap pm(size, size);
-            pm.fill(Qt::transparent);
-            QPainter p(&pm);
-            svg.render(&p);
-            p.end();
-            icon.addPixmap(pm);
-        }
-        return icon;
-    }
-#endif
+    const widgets::StatusIcon which[] = {widgets::StatusIcon::LineUp, widgets::StatusIcon::LineDown,
+                                         widgets::StatusIcon::NoService};
+    const QIcon installed = widgets::statusIcon(which[index]);
+    if (!installed.isNull())
+        return installed;
+    QIcon icon;
     for (int size : {16, 22, 24, 32, 48, 64})
         icon.addPixmap(paint(index, size));
     return icon;
