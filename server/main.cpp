@@ -313,10 +313,8 @@ int main(int argc, char **argv)
                 return;
             char line[64];
             std::snprintf(line, sizeof line, "%.2f", static_cast<double>(*cost) / 10000.0);
-            std::string text = std::string("month cost ") + line;
-            const std::string budget = core.config().policySettings().monthlybudget;
-            if (!budget.empty() && budget != "0")
-                text += " of " + budget + " budget";
+            const std::string text =
+                std::string("month cost ") + line + ofBudget(core.config().policySettings().monthlybudget);
             if (text == last)
                 return;
             last = text;

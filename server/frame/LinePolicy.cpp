@@ -35,6 +35,12 @@ std::optional<std::int64_t> costUnits(const std::string &text)
     return whole * 10000 + fraction;
 }
 
+std::string ofBudget(const std::string &monthlybudget)
+{
+    const auto budget = costUnits(monthlybudget);
+    return budget && *budget > 0 ? " of " + monthlybudget + " budget" : std::string();
+}
+
 LinePolicy::LinePolicy(state::ServerState &state, Parts parts) : state_(state), parts_(std::move(parts)) {}
 
 bool LinePolicy::budgetReached()

@@ -18,6 +18,10 @@ namespace velora::server::frame {
 // "1500", "12.5" or "12,5" in ten-thousandths; nullopt for anything else.
 std::optional<std::int64_t> costUnits(const std::string &text);
 
+// " of B budget" after the month's cost when the budget is in force (as the
+// policy reads it), else nothing.
+std::string ofBudget(const std::string &monthlybudget);
+
 class LinePolicy final : public dialup::DialPolicy {
 public:
     // What the policies reach outside the state block.

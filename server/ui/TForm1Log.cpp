@@ -15,6 +15,7 @@
 #include <QVBoxLayout>
 
 #include "common/Prompter.h"
+#include "server/frame/LinePolicy.h"
 #include "server/frame/OperatorConsole.h"
 #include "server/log/ReportJob.h"
 #include "server/state/Text.h"
@@ -220,11 +221,8 @@ void TForm1::showMonthCost()
         LbMonthCost->setText(QStringLiteral("--"));
         return;
     }
-    std::string text = log::formatCost(*cost, console_.numberSeparators());
-    const std::string &budget = console_.settings().policy.monthlybudget;
-    if (!budget.empty() && budget != "0")
-        text += " of " + budget + " budget";
-    LbMonthCost->setText(state::shownText(text));
+    LbMonthCost->setText(state::shownText(log::formatCost(*cost, console_.numberSeparators()) +
+                                          frame::ofBudget(console_.settings().policy.monthlybudget)));
 }
 
 void TForm1::ComboBox1Enter()
