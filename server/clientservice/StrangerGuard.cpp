@@ -15,18 +15,29 @@ std::int64_t steadyMs()
 
 StrangerGuard::StrangerGuard(Clock clock) : clock_(clock ? std::move(clock) : Clock(steadyMs)) {}
 
-bool StrangerGuard::admit(const std::string &address, std::size_t pending, std::size_t fromAddress)
+StrangerGuard::Admission StrangerGuard::admit(const std::string &address, std::size_t pending,
+                                              std::size_t fromAddress)
 {
-    if (pending < static_cast<std::size_t>(std::max(0, limits_.maxPending)) &&
-        fromAddress < static_cast<std::size_t>(std::max(0, limits_.maxPerAddress)))
-        return true;
+    if (fromAddress >= static_cast<std::size_t>(std::max(0, limits_.maxPerAddress))) {
+        countRefused(address);
+        return Admission::Refuse;
+    }
+    if (pending < static_cast<std::size_t>(std::max(0, limits_.maxPending)))
+        return Admission::Admit;
+    if (limits_.maxPending > 0)
+        return Admission::AdmitAfterEvicting;
+    countRefused(address);
+    return Admission::Refuse;
+}
+
+void StrangerGuard::countRefused(const std::string &address)
+{
     // A scanner with many addresses must not grow this without end.
     if (refused_.size() < 1024 || refused_.count(address))
         ++refused_[address];
     else
         ++otherAddresses_;
     ++refusedTotal_;
-    return false;
 }
 
 bool StrangerGuard::overdue(std::int64_t acceptedAt) const

@@ -16,6 +16,8 @@ struct StrangerLimits {
     int maxPending = 64;
     // Logged-in sessions included.
     int maxPerAddress = 16;
+    // Logged-in sessions of one user.
+    int maxPerUser = 8;
 };
 
 class StrangerGuard {
@@ -28,9 +30,14 @@ public:
     const StrangerLimits &limits() const { return limits_; }
     std::int64_t now() const { return clock_(); }
 
+    enum class Admission { Admit, AdmitAfterEvicting, Refuse };
     // Whether a new connection may stay, given how many are waiting to log
-    // in and how many come from its address; a refusal is counted.
-    bool admit(const std::string &address, std::size_t pending, std::size_t fromAddress);
+    // in and how many come from its address; a refusal is counted. With the
+    // waiting room full, a newcomer takes the place of the oldest stranger,
+    // so idle sockets cannot keep a user out.
+    Admission admit(const std::string &address, std::size_t pending, std::size_t fromAddress);
+    // A stranger closed to make room, counted with the refused.
+    void evicted(const std::string &address) { countRefused(address); }
     // Connections closed unseen because the process had no descriptor left.
     void refusedUnseen(std::size_t count)
     {
@@ -62,6 +69,7 @@ private:
         std::int64_t until = 0;
     };
     void forgetOldFailures();
+    void countRefused(const std::string &address);
 
     Clock clock_;
     StrangerLimits limits_;

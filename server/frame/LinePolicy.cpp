@@ -164,6 +164,9 @@ void LinePolicy::redialNow()
 {
     phase_ = Phase::Idle;
     ownDial_ = true;
+    if (parts_.audit)
+        parts_.audit("redial", entry_ + ", attempt " + std::to_string(attempts_) + " of " +
+                                   std::to_string(settings_.redialmaxfail));
     if (parts_.dial)
         parts_.dial(entry_, dialer_);
     // Still set: the dial did not start (refused by the budget or sharing).

@@ -39,6 +39,8 @@ public:
         std::function<void(const std::string &body)> tellEveryone;
         // Why the policy acted, for the operator and the service log.
         std::function<void(const std::string &text)> note;
+        // A row of the audit trail for what the policy did on its own.
+        std::function<void(const std::string &action, const std::string &detail)> audit;
     };
 
     LinePolicy(state::ServerState &state, Parts parts);

@@ -138,10 +138,19 @@ clientservice::StrangerLimits ServerConfig::strangerLimits(std::vector<std::stri
     read("logintimeout", limits.loginTimeoutSeconds);
     read("maxpending", limits.maxPending);
     read("maxperaddress", limits.maxPerAddress);
+    read("maxperuser", limits.maxPerUser);
     return limits;
 }
 
 std::string ServerConfig::listenSetting() const { return trimBlanks(ini_.readString("server", "listen", "")); }
+
+int ServerConfig::auditDays() const
+{
+    const int days = ini_.readInteger("log", "auditdays", DefaultAuditDays);
+    return days > 0 ? days : DefaultAuditDays;
+}
+
+bool ServerConfig::wanAccess() const { return trimBlanks(ini_.readString("server", "wanaccess", "0")) == "1"; }
 
 }  // namespace velora::server::frame
 

@@ -81,6 +81,12 @@ public:
     clientservice::StrangerLimits strangerLimits(std::vector<std::string> *problems = nullptr) const;
     // [server] listen as written, blanks trimmed; empty: all addresses.
     std::string listenSetting() const;
+    // [server] wanaccess=1 serves connections that come in over the dialled
+    // line too (the provider's side: anyone on the Internet).
+    bool wanAccess() const;
+    // [log] auditdays: how long audit rows are kept.
+    int auditDays() const;
+    static constexpr int DefaultAuditDays = 400;
     PolicySettings policySettings() const;     // each dial
 
 private:

@@ -63,13 +63,14 @@ ServerCore::ServerCore(ServerOptions options, ServerPlatform platform, QObject *
     connect(&timer3_, &QTimer::timeout, this, &ServerCore::Timer3Timer);
     timer1_.setInterval(500);
     connect(&timer1_, &QTimer::timeout, this, &ServerCore::Timer1Timer);
-    connect(this, &ServerCore::newConnection, &clients_, &clientservice::ClientService::accept);
     connect(&clients_, &clientservice::ClientService::statusRecordChanged, this, &ServerCore::statusChanged);
     connect(&clients_, &clientservice::ClientService::problem, this,
             [this](const std::string &text) { emit problem(state::shownMessage(text)); });
     connect(&clients_, &clientservice::ClientService::clientListUpdated, this, &OperatorConsole::clientRowsChanged);
     connect(&clients_, &clientservice::ClientService::serverInboxReady, this, &OperatorConsole::serverInboxReady);
     connect(&dialOps_, &dialup::DialupOperations::entriesChanged, this, &OperatorConsole::entriesChanged);
+    connect(&dialOps_, &dialup::DialupOperations::dialStarting, this, &ServerCore::guardDialledSide);
+    connect(&dialOps_, &dialup::DialupOperations::entriesChanged, this, &ServerCore::readEntryInterfaces);
     connect(&clients_, &clientservice::ClientService::commandHeard, this,
             [this](const std::string &user, const std::string &host, const std::string &address,
                    const std::string &action, const std::string &detail) {
@@ -77,6 +78,9 @@ ServerCore::ServerCore(ServerOptions options, ServerPlatform platform, QObject *
             });
     state_.BaseDir = options_.baseDir;
     state_.ServiceMode = options_.serviceMode;
+    listenRetry_.setSingleShot(true);
+    listenRetry_.setInterval(60'000);
+    connect(&listenRetry_, &QTimer::timeout, this, [this] { goOnline(); });
     timer2_.setSingleShot(true);
     timer2_.setInterval(options_.secondStageDelayMs);
     connect(&timer2_, &QTimer::timeout, this, &ServerCore::Timer2Timer);
@@ -92,6 +96,7 @@ void ServerCore::Timer1Timer()
 {
     tickCounter_ = tickCounter_ >= 10 ? 0 : tickCounter_ + 1;
     dialOps_.enumerateActive();
+    followLineInterfaces();
     const bool connected = state_.ActiveStatus == "Connected";
     completeSharing();
     if (connected && tickCounter_ % 2 == 0)
@@ -114,8 +119,20 @@ void ServerCore::Timer1Timer()
                              ? state_.DialEventText
                              : std::string();
     clients_.runTickSteps();
+    pruneAuditStep();
     updateStatusView();
     emit ticked();
+}
+
+void ServerCore::pruneAuditStep()
+{
+    // Once a minute, or on every tick while a backlog of old rows goes.
+    if (--pruneCountdown_ > 0)
+        return;
+    constexpr int Batch = 500;
+    const std::int64_t before = QDateTime::currentSecsSinceEpoch() - std::int64_t{86400} * config_.auditDays();
+    const auto removed = log_.pruneAudit(before, Batch);
+    pruneCountdown_ = removed && *removed == Batch ? 1 : 120;
 }
 
 void ServerCore::updateStatusView()
@@ -410,29 +427,32 @@ std::string ServerCore::ownAddress()
 
 bool ServerCore::goOnline()
 {
-    if (listener_)
+    if (clients_.transport().isListening())
         return true;
     loadcfg();
     const int port = config_.listenPort();
-    auto *listener = new clientservice::SessionListener(this);
-    const QHostAddress address = listenAddress();
-    applyStrangerLimits(*listener);
-    if (port < 0 || port > 65535 || !listener->listen(address, static_cast<quint16>(port))) {
-        listenError_ = "cannot listen on port " + std::to_string(port) + ": " +
-                       (port < 0 || port > 65535 ? std::string("not a valid port number")
-                                                 : listener->errorString().toStdString());
-        delete listener;
+    applyStrangerLimits();
+    clients_.transport().setDescriptorReserve(DescriptorReserve);
+    // The provider's side of the line is not the office, unless asked for.
+    clients_.transport().setDialledSide(config_.wanAccess() ? nullptr : &dialledSide_);
+    std::string why;
+    const std::optional<QHostAddress> address = listenAddress(&why);
+    if (!address) {
+        listenError_ = why;
+        state_.ServerState = "offline";
+        emit problem(state::shownMessage(listenError_));
+        emit onlineChanged(false);
+        listenRetry_.start();
+        return false;
+    }
+    if (!clients_.transport().listen(*address, port, &why)) {
+        listenError_ = "cannot listen on port " + std::to_string(port) + ": " + why;
         state_.ServerState = "offline";
         emit problem(state::shownMessage(listenError_));
         emit onlineChanged(false);
         return false;
     }
     listenError_.clear();
-    listener_ = listener;
-    connect(listener_, &QTcpServer::newConnection, this, [this] {
-        while (listener_ && listener_->hasPendingConnections())
-            emit newConnection(listener_->nextPendingConnection());
-    });
     state_.ServerState = "online";
     clients_.addOwnRecord(ownClientName(), ownAddress());
     // As the first tick would leave it: a dial that arrives before that tick
@@ -444,11 +464,8 @@ bool ServerCore::goOnline()
 
 void ServerCore::goOffline()
 {
-    if (listener_) {
-        listener_->close();
-        delete listener_;
-        listener_ = nullptr;
-    }
+    listenRetry_.stop();
+    clients_.transport().stopListening();
     clients_.goOffline();
     policy_.offline();
     const bool changed = state_.ServerState != "offline";
@@ -473,9 +490,9 @@ void ServerCore::operatorDial(const std::string &selected, Prompter &prompter)
 {
     if (!selected.empty() && !confirmPastBudget(prompter))
         return;
-    if (!selected.empty())
+    // Written once carried out: a dial the operator called off is no dial.
+    if (dialOps_.operatorDial(selected, prompter))
         audit("operator", "dial", selected);
-    dialOps_.operatorDial(selected, prompter);
     policy_.forgetAllowance();
 }
 
@@ -483,9 +500,9 @@ void ServerCore::zanfel(std::size_t position, Prompter &prompter)
 {
     if (position < state_.EntryNames.size() && !confirmPastBudget(prompter))
         return;
-    if (position < state_.EntryNames.size())
-        audit("operator", "dial", state_.EntryNames[position]);
-    dialOps_.zanfel(position, prompter);
+    const std::string entry = position < state_.EntryNames.size() ? state_.EntryNames[position] : std::string();
+    if (dialOps_.zanfel(position, prompter))
+        audit("operator", "dial", entry);
     policy_.forgetAllowance();
 }
 
@@ -514,6 +531,7 @@ LinePolicy::Parts ServerCore::policyParts()
         audit("server", "policy", text);
         emit problem(state::shownMessage(text));
     };
+    p.audit = [this](const std::string &action, const std::string &detail) { audit("server", action, detail); };
     return p;
 }
 
@@ -545,8 +563,8 @@ void ServerCore::audit(const std::string &user, const std::string &host, const s
 
 void ServerCore::operatorHangup(Prompter &prompter)
 {
-    audit("operator", "hangup", "");
-    dialOps_.operatorHangup(prompter);
+    if (dialOps_.operatorHangup(prompter))
+        audit("operator", "hangup", "");
 }
 
 void ServerCore::operatorLock()
@@ -582,7 +600,7 @@ void ServerCore::pesanserver(const std::string &recipient, const std::string &re
     clients_.pesanserver(recipient, record);
 }
 
-QHostAddress ServerCore::listenAddress()
+std::optional<QHostAddress> ServerCore::listenAddress(std::string *why)
 {
     const std::string setting = config_.listenSetting();
     const QHostAddress fallback(QString::fromStdString(options_.listenAddress));
@@ -598,30 +616,29 @@ QHostAddress ServerCore::listenAddress()
     for (const QNetworkAddressEntry &e : nic.addressEntries())
         if (e.ip().protocol() == QAbstractSocket::IPv4Protocol)
             return e.ip();
-    emit problem(state::shownMessage(config_.path() + ": [server] listen=" + setting +
-                                     " is neither an address nor an interface with an IPv4 address; "
-                                     "listening on all addresses"));
-    return QHostAddress(QHostAddress::AnyIPv4);
+    // Never all addresses by accident: those include the dialled line's.
+    *why = config_.path() + ": [server] listen=" + setting +
+           (nic.isValid() ? " names an interface without an IPv4 address yet"
+                          : " is neither an address nor an interface with an IPv4 address") +
+           "; the server stays offline and tries again each minute";
+    return std::nullopt;
 }
 
-void ServerCore::applyStrangerLimits(clientservice::SessionListener &listener)
+void ServerCore::applyStrangerLimits()
 {
     std::vector<std::string> problems;
     clients_.setStrangerLimits(config_.strangerLimits(&problems));
     for (const std::string &p : problems)
         emit problem(state::shownMessage(p));
-    listener.setDescriptorReserve(DescriptorReserve);
-    connect(&listener, &clientservice::SessionListener::refusedUnseen, &clients_,
-            [this](std::size_t n) { clients_.strangers().refusedUnseen(n); });
 }
 
-quint16 ServerCore::listeningPort() const { return listener_ ? listener_->serverPort() : 0; }
+quint16 ServerCore::listeningPort() const { return clients_.transport().port(); }
 
 std::string ServerCore::listeningAddress() const
 {
-    if (!listener_)
+    if (!clients_.transport().isListening())
         return {};
-    const QHostAddress a = listener_->serverAddress();
+    const QHostAddress a = clients_.transport().address();
     return a == QHostAddress::AnyIPv4 || a == QHostAddress::Any ? "all addresses" : a.toString().toStdString();
 }
 

@@ -7,6 +7,7 @@
 #include <QFileSystemWatcher>
 #include <QTimer>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "common/Prompter.h"
@@ -20,6 +21,7 @@
 #include "server/frame/ServerPlatform.h"
 #include "server/log/LogDatabase.h"
 #include "server/sharing/SmtpRelay.h"
+#include "server/state/DialledSide.h"
 #include "server/state/ServerState.h"
 #include "server/traffic/TrafficSampler.h"
 #include "server/users/UserStore.h"
@@ -83,7 +85,7 @@ public:
     // stays offline.
     bool goOnline() override;
     void goOffline() override;
-    bool isOnline() const override { return listener_ != nullptr; }
+    bool isOnline() const override { return clients_.transport().isListening(); }
     quint16 listeningPort() const;
     std::string listeningAddress() const;
     const std::string &lastListenError() const { return listenError_; }
@@ -161,7 +163,6 @@ public:
     std::string operatorAddress() const override { return ownAddress(); }
 
 signals:
-    void newConnection(QTcpSocket *socket);
     // Items 1 to 11 of the status record changed on this tick.
     void statusChanged();
 
@@ -173,9 +174,13 @@ private:
     static constexpr int DescriptorReserve = 16;
 
     void updateStatusView();
-    QHostAddress listenAddress();
-    void applyStrangerLimits(clientservice::SessionListener &listener);
+    // Where [server] listen= says; nothing (and why) while its interface
+    // has no address.
+    std::optional<QHostAddress> listenAddress(std::string *why);
+    void applyStrangerLimits();
     void recordConnection();
+    // Audit rows older than [log] auditdays go, a few at a time.
+    void pruneAuditStep();
     // Step 3 of the status tick: the sample and the entry update.
     void sampleTraffic();
     traffic::ConnectionView connectionView();
@@ -184,6 +189,12 @@ private:
     // A link whose interface showed only once up gets its rule now.
     void completeSharing();
     void startRelayIfDue();
+    // A dial is about to raise the entry's link: its interface faces the
+    // provider, so the ports are closed to it.
+    void guardDialledSide(const std::string &entry);
+    // The status tick: the interfaces of the line's connections.
+    void followLineInterfaces();
+    void readEntryInterfaces(const std::vector<std::string> &entries);
     void endSharing();
     LinePolicy::Parts policyParts();
     // One audit row; a failed write is told once, the line goes on.
@@ -200,8 +211,10 @@ private:
     ServerConfig config_;
     users::UserStore users_;
     ServerSettings settings_;
-    QTcpServer *listener_ = nullptr;
     clientservice::ClientService clients_;
+    // Which local addresses face the line: the client port and the relay
+    // close what comes in there.
+    state::DialledSide dialledSide_;
     dialup::TDialUp dialUp_;
     dialup::DialupOperations dialOps_;
     dialup::TPing ping_;
@@ -216,13 +229,18 @@ private:
     QTimer timer1_;
     QTimer timer3_;
     QTimer timer2_;
+    QTimer listenRetry_;
     int tickCounter_ = 0;
+    int pruneCountdown_ = 1;
     std::string listenError_;
     StatusView view_;
     std::unique_ptr<sharing::SmtpRelay> relay_;
     sharing::RelayLimits relayLimits_;
     std::string shareWhenUp_;  // the entry whose interface was not known at its dial
     bool sharedThisRun_ = false;
+    std::vector<std::string> entryInterfaces_;
+    std::string dialIface_;  // the interface of the last dial, when the line names one
+    bool guardFailureTold_ = false;
 };
 
 }  // namespace velora::server::frame

@@ -7,6 +7,7 @@
 #include <QMetaObject>
 #include <QPointer>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 
@@ -67,6 +68,62 @@ void ServerCore::completeSharing()
     shareWhenUp_.clear();
 }
 
+void ServerCore::guardDialledSide(const std::string &entry)
+{
+    const std::string iface = platform_.line->interfaceOf(trimBlanks(entry));
+    // Known from now on, before the link raises its address.
+    dialIface_ = iface;
+    dialledSide_.addLineInterface(iface);
+    // nftables only where sharing is asked for: a server without it never
+    // touches the firewall, and its own check stands alone.
+    if (config_.wanAccess() || state_.dialSettings.ics != "1")
+        return;
+    std::vector<std::string> names = entryInterfaces_;
+    if (!iface.empty() && std::find(names.begin(), names.end(), iface) == names.end())
+        names.push_back(iface);
+    if (platform_.line->driverName() == "pppd")
+        names.push_back("ppp*");
+    // The simulated line faces nobody: nftables is left alone.
+    if (names.empty())
+        return;
+    std::vector<int> ports{clients_.transport().port()};
+    if (state_.dialSettings.smtpautorelay == "1" && portNumber(state_.dialSettings.smtpport) > 0)
+        ports.push_back(portNumber(state_.dialSettings.smtpport));
+    std::string why;
+    if (platform_.sharing->guardInput(names, ports, &why)) {
+        sharedThisRun_ = true;
+        return;
+    }
+    if (!guardFailureTold_)
+        emit problem(state::shownMessage("connections over the dialled line are refused by the server alone "
+                                         "(no firewall rule: " + why + ")"));
+    guardFailureTold_ = true;
+}
+
+void ServerCore::readEntryInterfaces(const std::vector<std::string> &entries)
+{
+    // An entry's own link faces its provider, dialled or not.
+    entryInterfaces_.clear();
+    for (const std::string &entry : entries)
+        if (std::string name = platform_.line->interfaceOf(entry); !name.empty())
+            entryInterfaces_.push_back(std::move(name));
+}
+
+void ServerCore::followLineInterfaces()
+{
+    std::vector<std::string> names;
+    std::vector<dialup::ConnectionInfo> connections;
+    if (platform_.line->enumConnections(connections) == 0)
+        for (const dialup::ConnectionInfo &c : connections)
+            if (std::string name = platform_.line->connectionInterface(c.handle); !name.empty())
+                names.push_back(std::move(name));
+    if (!dialIface_.empty())
+        names.push_back(dialIface_);
+    names.insert(names.end(), entryInterfaces_.begin(), entryInterfaces_.end());
+    dialledSide_.setLineInterfaces(std::move(names));
+    dialledSide_.refresh();
+}
+
 void ServerCore::endSharing()
 {
     relay_.reset();
@@ -104,6 +161,9 @@ bool ServerCore::executesmtp(const std::string &entry)
     const int listenPort = portNumber(state_.dialSettings.smtpport);
     const int targetPort = portNumber(row->port);
     const std::string server = trimBlanks(row->server);
+    // Mail from the Internet through our provider's server would make us an
+    // open relay: what comes in over the line is closed unread.
+    relay->setDialledSide(config_.wanAccess() ? nullptr : &dialledSide_);
     std::string why;
     if (!relay->start(options_.listenAddress, listenPort, server, targetPort, &why)) {
         // Said aloud: a relay that silently does not run leaves mail unsent.

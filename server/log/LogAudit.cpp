@@ -27,6 +27,18 @@ bool LogDatabase::audit(const AuditRow &row)
                 text(row.detail)});
 }
 
+std::optional<int> LogDatabase::pruneAudit(std::int64_t before, int limit)
+{
+    if (!open_)
+        return std::nullopt;
+    // A few rows a step through the time index: the tick is never held long.
+    QSqlQuery q(QSqlDatabase::database(QString::fromStdString(connection_), false));
+    if (!run(q, QStringLiteral("DELETE FROM audit WHERE id IN (SELECT id FROM audit WHERE waktu < ? ORDER BY waktu LIMIT ?)"),
+             {integer(before), integer(limit)}))
+        return std::nullopt;
+    return q.numRowsAffected();
+}
+
 namespace {
 // A file opened for reading may predate the table: it simply has no rows.
 std::optional<bool> hasAuditTable(QSqlQuery &q)

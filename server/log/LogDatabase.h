@@ -129,6 +129,9 @@ public:
     // Appends one row; false when it could not be written (the caller
     // reports that once and serving goes on).
     bool audit(const AuditRow &row);
+    // Removes at most `limit` rows older than `before` (seconds since the
+    // epoch), the oldest first; how many went, or nothing on failure.
+    std::optional<int> pruneAudit(std::int64_t before, int limit);
     // Up to `limit` rows, newest first; rows in [from, to) when given.
     std::optional<std::vector<AuditRow>> auditRows(int limit, std::optional<std::int64_t> from = std::nullopt,
                                                    std::optional<std::int64_t> to = std::nullopt);

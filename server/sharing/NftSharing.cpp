@@ -46,6 +46,42 @@ std::string NftSharing::shareScript(const std::string &interfaceName)
     return s;
 }
 
+std::string NftSharing::guardScript(const std::vector<std::string> &interfaces, const std::vector<int> &ports)
+{
+    std::string s = "add table inet velora\n"
+                    "add chain inet velora input { type filter hook input priority filter; policy accept; }\n"
+                    "flush chain inet velora input\n";
+    std::string portSet;
+    for (const int p : ports) {
+        if (p < 1 || p > 65535)
+            return {};
+        portSet += (portSet.empty() ? "" : ", ") + std::to_string(p);
+    }
+    if (portSet.empty())
+        return s;
+    for (const std::string &name : interfaces) {
+        // A trailing "*" is nft's own wildcard; nothing else may reach the rule.
+        const bool prefix = !name.empty() && name.back() == '*';
+        if (!validInterfaceName(prefix ? name.substr(0, name.size() - 1) : name) ||
+            name.find('*') != (prefix ? name.size() - 1 : std::string::npos))
+            return {};
+        s += "add rule inet velora input iifname \"" + name + "\" tcp dport { " + portSet + " } ct state new drop\n";
+    }
+    return s;
+}
+
+bool NftSharing::guardInput(const std::vector<std::string> &interfaces, const std::vector<int> &ports,
+                            std::string *why)
+{
+    const std::string script = guardScript(interfaces, ports);
+    if (script.empty()) {
+        if (why)
+            *why = "not an interface name or port for the guard";
+        return false;
+    }
+    return run(script, false, why);
+}
+
 bool NftSharing::run(const std::string &script, bool dryRun, std::string *why)
 {
     if (!ctx_) {

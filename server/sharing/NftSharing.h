@@ -24,10 +24,14 @@ public:
 
     bool usable(std::string *why = nullptr) override;
     bool share(const std::string &interfaceName, std::string *why = nullptr) override;
+    bool guardInput(const std::vector<std::string> &interfaces, const std::vector<int> &ports,
+                    std::string *why = nullptr) override;
     bool unshareAll(std::string *why = nullptr) override;
 
     // The transaction that share() runs, for the tests of its text.
     static std::string shareScript(const std::string &interfaceName);
+    // The transaction that guardInput() runs; empty when a name or port is unfit.
+    static std::string guardScript(const std::vector<std::string> &interfaces, const std::vector<int> &ports);
     static constexpr const char *kTable = "inet velora";
 
 private:

@@ -4,6 +4,7 @@
 // recording fake.
 
 #include <string>
+#include <vector>
 
 namespace velora::server::sharing {
 
@@ -18,6 +19,11 @@ public:
     // step. An empty name un-shares only (the link's interface is not known
     // yet).
     virtual bool share(const std::string &interfaceName, std::string *why = nullptr) = 0;
+    // New TCP connections to `ports` that come in on one of `interfaces`
+    // (a name, or a prefix ending in "*") are dropped, in one step with
+    // whatever guard stood before; no interfaces removes the guard.
+    virtual bool guardInput(const std::vector<std::string> &interfaces, const std::vector<int> &ports,
+                            std::string *why = nullptr) = 0;
     // Removes every trace of sharing that this switch made.
     virtual bool unshareAll(std::string *why = nullptr) = 0;
 };

@@ -20,6 +20,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "server/state/DialledSide.h"
+
 namespace velora::server::sharing {
 
 namespace {
@@ -44,6 +46,8 @@ struct Channel {
     std::size_t offset = 0;
     std::size_t held = 0;
     bool eof = false;
+    // The far side has been told that this direction is over.
+    bool shut = false;
 
     ~Channel()
     {
@@ -56,6 +60,8 @@ struct Connection {
     int client = -1;
     int target = -1;
     bool connecting = true;
+    bool halfClosed = false;
+    // Connecting: until when; half-closed: until when the other side may send.
     Clock::time_point deadline;
     Channel up;    // client -> target
     Channel down;  // target -> client
@@ -267,10 +273,20 @@ void SmtpRelay::loop()
                 if (d == Step::Closed)
                     return false;
                 moved = moved || f == Step::Progress || d == Step::Progress;
-                // One side closed: what it sent goes on, then both are closed.
-                if (ch->eof && ch->held == 0)
-                    return false;
+                // One side finished sending: once all it sent has gone on,
+                // the other side hears the same, and may still answer.
+                if (ch->eof && ch->held == 0 && !ch->shut) {
+                    ch->shut = true;
+                    if (::shutdown(to, SHUT_WR) != 0)
+                        return false;
+                    if (!c.halfClosed) {
+                        c.halfClosed = true;
+                        c.deadline = Clock::now() + std::chrono::milliseconds(limits_.halfCloseTimeoutMs);
+                    }
+                }
             }
+            if (c.up.shut && c.down.shut)
+                return false;
             if (!moved)
                 break;
         }
@@ -315,11 +331,27 @@ void SmtpRelay::loop()
         return true;
     };
 
+    std::size_t dialledRefused = 0;
+    Clock::time_point dialledToldAt{};
     auto acceptAll = [&]() {
         for (;;) {
             const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
             if (fd < 0)
                 return;
+            if (dialled_ && dialled_->isDialledSocket(fd)) {
+                ::close(fd);
+                ++dialledRefused;
+                // Told at the first, then at most once a minute with the count.
+                const auto t = Clock::now();
+                if (report_ && (dialledToldAt == Clock::time_point{} || t - dialledToldAt >= std::chrono::minutes(1))) {
+                    report_("SMTP relay: refused " + std::to_string(dialledRefused) + " connection" +
+                            (dialledRefused == 1 ? "" : "s") + " that came in over the dialled line (" +
+                            dialled_->lastInterface() + ")");
+                    dialledRefused = 0;
+                    dialledToldAt = t;
+                }
+                continue;
+            }
             if (conns.size() >= static_cast<std::size_t>(limits_.maxConnections)) {
                 if (report_ && !capReported)
                     report_("SMTP relay: " + std::to_string(limits_.maxConnections) +
@@ -358,7 +390,7 @@ void SmtpRelay::loop()
         int timeoutMs = -1;
         const auto now = Clock::now();
         for (const auto &[id, c] : conns)
-            if (c->connecting) {
+            if (c->connecting || c->halfClosed) {
                 const auto left =
                     std::chrono::duration_cast<std::chrono::milliseconds>(c->deadline - now).count() + 1;
                 timeoutMs = timeoutMs < 0 ? static_cast<int>(std::max<long long>(0, left))
@@ -407,7 +439,7 @@ void SmtpRelay::loop()
         const auto later = Clock::now();
         std::vector<std::uint64_t> late;
         for (const auto &[id, c] : conns)
-            if (c->connecting && later >= c->deadline)
+            if ((c->connecting || c->halfClosed) && later >= c->deadline)
                 late.push_back(id);
         for (const std::uint64_t id : late)
             drop(id);

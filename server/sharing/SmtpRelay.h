@@ -16,6 +16,10 @@
 #include <string>
 #include <thread>
 
+namespace velora::server::state {
+class DialledSide;
+}
+
 namespace velora::server::sharing {
 
 struct RelayLimits {
@@ -23,6 +27,8 @@ struct RelayLimits {
     int connectTimeoutMs = 15000;
     std::size_t bufferBytes = 256 * 1024;  // per direction
     bool splice = false;
+    // After one side has finished sending, how long the other may still take.
+    int halfCloseTimeoutMs = 120000;
 };
 
 class SmtpRelay {
@@ -36,6 +42,9 @@ public:
     SmtpRelay(const SmtpRelay &) = delete;
     SmtpRelay &operator=(const SmtpRelay &) = delete;
 
+    // Connections whose local address faces the dialled line are closed
+    // unread. Set before start(); null relays for every side.
+    void setDialledSide(state::DialledSide *side) { dialled_ = side; }
     // Binds the port here and now (so that a port in use or a privileged one
     // is known at once), then relays on the thread. False with why when the
     // port cannot be bound or the thread not started.
@@ -61,6 +70,7 @@ private:
 
     RelayLimits limits_;
     Report report_;
+    state::DialledSide *dialled_ = nullptr;
     int listenFd_ = -1;
     int wakeFd_ = -1;
     std::uint16_t port_ = 0;

@@ -114,7 +114,7 @@ struct BadFileFixture : ::testing::TestWithParam<Damage> {
         writeFile(config("config.ini"),
                   "[server]\nport=" + std::to_string(port) + "\nlisten=127.0.0.1\n[dial]\nconnectionlogging=1\n");
         writeFile(config("user.cfg"),
-                  "demo" + L + "Demo user" + L + DemoCipher + L + "0" + L + "1" + L + "0" + L + "1" + L + "\r\n");
+                  "demo" + L + "Demo user" + L + DemoCipher + L + "0" + L + "1" + L + "1" + L + "1" + L + "\r\n");
         writeFile(config("phonebook.ini"), "[Metro]\nspeed=56000\naddress=10.64.10.2\ndelay=1\n");
         writeFile(config("tip.cfg"), "A tip.\n");
         for (const char *f : {"config.ini", "user.cfg", "phonebook.ini", "tip.cfg"}) {

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -140,4 +142,35 @@ TEST_F(ClientServerFixture, ScriptableClientAgainstTheRealServer)
 
     std::tie(rc, out) = run({QStringLiteral("--port"), QString::number(freePort()), QStringLiteral("--status")});
     EXPECT_EQ(rc, 2);
+}
+
+TEST_F(ClientServerFixture, ReadmesQuickStartRunsTwentyTimesBackToBack)
+{
+    // Each run's session is new while the last one's has only just gone:
+    // its first push line must still carry the whole status record.
+    auto run = [&](QStringList args) {
+        QProcess p;
+        args = QStringList{QStringLiteral("--clientdir"), clientDir.path(), QStringLiteral("--host"),
+                           QStringLiteral("127.0.0.1"), QStringLiteral("--port"), QString::number(port),
+                           QStringLiteral("--user"), QStringLiteral("demo"), QStringLiteral("--password"),
+                           QStringLiteral("demo")} +
+               args;
+        QElapsedTimer t;
+        t.start();
+        p.start(QStringLiteral(VELORA_CLIENT_BINARY), args);
+        p.waitForFinished(30000);
+        return std::make_tuple(p.exitCode(), p.readAllStandardOutput().toStdString(), t.elapsed());
+    };
+    const QStringList sequence[] = {{QStringLiteral("--status")},
+                                    {QStringLiteral("--dial"), QStringLiteral("Metro")},
+                                    {QStringLiteral("--status")},
+                                    {QStringLiteral("--hangup")}};
+    const char *expected[] = {"READY", "Connected", "Connected", "READY"};
+    for (int round = 0; round < 20; ++round)
+        for (int step = 0; step < 4; ++step) {
+            const auto [rc, out, ms] = run(sequence[step]);
+            ASSERT_EQ(rc, 0) << "round " << round << " step " << step << ": " << out;
+            EXPECT_NE(out.find(expected[step]), std::string::npos) << "round " << round << " step " << step << ": " << out;
+            EXPECT_LT(ms, 3000) << "round " << round << " step " << step;
+        }
 }

@@ -14,7 +14,7 @@ const std::string DemoLogin = "demo" + F + "245-53-210-81-" + F + "\r\n";
 void writeDemoUser(const std::string &base)
 {
     writeFile(base + "/config/user.cfg",
-              "demo" + L + "Demo user" + L + "245-53-210-81-" + L + "0" + L + "1" + L + "0" + L + "1" + L + "\r\n");
+              "demo" + L + "Demo user" + L + "245-53-210-81-" + L + "0" + L + "1" + L + "1" + L + "1" + L + "\r\n");
 }
 
 // Reads push lines (answering each) until none came for a second.

@@ -104,7 +104,7 @@ TEST(Crash, KilledAtRandomPointsTheLogStaysWholeAndTheNextStartServesAtOnce)
         ServerProcess server(base);
         server.writeConfig("[server]\nport=" + std::to_string(port) + "\nlisten=127.0.0.1\n[dial]\nconnectionlogging=1\n");
         writeFile(base + "/config/user.cfg",
-                  "demo" + L + "Demo user" + L + "245-53-210-81-" + L + "0" + L + "1" + L + "0" + L + "1" + L + "\r\n");
+                  "demo" + L + "Demo user" + L + "245-53-210-81-" + L + "0" + L + "1" + L + "1" + L + "1" + L + "\r\n");
         writeFile(base + "/config/phonebook.ini", "[Metro]\nspeed=56000\naddress=10.64.10.2\ndelay=1\n");
         QElapsedTimer started;
         started.start();
@@ -165,7 +165,7 @@ TEST(Crash, StoppedDuringADialItEndsWithinFiveSecondsAndLeavesNoChild)
     const quint16 port = freePort();
     server.writeConfig("[server]\nport=" + std::to_string(port) + "\nlisten=127.0.0.1\n[line]\ndriver=command\ntimeout=60\n");
     writeFile(server.baseDir() + "/config/user.cfg",
-              "demo" + L + "Demo user" + L + "245-53-210-81-" + L + "0" + L + "1" + L + "0" + L + "1" + L + "\r\n");
+              "demo" + L + "Demo user" + L + "245-53-210-81-" + L + "0" + L + "1" + L + "1" + L + "1" + L + "\r\n");
     // A dial that takes its time, as a modem's does.
     writeFile(server.baseDir() + "/config/phonebook.ini",
               "[Slow]\nconnect=sh -c \"sleep 30\"\ninterface=velora-none0\nspeed=56000\n");

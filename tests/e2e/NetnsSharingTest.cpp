@@ -118,7 +118,7 @@ TEST(NetnsSharing, TheMasqueradeFollowsTheDialledEntryAndTheRelayCarriesMail)
                        "\n[line]\ndriver=command\ntimeout=10\n"
                        "[dial]\nICS=1\nsmtpautorelay=1\nsmtpport=2525\n");
     writeFile(server.baseDir() + "/config/user.cfg",
-              "demo" + L + "Demo user" + L + "245-53-210-81-" + L + "0" + L + "1" + L + "0" + L + "1" + L + "\r\n");
+              "demo" + L + "Demo user" + L + "245-53-210-81-" + L + "0" + L + "1" + L + "1" + L + "1" + L + "\r\n");
     auto entry = [](const std::string &name, const std::string &iface, const std::string &local,
                     const std::string &peer) {
         return "[" + name + "]\n"

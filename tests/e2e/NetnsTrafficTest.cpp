@@ -69,7 +69,7 @@ TEST(NetnsTraffic, TwoMegabytesFromTheProviderShowInTheTrafficParts)
     const quint16 port = freePort();
     server.writeConfig("[server]\nport=" + std::to_string(port) + "\n[line]\ndriver=command\ntimeout=10\n");
     writeFile(server.baseDir() + "/config/user.cfg",
-              "demo" + L + "Demo user" + L + "245-53-210-81-" + L + "0" + L + "1" + L + "0" + L + "1" + L + "\r\n");
+              "demo" + L + "Demo user" + L + "245-53-210-81-" + L + "0" + L + "1" + L + "1" + L + "1" + L + "\r\n");
     writeFile(server.baseDir() + "/config/phonebook.ini",
               "[Provider]\n"
               "connect=sh -c \"ip addr add " + address + "/30 dev " + iface + " && ip link set " + iface + " up\"\n"

@@ -18,7 +18,7 @@ TEST(RedialE2E, AnOutsideDropOfTheDialledEntryIsRedialled)
     server.writeConfig("[server]\nport=" + std::to_string(port) +
                        "\n[policy]\nredial=1\nredialholdoff=1\nredialmaxfail=2\n");
     writeFile(server.baseDir() + "/config/user.cfg",
-              "demo" + L + "Demo user" + L + "245-53-210-81-" + L + "0" + L + "1" + L + "0" + L + "1" + L + "\r\n");
+              "demo" + L + "Demo user" + L + "245-53-210-81-" + L + "0" + L + "1" + L + "1" + L + "1" + L + "\r\n");
     // The first connection ends 1.5 s after it came up, the redialled one stays.
     writeFile(server.baseDir() + "/config/phonebook.ini",
               "[Metro]\nspeed=56000\naddress=10.64.10.2\ndelay=5\ndropafter=1500\n");

@@ -28,7 +28,7 @@ TEST(TrafficPart, TheSubscriberIsPushedEveryTickAndEveryLineKeepsTheLastPair)
     const quint16 port = freePort();
     server.writeConfig("[server]\nport=" + std::to_string(port) + "\n");
     writeFile(server.baseDir() + "/config/user.cfg",
-              "demo" + L + "Demo user" + L + "245-53-210-81-" + L + "0" + L + "1" + L + "0" + L + "1" + L + "\r\n");
+              "demo" + L + "Demo user" + L + "245-53-210-81-" + L + "0" + L + "1" + L + "1" + L + "1" + L + "\r\n");
     writeFile(server.baseDir() + "/config/phonebook.ini", "[Metro]\nspeed=56000\naddress=10.64.10.2\ndelay=5\n");
     server.start();
     ASSERT_TRUE(server.waitForOutput("listening on port")) << server.output();

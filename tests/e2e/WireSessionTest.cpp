@@ -26,7 +26,7 @@ struct WireFixture : ::testing::Test {
         server.writeConfig("[server]\nport=" + std::to_string(port) + "\n");
         // demo/demo with every privilege; guest/guest disabled.
         writeFile(server.baseDir() + "/config/user.cfg",
-                  "demo" + L + "Demo user" + L + "245-53-210-81-" + L + "0" + L + "1" + L + "0" + L + "1" + L + "\r\n" +
+                  "demo" + L + "Demo user" + L + "245-53-210-81-" + L + "0" + L + "1" + L + "1" + L + "1" + L + "\r\n" +
                   "guest" + L + "Off" + L + "246-107-128-157-151-" + L + "1" + L + "0" + L + "0" + L + "0" + L + "\r\n");
         server.start();
         ASSERT_TRUE(server.waitForOutput("listening on port")) << server.output();
@@ -40,7 +40,7 @@ TEST_F(WireFixture, LoginRepliesAreTheProtocolsBytes)
     RawClient ok;
     ASSERT_TRUE(ok.open(port));
     ok.send("connect" + F + "pc1" + F + "10.0.0.1" + F + "demo" + F + "245-53-210-81-" + F + "\r\n");
-    EXPECT_EQ(ok.line(), "OK" + F + "Demo user" + F + "0" + F + "1" + F + "4" + F + "0" + F + "1" + F);
+    EXPECT_EQ(ok.line(), "OK" + F + "Demo user" + F + "0" + F + "1" + F + "4" + F + "1" + F + "1" + F);
 
     RawClient wrong;
     ASSERT_TRUE(wrong.open(port));

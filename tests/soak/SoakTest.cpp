@@ -61,7 +61,7 @@ TEST(Soak, AWellBehavedClientKeepsItsPaceUnderFloodsStrangersAndReconnects)
     const quint16 port = freePort();
     server.writeConfig("[server]\nport=" + std::to_string(port) + "\nlisten=127.0.0.1\nlogintimeout=2\n");
     writeFile(server.baseDir() + "/config/user.cfg",
-              "demo" + L + "Demo user" + L + "245-53-210-81-" + L + "0" + L + "1" + L + "0" + L + "1" + L + "\r\n");
+              "demo" + L + "Demo user" + L + "245-53-210-81-" + L + "0" + L + "1" + L + "1" + L + "1" + L + "\r\n");
     writeFile(server.baseDir() + "/config/phonebook.ini", "[Metro]\nspeed=56000\naddress=10.64.10.2\ndelay=1\n");
     // To a file: nothing here reads the pipe while the load runs.
     const std::string errors = dir.file("server.err");

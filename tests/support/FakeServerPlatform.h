@@ -46,6 +46,24 @@ public:
         shared.push_back(interfaceName);
         return true;
     }
+    // Each guardInput(): the interfaces, then the ports, blank-separated.
+    std::vector<std::string> guards;
+    bool guardInput(const std::vector<std::string> &interfaces, const std::vector<int> &ports,
+                    std::string *why) override
+    {
+        if (!canDrive) {
+            if (why)
+                *why = "not allowed here";
+            return false;
+        }
+        std::string g;
+        for (const auto &i : interfaces)
+            g += i + " ";
+        for (const int p : ports)
+            g += std::to_string(p) + " ";
+        guards.push_back(g);
+        return true;
+    }
     bool unshareAll(std::string *) override
     {
         ++unshared;

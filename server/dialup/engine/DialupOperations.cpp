@@ -48,6 +48,7 @@ void DialupOperations::executedial(const std::string &entry, const std::string &
         failed = !sharing_->switchTo(entry, &why);
     }
     if (!failed) {
+        emit dialStarting(entry);
         // An entry the line does not know ends in OnError: "Error".
         engine_.setEntry(entry);
         engine_.Dial();
@@ -75,40 +76,43 @@ void DialupOperations::executehangup()
     state_.StatusChanged = 1;
 }
 
-void DialupOperations::operatorDial(const std::string &selected, Prompter &prompter)
+bool DialupOperations::operatorDial(const std::string &selected, Prompter &prompter)
 {
     if (selected.empty()) {
         prompter.tell(Prompter::Kind::Information, "You have not choose an entry yet");
-        return;
+        return false;
     }
     if (state_.LockStatus == "locked" &&
         prompter.ask("Velora has detected that connection is currently locked\nDo you want to force dialing anyway ?",
                      {Prompter::Button::Yes, Prompter::Button::No}) != Prompter::Button::Yes)
-        return;
+        return false;
     executedial(selected, "Local");
+    return true;
 }
 
-void DialupOperations::zanfel(std::size_t position, Prompter &prompter)
+bool DialupOperations::zanfel(std::size_t position, Prompter &prompter)
 {
     if (position >= state_.EntryNames.size())
-        return;
+        return false;
     // Copied before asking: the list may be enumerated again while the box is open.
     const std::string entry = state_.EntryNames[position];
     if (state_.LockStatus == "locked" &&
         prompter.ask("Velora has detected that connection is currently locked\nDo you want to force dialing anyway ?",
                      {Prompter::Button::Yes, Prompter::Button::No}) != Prompter::Button::Yes)
-        return;
+        return false;
     executedial(entry, "Local");
+    return true;
 }
 
-void DialupOperations::operatorHangup(Prompter &prompter)
+bool DialupOperations::operatorHangup(Prompter &prompter)
 {
     if (state_.LockStatus == "locked" &&
         prompter.ask("Velora has detected that connection is currently locked\nDo you want to force hang up anyway ?",
                      {Prompter::Button::Yes, Prompter::Button::No}) != Prompter::Button::Yes)
-        return;
+        return false;
     state_.HangupRequested = true;
     executehangup();
+    return true;
 }
 
 void DialupOperations::enumerateActive()

@@ -55,11 +55,12 @@ public:
     void executehangup() override;
 
     // The operator's commands; their questions go through the prompter.
-    // `selected` is empty when no entry is chosen.
-    void operatorDial(const std::string &selected, Prompter &prompter);
-    void operatorHangup(Prompter &prompter);
+    // `selected` is empty when no entry is chosen. Each says whether it was
+    // carried out (not when the operator said no).
+    bool operatorDial(const std::string &selected, Prompter &prompter);
+    bool operatorHangup(Prompter &prompter);
     // A tray "dial" item: the entry at that position of EntryNames.
-    void zanfel(std::size_t position, Prompter &prompter);
+    bool zanfel(std::size_t position, Prompter &prompter);
 
     // Status tick: clear the active fields and enumerate the connections.
     void enumerateActive();
@@ -75,6 +76,8 @@ public:
 signals:
     // The entry list changed (window list and tray menu follow).
     void entriesChanged(const std::vector<std::string> &names);
+    // A dial of the entry is about to start (its checks passed).
+    void dialStarting(const std::string &entry);
 
 private:
     void onAsyncEvent(int state, const std::string &text, int errorCode);

@@ -34,16 +34,20 @@ TEST_F(GuardFixture, TheBackoffStartsAtTheFifthFailureDoublesAndEndsWithAGoodLog
 
 TEST_F(GuardFixture, RefusalsAreToldOnceABurstIsOverThenAtMostOnceAMinute)
 {
-    guard.setLimits(StrangerLimits{30, 2, 1});
-    EXPECT_TRUE(guard.admit("a", 0, 0));
-    EXPECT_FALSE(guard.admit("a", 1, 1));  // per address
-    EXPECT_FALSE(guard.admit("b", 2, 0));  // pending
-    EXPECT_EQ(guard.refusedReport(), "");   // the burst may go on
-    EXPECT_FALSE(guard.admit("b", 2, 0));
+    using A = StrangerGuard::Admission;
+    guard.setLimits(StrangerLimits{30, 2, 1, 8});
+    EXPECT_EQ(guard.admit("a", 0, 0), A::Admit);
+    EXPECT_EQ(guard.admit("a", 1, 1), A::Refuse);  // per address
+    // A full waiting room makes room: the oldest stranger goes, counted.
+    EXPECT_EQ(guard.admit("b", 2, 0), A::AdmitAfterEvicting);
+    guard.evicted("a");
+    EXPECT_EQ(guard.refusedReport(), "");  // the burst may go on
+    EXPECT_EQ(guard.admit("b", 2, 0), A::AdmitAfterEvicting);
+    guard.evicted("b");
     t += 500;
     EXPECT_EQ(guard.refusedReport(), "");
     t += 500;
-    EXPECT_EQ(guard.refusedReport(), "refused 3 connections that had not logged in, from a (1), b (2)");
+    EXPECT_EQ(guard.refusedReport(), "refused 3 connections that had not logged in, from a (2), b (1)");
     guard.refusedUnseen(4);
     t += 30'000;
     EXPECT_EQ(guard.refusedReport(), "");
@@ -54,9 +58,16 @@ TEST_F(GuardFixture, RefusalsAreToldOnceABurstIsOverThenAtMostOnceAMinute)
     EXPECT_EQ(guard.refusedTotal(), 7u);
 }
 
+TEST_F(GuardFixture, NoWaitingRoomRefusesEveryStranger)
+{
+    guard.setLimits(StrangerLimits{30, 0, 16, 8});
+    EXPECT_EQ(guard.admit("a", 0, 0), StrangerGuard::Admission::Refuse);
+    EXPECT_EQ(guard.refusedTotal(), 1u);
+}
+
 TEST_F(GuardFixture, ALoginIsOverdueAfterTheTimeout)
 {
-    guard.setLimits(StrangerLimits{2, 64, 16});
+    guard.setLimits(StrangerLimits{2, 64, 16, 8});
     const std::int64_t accepted = t;
     t += 1999;
     EXPECT_FALSE(guard.overdue(accepted));

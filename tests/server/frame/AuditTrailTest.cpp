@@ -85,6 +85,11 @@ TEST(AuditTrail, TheOperatorsHangUpAndLocksAreRecordedAndTheHolderIsShown)
     EXPECT_TRUE(core->statusView().lockHolder.empty());
     ScriptedPrompter prompter;
     core->operatorHangup(prompter);
+    // Called off at the lock's question: no hang-up happened, so no row.
+    core->operatorLock();
+    core->Timer1Timer();
+    prompter.answers = {Prompter::Button::No};
+    core->operatorHangup(prompter);
     core->unlockAll();
 
     const auto rows = core->logDatabase().auditRows(50);
@@ -95,6 +100,6 @@ TEST(AuditTrail, TheOperatorsHangUpAndLocksAreRecordedAndTheHolderIsShown)
         EXPECT_EQ(it->host, ServerCore::ownClientName());
         actions.push_back(it->action);
     }
-    EXPECT_EQ(actions, (std::vector<std::string>{"lock", "unlock", "hangup", "unlockall"}));
-    EXPECT_EQ(changes, 4);
+    EXPECT_EQ(actions, (std::vector<std::string>{"lock", "unlock", "hangup", "lock", "unlockall"}));
+    EXPECT_EQ(changes, 5);
 }

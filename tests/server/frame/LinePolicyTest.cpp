@@ -134,6 +134,13 @@ TEST_F(PolicyFixture, ADroppedLineIsRedialledAfterTheHoldOff)
     EXPECT_EQ(connections(), 1u);
     ASSERT_TRUE(tickUntil([this] { return st().StatusText == "Connected"; }));
     EXPECT_EQ(st().ActiveEntry, "ISP One");
+    // The redial is on the audit trail, as the server's own dial.
+    const auto rows = core->logDatabase().auditRows(10);
+    ASSERT_TRUE(rows);
+    ASSERT_FALSE(rows->empty());
+    EXPECT_EQ(rows->front().user, "server");
+    EXPECT_EQ(rows->front().action, "redial");
+    EXPECT_EQ(rows->front().detail, "ISP One, attempt 1 of 2");
 
     // A connection that came back counts its failures from nothing again.
     dropFromOutside();

@@ -9,6 +9,7 @@
 #include "support/RecordingShutdown.h"
 #include "support/TestFiles.h"
 #include "support/Wait.h"
+#include "common/CredentialCipher.h"
 
 using namespace velora;
 using namespace velora::server::frame;
@@ -44,11 +45,10 @@ TEST_F(CoreFixture, SecondStageGoesOnlineAndOfflineOnRequest)
     EXPECT_EQ(core.state().ServerState, "online");
     EXPECT_EQ(core.state().StatusText, "READY");
 
-    QSignalSpy accepted(&core, &ServerCore::newConnection);
     QTcpSocket client;
     client.connectToHost(QStringLiteral("127.0.0.1"), core.listeningPort());
     ASSERT_TRUE(client.waitForConnected(2000));
-    ASSERT_TRUE(accepted.wait(2000));
+    ASSERT_TRUE(waitFor([&] { return core.clients().sessionCount() == 1; }));
 
     core.goOffline();
     EXPECT_FALSE(core.isOnline());
@@ -91,6 +91,8 @@ TEST_F(CoreFixture, ADialRightAfterGoingOnlineIsCarriedOut)
 {
     config("[server]\nport=0\n");
     test::writeFile(base() + "/config/phonebook.ini", "[Metro]\ndelay=50\n");
+    test::writeFile(base() + "/config/user.cfg",
+                    "ann\xE3" "desk\xE3" + velora::Encrypt("pw") + "\xE3" "0\xE3" "1\xE3" "1\xE3" "0\xE3\r\n");
     ServerCore core(options(), fakePlatform(base()));
     core.inisiasiawal();
     core.Timer2Timer();  // online, and no status tick has run yet
@@ -100,6 +102,7 @@ TEST_F(CoreFixture, ADialRightAfterGoingOnlineIsCarriedOut)
     QTcpSocket client;
     client.connectToHost(QStringLiteral("127.0.0.1"), core.listeningPort());
     ASSERT_TRUE(client.waitForConnected(2000));
+    client.write(("connect\xE0pc7\xE0" "10.0.0.7\xE0" "ann\xE0" + velora::Encrypt("pw") + "\xE0\r\n").c_str());
     client.write("dial\xE0Metro\xE0pc7\xE0\r\n");
     EXPECT_TRUE(velora::test::waitFor([&] { return core.state().DialerName == "pc7"; }, 2000));
     EXPECT_EQ(core.state().DialEventText, "Dialing...");

@@ -93,13 +93,46 @@ TEST_P(RelayModes, PassesBytesUnchangedBothWaysAndClosesTheOtherSide)
     }, 5000));
     EXPECT_EQ(atServer, mail);
 
-    // The target hangs up: the mail program's side follows.
+    // The target hangs up: the mail program hears the end, and closes too.
     server.reset();
     atClient.clear();
     eof = false;
     EXPECT_TRUE(waitFor([&] { readAvailable(client, atClient, eof); return eof; }, 3000));
+    client.reset();
     EXPECT_TRUE(waitFor([&] { return relay.connections() == 0; }, 3000));
     EXPECT_EQ(relay.bufferedBytes(), 0u);
+}
+
+TEST_P(RelayModes, AHalfCloseIsPassedOnAndTheLastReplyStillArrives)
+{
+    std::uint16_t targetPort = 0;
+    Fd target = listenLoopback(targetPort);
+    SmtpRelay relay(limits());
+    std::string why;
+    ASSERT_TRUE(relay.start("127.0.0.1", 0, "127.0.0.1", targetPort, &why)) << why;
+    Fd client = connectLoopback(relay.port());
+    Fd server;
+    ASSERT_TRUE(waitFor([&] { return bool(server = acceptOne(target)); }, 3000));
+
+    // The caller sends its last command and says it is done sending.
+    const std::string quit = "QUIT\r\n";
+    ASSERT_TRUE(waitFor([&] { return ::send(client.fd, quit.data(), quit.size(), MSG_NOSIGNAL) == 6; }, 3000));
+    ASSERT_EQ(::shutdown(client.fd, SHUT_WR), 0);
+    std::string atServer;
+    bool serverEof = false;
+    ASSERT_TRUE(waitFor([&] { readAvailable(server, atServer, serverEof); return serverEof; }, 3000));
+    EXPECT_EQ(atServer, quit);
+    EXPECT_EQ(relay.connections(), 1u);
+
+    // The server still answers, then closes: the caller gets all of it.
+    const std::string bye = "221 2.0.0 Bye\r\n";
+    ASSERT_EQ(::send(server.fd, bye.data(), bye.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bye.size()));
+    server.reset();
+    std::string atClient;
+    bool clientEof = false;
+    ASSERT_TRUE(waitFor([&] { readAvailable(client, atClient, clientEof); return clientEof; }, 3000));
+    EXPECT_EQ(atClient, bye);
+    EXPECT_TRUE(waitFor([&] { return relay.connections() == 0; }, 3000));
 }
 
 TEST_P(RelayModes, AServerThatDoesNotReadHoldsTheSenderBackWithinTheBounds)

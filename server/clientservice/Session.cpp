@@ -1,0 +1,100 @@
+#include "server/clientservice/Session.h"
+
+#include <QTcpSocket>
+
+#include <vector>
+
+namespace velora::server::clientservice {
+
+Session::Session(QTcpSocket *socket, Sink &sink, QObject *parent) : QObject(parent), socket_(socket), sink_(sink)
+{
+    socket_->setParent(this);
+    // Push lines are small and due now; do not let them wait for an ACK.
+    socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    record.session = this;
+    connect(socket_, &QTcpSocket::readyRead, this, &Session::onReadyRead);
+    connect(socket_, &QTcpSocket::disconnected, this, [this] { sink_.ended(this); });
+    connect(socket_, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError) {
+        if (socket_->state() == QAbstractSocket::UnconnectedState)
+            sink_.ended(this);
+    });
+}
+
+Session::~Session() = default;
+
+std::size_t Session::queuedBytes() const { return static_cast<std::size_t>(socket_->bytesToWrite()); }
+
+void Session::writeLine(const std::string &line)
+{
+    QByteArray framed;
+    framed.reserve(static_cast<qsizetype>(line.size() + 2));
+    framed.append(line.data(), static_cast<qsizetype>(line.size()));
+    framed.append("\r\n", 2);
+    writeFramed(framed);
+}
+
+void Session::writeFramed(const QByteArray &framed)
+{
+    if (closing_)
+        return;
+    socket_->write(framed);
+    // A peer that stopped reading must not hold its unsent lines in our
+    // memory forever, nor slow the others: let it go.
+    if (queuedBytes() > MaxQueuedBytes)
+        abort();
+}
+
+void Session::abort()
+{
+    if (closing_)
+        return;
+    closing_ = true;
+    socket_->abort();
+    sink_.ended(this);
+}
+
+void Session::closeAfterWrite()
+{
+    if (closing_)
+        return;
+    closing_ = true;
+    socket_->disconnectFromHost();
+    if (socket_->state() == QAbstractSocket::UnconnectedState)
+        sink_.ended(this);
+}
+
+void Session::onReadyRead()
+{
+    // One chunk per turn of the event loop: a peer that never stops sending
+    // must not keep the ticks and the other sessions waiting.
+    if (closing_ || paused_ || socket_->bytesAvailable() <= 0)
+        return;
+    const QByteArray chunk = socket_->read(64 * 1024);
+    if (!chunk.isEmpty())
+        heardFrom = true;
+    std::vector<std::string> lines;
+    const bool ok = framer_.feed(std::string_view(chunk.constData(), static_cast<std::size_t>(chunk.size())), lines);
+    for (const auto &line : lines) {
+        if (closing_)
+            return;
+        sink_.lineFrom(*this, line);
+    }
+    if (!ok) {
+        abort();
+        return;
+    }
+    // The rest on a later turn. After a pause the socket does not report
+    // again what it reported before, so do not wait for it to.
+    if (!closing_ && !paused_ && socket_->bytesAvailable() > 0)
+        QMetaObject::invokeMethod(this, &Session::onReadyRead, Qt::QueuedConnection);
+}
+
+void Session::resumeReading()
+{
+    if (!paused_)
+        return;
+    paused_ = false;
+    onReadyRead();
+}
+
+}  // namespace velora::server::clientservice
