@@ -4,7 +4,6 @@
 // and offline. The window sees it only as an OperatorConsole.
 
 #include <QObject>
-#include <QFileSystemWatcher>
 #include <QTimer>
 #include <memory>
 #include <string>
@@ -18,6 +17,7 @@
 #include "server/frame/OperatorConsole.h"
 #include "server/frame/ServerConfig.h"
 #include "server/frame/ServerPlatform.h"
+#include "server/frame/StoreFileWatch.h"
 #include "server/log/LogDatabase.h"
 #include "server/sharing/SmtpRelay.h"
 #include "server/state/ServerState.h"
@@ -166,9 +166,10 @@ signals:
     void statusChanged();
 
 private:
-    // user.cfg written beside the server (the user command) is read at once.
+    // user.cfg and the phonebook edited beside the server (the user and
+    // entry commands, an editor) are read again within a second or two.
     void watchUsers();
-    void usersFileTouched();
+    void storeFileChanged(const std::string &path);
     // Descriptors kept free below the limit for the log, children, look-ups.
     static constexpr int DescriptorReserve = 16;
 
@@ -210,9 +211,7 @@ private:
     LinePolicy policy_;
     bool LogRecordOpen = false;
     bool auditFailureTold_ = false;
-    QFileSystemWatcher usersWatch_;
-    std::string usersStamp_;
-    std::string phonebookStamp_;
+    StoreFileWatch storeWatch_;
     QTimer timer1_;
     QTimer timer3_;
     QTimer timer2_;
