@@ -18,4 +18,19 @@ std::vector<std::string> splitTextLines(std::string_view content)
     return lines;
 }
 
+bool looksLikeText(std::string_view bytes)
+{
+    std::size_t line = 0;
+    for (const char c : bytes) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u == '\n') {
+            line = 0;
+            continue;
+        }
+        if ((u < 0x20 && u != '\r' && u != '\t') || ++line > 4096)
+            return false;
+    }
+    return true;
+}
+
 }  // namespace velora

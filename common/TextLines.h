@@ -10,4 +10,8 @@ namespace velora {
 
 std::vector<std::string> splitTextLines(std::string_view content);
 
+// No control bytes but CR, LF and TAB, and no line over 4096 bytes: what a
+// person wrote, in any 8-bit encoding.
+bool looksLikeText(std::string_view bytes);
+
 }  // namespace velora

@@ -31,7 +31,9 @@ std::optional<std::vector<std::string>> readTipFile(const std::string &path)
         return std::nullopt;
     std::ostringstream ss;
     ss << in.rdbuf();
-    if (in.bad())
+    // Bytes that are no text would show as garbage: the caller's own tips
+    // stand in, as for a file that cannot be read.
+    if (in.bad() || !looksLikeText(ss.str()))
         return std::nullopt;
     return parseTips(ss.str());
 }

@@ -14,7 +14,7 @@ namespace velora {
 // "#" line belongs to no tip.
 std::vector<std::string> parseTips(std::string_view content);
 
-// std::nullopt when the file cannot be read.
+// std::nullopt when the file cannot be read or is not text.
 std::optional<std::vector<std::string>> readTipFile(const std::string &path);
 
 class TipList {

@@ -163,6 +163,12 @@ int writeReportAndExit(const ServerArgs &args, const std::string &baseDir, int a
         std::fputs("velora: --report needs --output FILE.xlsx or FILE.txt\n", stderr);
         return 1;
     }
+    const auto format = velora::server::log::knownReportFormat(args.output);
+    if (!format) {
+        std::fprintf(stderr, "velora: no report: %s ends in neither .xlsx (a workbook) nor .txt (tab-delimited text)\n",
+                     args.output.c_str());
+        return 1;
+    }
     auto stored = [](const std::string &arg) { return velora::server::state::typedText(QString::fromLocal8Bit(arg.c_str())); };
     velora::server::log::LogFilter filter;
     velora::server::log::ReportHeading heading;
@@ -171,7 +177,7 @@ int writeReportAndExit(const ServerArgs &args, const std::string &baseDir, int a
                                             heading, &why) ||
         !velora::server::log::writeReport(baseDir + "/config/log.db", filter, heading,
                                           velora::server::state::localeSeparators(), args.output,
-                                          velora::server::log::reportFormatFor(args.output), {}, &why)) {
+                                          *format, {}, &why)) {
         std::fprintf(stderr, "velora: no report: %s\n", why.c_str());
         return 1;
     }

@@ -46,6 +46,15 @@ const Switch Switches[] = {
     {"version", nullptr, "print the version and exit"},
 };
 
+// The server's answers to a dial it would not start: the line stays as it
+// was, so the status text is all the answer there is.
+bool isDialRefusal(const std::string &status)
+{
+    return status == "Monthly budget reached" || status == "No matching dialup entry found";
+}
+
+bool hasSpeed(const wire::StatusRecord &r) { return !r.speedValue.empty() && r.speedValue != "0"; }
+
 }  // namespace
 
 QString commandLineUsage()
@@ -171,6 +180,13 @@ ScriptedCommand::ScriptedCommand(ClientSettings &settings, const CommandLineOpti
         [this] { finish(ExitUnreachable, QStringLiteral("the server closed the connection")); },
         Qt::QueuedConnection);
     connect(&session_, &ClientSession::statusReceived, this, &ScriptedCommand::onStatus);
+    // The line's speed is read a tick after it connected.
+    speedWait_.setSingleShot(true);
+    speedWait_.setInterval(SpeedWaitMs);
+    connect(&speedWait_, &QTimer::timeout, this, [this] {
+        print(connected_);
+        finish(ExitDone);
+    });
 }
 
 void ScriptedCommand::start()
@@ -232,6 +248,28 @@ void ScriptedCommand::onStatus(const wire::StatusRecord &record)
         act(record);
         return;
     }
+    const bool dialing = options_.action == CommandLineOptions::Action::Dial;
+    if (dialing && isDialRefusal(record.statusText)) {
+        print(record);
+        finish(ExitFailed, shownText(record.statusText));
+        return;
+    }
+    if (dialing && record.statusText == "Connected") {
+        connected_ = record;
+        if (hasSpeed(record)) {
+            print(record);
+            finish(ExitDone);
+        } else if (!speedWait_.isActive()) {
+            speedWait_.start();
+        }
+        return;
+    }
+    if (speedWait_.isActive()) {
+        // The connection went before its speed came.
+        print(connected_);
+        finish(ExitDone);
+        return;
+    }
     // Progress while waiting for the outcome, one line per change.
     if (record.statusText != lastShown_) {
         lastShown_ = record.statusText;
@@ -241,11 +279,7 @@ void ScriptedCommand::onStatus(const wire::StatusRecord &record)
             out_.flush();
         }
     }
-    const bool dialing = options_.action == CommandLineOptions::Action::Dial;
-    if (dialing && record.statusText == "Connected") {
-        print(record);
-        finish(ExitDone);
-    } else if (!record.errorNotice.empty()) {
+    if (!record.errorNotice.empty()) {
         print(record);
         finish(ExitFailed, QStringLiteral("the server reports an error"));
     } else if (record.statusText == "READY" && (!dialing || sawChange_)) {
@@ -280,7 +314,8 @@ void ScriptedCommand::act(const wire::StatusRecord &r)
             finish(ExitFailed, QStringLiteral("the server has no entry \"%1\"").arg(shownText(options_.entry)));
             return;
         }
-        if (r.statusText != "READY") {
+        // A refused dial left its answer as the status; the line is idle.
+        if (r.statusText != "READY" && !isDialRefusal(r.statusText)) {
             print(r);
             finish(ExitFailed, QStringLiteral("the line is busy"));
             return;
@@ -304,6 +339,7 @@ void ScriptedCommand::finish(int code, const QString &why)
         return;
     done_ = true;
     deadline_.stop();
+    speedWait_.stop();
     if (!why.isEmpty()) {
         err_ << "velora-client: " << why << '\n';
         err_.flush();

@@ -58,6 +58,10 @@ private:
     QTextStream &err_;
     ClientSession session_;
     QTimer deadline_;
+    // After "Connected", how long a record with the line's speed is awaited.
+    static constexpr int SpeedWaitMs = 2000;
+    QTimer speedWait_;
+    wire::StatusRecord connected_;
     bool commandSent_ = false;
     bool sawChange_ = false;
     bool done_ = false;

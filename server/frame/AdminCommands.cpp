@@ -26,7 +26,11 @@ const char AdminUsage[] =
 const char BadEntryNameText[] = "An entry name must not be empty, start or end with a blank, or hold brackets, "
                                 "control characters or the characters \u00e0 \u00e2 \u00e3 \u00e4 \u00e5.";
 
-std::string storeError(int code) { return "(TRASControl) " + dialup::rasErrorText(code); }
+namespace {
+const std::string StoreClass = "(TRASControl) ";
+}  // namespace
+
+std::string storeError(int code) { return StoreClass + dialup::rasErrorText(code); }
 
 namespace {
 
@@ -44,6 +48,13 @@ int refused(AdminIo &io, const std::string &why)
 {
     std::fprintf(io.err, "velora: %s\n", why.c_str());
     return 1;
+}
+
+// The store's texts carry a class name for the windows; a person at the
+// terminal gets the sentence alone.
+std::string plain(const std::string &text)
+{
+    return text.rfind(StoreClass, 0) == 0 ? text.substr(StoreClass.size()) : text;
 }
 
 struct UserOptions {
@@ -198,7 +209,7 @@ int runEntryCommand(const std::vector<std::string> &args, dialup::EntryStore &st
     if (verb == "list" && args.size() == 1) {
         std::vector<std::string> names;
         if (const int rc = store.enumEntries(names))
-            return refused(io, storeError(rc));
+            return refused(io, dialup::rasErrorText(rc));
         for (const std::string &n : names) {
             dialup::EntryProperties p;
             store.getEntryProperties(n, p);
@@ -210,13 +221,13 @@ int runEntryCommand(const std::vector<std::string> &args, dialup::EntryStore &st
     }
     if (verb == "rename" && args.size() == 3) {
         if (const auto no = renameEntryWithRows(store, log, stored(args[1]), stored(args[2])))
-            return refused(io, *no);
+            return refused(io, plain(*no));
         std::fprintf(io.out, "entry %s renamed to %s\n", args[1].c_str(), args[2].c_str());
         return 0;
     }
     if (verb == "delete" && (args.size() == 2 || (args.size() == 3 && args[2] == "--with-log"))) {
         if (const auto no = deleteEntryWithRows(store, log, stored(args[1]), args.size() == 3))
-            return refused(io, *no);
+            return refused(io, plain(*no));
         std::fprintf(io.out, "entry %s deleted%s\n", args[1].c_str(), args.size() == 3 ? " with its log" : "");
         return 0;
     }
@@ -224,7 +235,7 @@ int runEntryCommand(const std::vector<std::string> &args, dialup::EntryStore &st
         const std::string entry = stored(args[1]);
         dialup::EntryProperties p;
         if (const int rc = store.getEntryProperties(entry, p))
-            return refused(io, storeError(rc));
+            return refused(io, dialup::rasErrorText(rc));
         if (!log.isOpen())
             return refused(io, "the connection log cannot be opened");
         if (args.size() == 2) {

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "common/CredentialCipher.h"
+#include "common/TextLines.h"
 #include "server/dialup/entries/PhonebookFile.h"
 #include "server/users/UserStore.h"
 
@@ -101,20 +102,6 @@ std::optional<std::string> head(const std::string &path, std::string *why)
     return bytes;
 }
 
-bool looksLikeText(const std::string &bytes)
-{
-    std::size_t line = 0;
-    for (const char c : bytes) {
-        const auto u = static_cast<unsigned char>(c);
-        if (u == '\n') {
-            line = 0;
-            continue;
-        }
-        if ((u < 0x20 && u != '\r' && u != '\t') || ++line > 4096)
-            return false;
-    }
-    return true;
-}
 }  // namespace
 
 std::vector<std::string> unusableTextFiles(const std::string &configPath, const std::string &tipPath)
@@ -131,18 +118,11 @@ std::vector<std::string> unusableTextFiles(const std::string &configPath, const 
     why.clear();
     if (const auto bytes = head(tipPath, &why)) {
         if (!looksLikeText(*bytes))
-            out.push_back(tipPath + " is not text (control bytes or a line over 4096 bytes); its tips show as they are");
+            out.push_back(tipPath + " is not text (control bytes or a line over 4096 bytes); the built-in tips are shown");
     } else if (!why.empty()) {
         out.push_back(why + "; the built-in tips are shown");
     }
     return out;
-}
-
-void createPrivate(const std::string &path)
-{
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd >= 0)
-        ::close(fd);
 }
 
 }  // namespace velora::server::frame

@@ -27,8 +27,4 @@ std::vector<std::string> unusableFiles(const users::UserStore &users, const std:
 // config.ini or tip.cfg that is there but is no text file of its kind.
 std::vector<std::string> unusableTextFiles(const std::string &configPath, const std::string &tipPath);
 
-// Creates the file empty at 0600 when it does not exist, so that a program
-// that creates it later keeps the mode.
-void createPrivate(const std::string &path);
-
 }  // namespace velora::server::frame

@@ -179,11 +179,13 @@ void LinePolicy::redialNow()
 void LinePolicy::secondTick()
 {
     const std::uint64_t s = state_.SecondsOnline;
-    if (s == 0 || s % 60 != 0)
+    if (s % 60 != 0)
         return;
     const std::uint64_t moved = bytesThisMinute_;
     bytesThisMinute_ = 0;
-    if (settings_.idlehangup > 0) {
+    // At 0:00 no minute has passed yet, but the first one may already cost
+    // more than the budget leaves.
+    if (s > 0 && settings_.idlehangup > 0) {
         // Someone holding the lock wants the line, busy or not.
         if (state_.LockStatus == "locked" || moved >= static_cast<std::uint64_t>(settings_.idlebytes))
             idleMinutes_ = 0;

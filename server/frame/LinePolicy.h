@@ -59,7 +59,8 @@ public:
 
     // Status tick, after the line's status of this tick is known.
     void statusTick();
-    // Online-time tick while connected, before SecondsOnline advances.
+    // Online-time tick while connected, before SecondsOnline advances: at
+    // each whole minute online (0:00 included) the idle count and the budget.
     void secondTick();
     // Bytes the dial-up interface moved in one sample.
     void countBytes(std::uint64_t bytes) { bytesThisMinute_ += bytes; }

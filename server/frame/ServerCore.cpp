@@ -101,8 +101,12 @@ void ServerCore::Timer1Timer()
     completeSharing();
     if (connected && tickCounter_ % 2 == 0)
         sampleTraffic();
-    if (connected && !timer3_.isActive())
+    if (connected && !timer3_.isActive()) {
+        // Taken now, so a dial made before the next online second cannot
+        // be credited with this connection.
+        state_.ConnectionDialer = dialOps_.takeDialer(state_.ActiveEntry);
         timer3_.start();
+    }
     if (connected && (state_.SpeedText == "--" || state_.SpeedText.empty()))
         Getspeed();
     else if (state_.ActiveStatus.empty()) {
@@ -119,6 +123,7 @@ void ServerCore::Timer1Timer()
                              ? state_.DialEventText
                              : std::string();
     clients_.runTickSteps();
+    dialOps_.statusPushed();
     pruneAuditStep();
     updateStatusView();
     emit ticked();
@@ -264,7 +269,7 @@ void ServerCore::Timer3Timer()
     if (state_.ActiveStatus != "Connected") {
         state_.SecondsOnline = 0;
         state_.TimeOnlineText = olahwaktu(0);
-        state_.DialerName.clear();
+        state_.ConnectionDialer.clear();
         state_.SmtpRelayStarted = false;
         timer3_.stop();
     } else {
@@ -318,9 +323,6 @@ NumberSeparators ServerCore::numberSeparators() const { return localeSeparators(
 void ServerCore::inisiasiawal()
 {
     std::string why;
-    // SQLite gives its files the database's mode: start it private.
-    if (!log_.isOpen())
-        createPrivate(options_.baseDir + "/config/log.db");
     if (!log_.isOpen() && !log_.open(options_.baseDir + "/config/log.db", &why))
         emit problem(state::shownMessage(why));
     why.clear();

@@ -4,7 +4,6 @@
 // and offline. The window sees it only as an OperatorConsole.
 
 #include <QObject>
-#include <QFileSystemWatcher>
 #include <QTimer>
 #include <memory>
 #include <optional>
@@ -19,6 +18,7 @@
 #include "server/frame/OperatorConsole.h"
 #include "server/frame/ServerConfig.h"
 #include "server/frame/ServerPlatform.h"
+#include "server/frame/StoreFileWatch.h"
 #include "server/log/LogDatabase.h"
 #include "server/sharing/SmtpRelay.h"
 #include "server/state/DialledSide.h"
@@ -167,9 +167,10 @@ signals:
     void statusChanged();
 
 private:
-    // user.cfg written beside the server (the user command) is read at once.
+    // user.cfg and the phonebook edited beside the server (the user and
+    // entry commands, an editor) are read again within a second or two.
     void watchUsers();
-    void usersFileTouched();
+    void storeFileChanged(const std::string &path);
     // Descriptors kept free below the limit for the log, children, look-ups.
     static constexpr int DescriptorReserve = 16;
 
@@ -223,9 +224,7 @@ private:
     LinePolicy policy_;
     bool LogRecordOpen = false;
     bool auditFailureTold_ = false;
-    QFileSystemWatcher usersWatch_;
-    std::string usersStamp_;
-    std::string phonebookStamp_;
+    StoreFileWatch storeWatch_;
     QTimer timer1_;
     QTimer timer3_;
     QTimer timer2_;

@@ -1,7 +1,3 @@
-#include <QFileInfo>
-
-#include <sys/stat.h>
-
 #include "server/dialup/entries/RasTexts.h"
 #include "server/frame/AdminCommands.h"
 #include "server/frame/ServerCore.h"
@@ -11,19 +7,6 @@
 // and SMTP rows, and the user store read again when its file changes.
 
 namespace velora::server::frame {
-
-namespace {
-
-std::string fileStamp(const std::string &path)
-{
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0)
-        return "missing";
-    return std::to_string(st.st_ino) + ":" + std::to_string(st.st_size) + ":" + std::to_string(st.st_mtim.tv_sec) +
-           "." + std::to_string(st.st_mtim.tv_nsec);
-}
-
-}  // namespace
 
 OperatorConsole::EntryDetails ServerCore::entryDetails(const std::string &entry)
 {
@@ -107,31 +90,19 @@ std::optional<std::string> ServerCore::saveEntryFields(const std::string &entry,
 
 void ServerCore::watchUsers()
 {
-    // The file is replaced by a rename, so the folder is what is watched.
-    const QString dir = state::shownPath(options_.baseDir + "/config");
-    usersWatch_.addPath(dir);
-    usersWatch_.addPath(state::shownPath(users_.path()));
-    usersStamp_ = fileStamp(users_.path());
-    phonebookStamp_ = fileStamp(options_.baseDir + "/config/phonebook.ini");
-    connect(&usersWatch_, &QFileSystemWatcher::directoryChanged, this, &ServerCore::usersFileTouched);
-    connect(&usersWatch_, &QFileSystemWatcher::fileChanged, this, &ServerCore::usersFileTouched);
+    const std::string phonebook = options_.baseDir + "/config/phonebook.ini";
+    storeWatch_.watch(users_.path());
+    storeWatch_.watch(phonebook);
+    connect(&storeWatch_, &StoreFileWatch::changed, this, &ServerCore::storeFileChanged, Qt::UniqueConnection);
 }
 
-void ServerCore::usersFileTouched()
+void ServerCore::storeFileChanged(const std::string &path)
 {
     // The phonebook edited beside the server: the entry list follows.
-    const std::string phonebook = fileStamp(options_.baseDir + "/config/phonebook.ini");
-    if (phonebook != phonebookStamp_) {
-        phonebookStamp_ = phonebook;
+    if (path != users_.path()) {
         dialOps_.getentry();
-    }
-    const std::string stamp = fileStamp(users_.path());
-    if (stamp == usersStamp_)
         return;
-    usersStamp_ = stamp;
-    // A replaced file is a new one to watch.
-    if (!usersWatch_.files().contains(state::shownPath(users_.path())))
-        usersWatch_.addPath(state::shownPath(users_.path()));
+    }
     std::string why;
     if (users_.updateuserlist(&why))
         emit usersChanged();

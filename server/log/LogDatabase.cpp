@@ -6,6 +6,9 @@
 
 #include <atomic>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include "server/log/LogSql.h"
 
 namespace velora::server::log {
@@ -106,6 +109,13 @@ bool LogDatabase::openConnection(const std::string &path, bool readOnly, std::st
     QSqlDatabase db = QSqlDatabase::contains(QString::fromStdString(connection_))
                           ? QSqlDatabase::database(QString::fromStdString(connection_), false)
                           : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QString::fromStdString(connection_));
+    // SQLite gives its -wal and -shm the database's mode: a new file starts
+    // private, whoever opens it first.
+    if (!readOnly) {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd >= 0)
+            ::close(fd);
+    }
     db.setDatabaseName(state::shownPath(path));
     db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs) +
                          (readOnly ? QStringLiteral(";QSQLITE_OPEN_READONLY") : QString()));
@@ -154,14 +164,14 @@ bool LogDatabase::writelog(int mode, state::ServerState &st)
     if (mode == 0) {
         const QDateTime now = QDateTime::currentDateTime();
         const QLocale locale = QLocale::system();
-        if (st.DialerName.empty())
-            st.DialerName = "Local";
+        if (st.ConnectionDialer.empty())
+            st.ConnectionDialer = "Local";
         bool numeric = false;
         const int speed = QString::fromStdString(st.SpeedValue).toInt(&numeric);
         if (!run(q,
                  QStringLiteral("INSERT INTO log (waktu,Usera,Entry,Duration,tanggal,speed,bulan,tahun,waktua)"
                                 " VALUES (?,?,?,?,?,?,?,?,?)"),
-                 {longTimeText(now.time()), text(st.DialerName), text(st.ActiveEntry),
+                 {longTimeText(now.time()), text(st.ConnectionDialer), text(st.ActiveEntry),
                   text(st.TimeOnlineText), locale.toString(now.date(), QLocale::ShortFormat), numeric ? speed : 0,
                   now.toString(QStringLiteral("MM")), now.toString(QStringLiteral("yy")),
                   integer(static_cast<std::int64_t>(st.SecondsOnline))}))

@@ -83,7 +83,7 @@ public:
     bool openForReading(const std::string &path, std::string *why = nullptr);
     bool isOpen() const { return open_; }
 
-    // writelog(0): inserts the current connection's row (DialerName becomes
+    // writelog(0): inserts the current connection's row (ConnectionDialer becomes
     // "Local" when empty) and remembers its id. writelog(1): brings the
     // remembered row up to date. False on any failure.
     bool writelog(int mode, state::ServerState &st);

@@ -303,6 +303,16 @@ ReportFormat reportFormatFor(const std::string &path)
     return ext == ".txt" ? ReportFormat::Text : ReportFormat::Workbook;
 }
 
+std::optional<ReportFormat> knownReportFormat(const std::string &path)
+{
+    const std::string ext = lower(std::filesystem::path(path).extension().string());
+    if (ext == ".txt")
+        return ReportFormat::Text;
+    if (ext == ".xlsx")
+        return ReportFormat::Workbook;
+    return std::nullopt;
+}
+
 std::string reportFileName(const ReportHeading &heading, ReportFormat format)
 {
     return "rpt-" + heading.month + "-" + heading.year + (format == ReportFormat::Text ? ".txt" : ".xlsx");

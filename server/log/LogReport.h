@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "common/NumberFormat.h"
@@ -26,6 +27,9 @@ enum class ReportFormat { Workbook, Text };
 
 // ".txt" (any case) is text; everything else a workbook.
 ReportFormat reportFormatFor(const std::string &path);
+// ".xlsx" or ".txt" (any case); nullopt for any other name, which no
+// program would open as the report it is.
+std::optional<ReportFormat> knownReportFormat(const std::string &path);
 // "rpt-" + month + "-" + year with the format's extension.
 std::string reportFileName(const ReportHeading &heading, ReportFormat format);
 

@@ -30,7 +30,12 @@ struct ServerState {
     std::string ErrorNotice;
     std::string LockStatus;
     std::string ServerState;  // "online" / "offline"
+    // The latest dial that no connection has come of yet: who asked for it
+    // and its entry. The connection of that entry takes it when it comes up.
     std::string DialerName;
+    std::string DialedEntry;
+    // Who dialled the connection that is up; what its log row names.
+    std::string ConnectionDialer;
     std::uint64_t SecondsOnline = 0;
     std::string TimeOnlineText;
     std::string SpeedText = "--";

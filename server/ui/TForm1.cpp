@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFile>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -57,6 +58,16 @@ QLabel *caption(const QString &text, QWidget *parent)
     return l;
 }
 
+// The tips built into the program, for a base dir whose tip.cfg is missing
+// or no text.
+std::string builtInTips()
+{
+    QFile f(QStringLiteral(":/velora/tip.cfg"));
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return f.readAll().toStdString();
+}
+
 }  // namespace
 
 TForm1::TForm1(frame::OperatorConsole &console, Prompter &prompter, QWidget *parent)
@@ -65,6 +76,7 @@ TForm1::TForm1(frame::OperatorConsole &console, Prompter &prompter, QWidget *par
       reportJob_(std::make_unique<log::ReportJob>())
 {
     setObjectName(QStringLiteral("Form1"));
+    tip_->setFallbackTips(builtInTips());
     setWindowTitle(QStringLiteral("Velora XP"));
     setWindowIcon(trayImage(1));
 

@@ -26,6 +26,14 @@ TEST(TipFile, ReadingAFile)
     EXPECT_EQ(readTipFile(dir.file("missing.cfg")), std::nullopt);
     test::writeFile(dir.file("tip.cfg"), "A\nB\n#\nC\n#\n");
     EXPECT_EQ(readTipFile(dir.file("tip.cfg")), (Strings{"A\nB\n", "C\n"}));
+    // Windows-1252 letters are text; control bytes or an endless line are not,
+    // and such a file gives way to the built-in tips like a missing one.
+    test::writeFile(dir.file("tip.cfg"), "Caf\xE9\tbar\r\n#\r\n");
+    EXPECT_EQ(readTipFile(dir.file("tip.cfg")), Strings{"Caf\xE9\tbar\n"});
+    test::writeFile(dir.file("tip.cfg"), std::string("A\n#\n\x01\x9c\xff\0garbage", 15));
+    EXPECT_EQ(readTipFile(dir.file("tip.cfg")), std::nullopt);
+    test::writeFile(dir.file("tip.cfg"), std::string(5000, 'x') + "\n#\n");
+    EXPECT_EQ(readTipFile(dir.file("tip.cfg")), std::nullopt);
 }
 
 TEST(TipList, NextAndPreviousWrap)

@@ -6,6 +6,10 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 
+#include <sys/stat.h>
+
+#include <filesystem>
+
 #include "support/RawWireClient.h"
 #include "support/ServerProcess.h"
 #include "support/Wait.h"
@@ -124,4 +128,26 @@ TEST_F(Admin, AnEntryRenamedBesideTheServerTakesItsRowsAndShowsInThePushLine)
         EXPECT_EQ(q.value(1).toString(), QStringLiteral("mail.metro.test"));
     }
     QSqlDatabase::removeDatabase(QStringLiteral("admin-log2"));
+}
+
+// The command line on a base dir of its own, no server: its texts are plain
+// and the log it creates is private.
+TEST(AdminAlone, EntryCommandsSpeakPlainlyAndCreateAPrivateLog)
+{
+    TempDir dir;
+    const std::string base = dir.file("alone");
+    std::filesystem::create_directories(base + "/config");
+    writeFile(base + "/config/phonebook.ini", "[Metro]\ndelay=5\n");
+    QProcess p;
+    p.start(QStringLiteral(VELORA_SERVER_BINARY),
+            {QStringLiteral("--basedir"), QString::fromStdString(base), QStringLiteral("entry"), QStringLiteral("cost"),
+             QStringLiteral("Nope"), QStringLiteral("3")});
+    ASSERT_TRUE(p.waitForFinished(20000));
+    const std::string err = p.readAllStandardError().toStdString();
+    EXPECT_EQ(p.exitCode(), 1);
+    EXPECT_NE(err.find("velora: "), std::string::npos) << err;
+    EXPECT_EQ(err.find("TRASControl"), std::string::npos) << err;
+    struct stat st {};
+    ASSERT_EQ(::stat((base + "/config/log.db").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
 }

@@ -2,8 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QDate>
 #include <QElapsedTimer>
 #include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -64,6 +67,51 @@ struct ClientServerFixture : ::testing::Test {
         session->setFixedLogin(user, password);
         session->executeconnect(1);
         return waitFor([&] { return session->inSession() && records > 0; });
+    }
+    struct Run {
+        int code = -1;
+        std::string out, err;
+        qint64 ms = 0;
+    };
+    // The command-line client as a script runs it, logged in as demo.
+    Run runClient(const QStringList &action, bool waitUntilGone = true)
+    {
+        QProcess p;
+        QElapsedTimer t;
+        t.start();
+        p.start(QStringLiteral(VELORA_CLIENT_BINARY),
+                QStringList{QStringLiteral("--clientdir"), clientDir.path(), QStringLiteral("--host"),
+                            QStringLiteral("127.0.0.1"), QStringLiteral("--port"), QString::number(port),
+                            QStringLiteral("--user"), QStringLiteral("demo"), QStringLiteral("--password"),
+                            QStringLiteral("demo"), QStringLiteral("--timeout"), QStringLiteral("10")} +
+                    action);
+        p.waitForFinished(20000);
+        Run r{p.exitCode(), p.readAllStandardOutput().toStdString(), p.readAllStandardError().toStdString(),
+              t.elapsed()};
+        // Gone from the list before the next run logs in under the same name.
+        if (waitUntilGone)
+            waitFor([&] { return last.clientNames.size() == 2; }, 3000);
+        return r;
+    }
+    // SQL on the server's log, beside the running server.
+    void logSql(const QString &statement)
+    {
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("e2e-log"));
+            db.setDatabaseName(QString::fromStdString(server.baseDir() + "/config/log.db"));
+            ASSERT_TRUE(db.open());
+            QSqlQuery q(db);
+            ASSERT_TRUE(q.exec(statement)) << statement.toStdString();
+        }
+        QSqlDatabase::removeDatabase(QStringLiteral("e2e-log"));
+    }
+    // A row of this month: `seconds` online on Metro.
+    void spent(int seconds)
+    {
+        const QDate today = QDate::currentDate();
+        logSql(QStringLiteral("INSERT INTO log (Usera, Entry, bulan, tahun, waktua) VALUES ('pc','Metro','%1','%2',%3)")
+                   .arg(today.toString(QStringLiteral("MM")), today.toString(QStringLiteral("yy")))
+                   .arg(seconds));
     }
     // Toggles our lock twice to get a fresh status record with the seconds.
     void freshRecord()
@@ -148,19 +196,6 @@ TEST_F(ClientServerFixture, ReadmesQuickStartRunsTwentyTimesBackToBack)
 {
     // Each run's session is new while the last one's has only just gone:
     // its first push line must still carry the whole status record.
-    auto run = [&](QStringList args) {
-        QProcess p;
-        args = QStringList{QStringLiteral("--clientdir"), clientDir.path(), QStringLiteral("--host"),
-                           QStringLiteral("127.0.0.1"), QStringLiteral("--port"), QString::number(port),
-                           QStringLiteral("--user"), QStringLiteral("demo"), QStringLiteral("--password"),
-                           QStringLiteral("demo")} +
-               args;
-        QElapsedTimer t;
-        t.start();
-        p.start(QStringLiteral(VELORA_CLIENT_BINARY), args);
-        p.waitForFinished(30000);
-        return std::make_tuple(p.exitCode(), p.readAllStandardOutput().toStdString(), t.elapsed());
-    };
     const QStringList sequence[] = {{QStringLiteral("--status")},
                                     {QStringLiteral("--dial"), QStringLiteral("Metro")},
                                     {QStringLiteral("--status")},
@@ -168,9 +203,47 @@ TEST_F(ClientServerFixture, ReadmesQuickStartRunsTwentyTimesBackToBack)
     const char *expected[] = {"READY", "Connected", "Connected", "READY"};
     for (int round = 0; round < 20; ++round)
         for (int step = 0; step < 4; ++step) {
-            const auto [rc, out, ms] = run(sequence[step]);
-            ASSERT_EQ(rc, 0) << "round " << round << " step " << step << ": " << out;
-            EXPECT_NE(out.find(expected[step]), std::string::npos) << "round " << round << " step " << step << ": " << out;
-            EXPECT_LT(ms, 3000) << "round " << round << " step " << step;
+            const Run r = runClient(sequence[step], false);
+            ASSERT_EQ(r.code, 0) << "round " << round << " step " << step << ": " << r.out << r.err;
+            EXPECT_NE(r.out.find(expected[step]), std::string::npos) << "round " << round << " step " << step << ": " << r.out;
+            EXPECT_LT(r.ms, 3000) << "round " << round << " step " << step;
         }
+}
+
+// 20 spent of a budget of 50, at 3600 an hour (60 a minute): the first
+// minute would cross it, so the warning comes at once, to every logged-in client,
+// from the server's own name. Once spent, a scripted dial is refused at once
+// with the server's reason, the second time too.
+TEST_F(ClientServerFixture, TheBudgetWarnsEveryClientAndRefusesScriptedDialsAtOnce)
+{
+    // Read at each dial.
+    server.writeConfig("[server]\nport=" + std::to_string(port) +
+                       "\n[dial]\nconnectionlogging=1\n[policy]\nmonthlybudget=50\n");
+    logSql(QStringLiteral("INSERT INTO harga (entry, harga) VALUES ('Metro', 3600)"));
+    spent(20);
+    std::vector<wire::MessageRecord> heard;
+    QObject::connect(session.get(), &ClientSession::messagesReceived,
+                     [&](const std::vector<wire::MessageRecord> &records) {
+                         heard.insert(heard.end(), records.begin(), records.end());
+                     });
+    ASSERT_TRUE(logIn("demo", "demo"));
+
+    Run r = runClient({QStringLiteral("--dial"), QStringLiteral("Metro")});
+    EXPECT_EQ(r.code, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("Speed         : 56000\n"), std::string::npos) << r.out;
+    ASSERT_TRUE(waitFor([&] { return !heard.empty(); }, 3000)) << "no warning";
+    EXPECT_EQ(heard[0].senderName.rfind("Admin@", 0), 0u) << heard[0].senderName;
+    EXPECT_FALSE(heard[0].senderAddress.empty());
+    EXPECT_EQ(heard[0].bodyLines,
+              std::vector<std::string>{"The monthly budget is spent in one minute: the line will then be hung up."});
+    ASSERT_TRUE(session->sendHangup());
+    ASSERT_TRUE(waitFor([&] { return last.statusText == "READY"; })) << last.statusText;
+
+    spent(40);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        r = runClient({QStringLiteral("--dial"), QStringLiteral("Metro")});
+        EXPECT_EQ(r.code, 1) << r.out << r.err;
+        EXPECT_NE(r.err.find("velora-client: Monthly budget reached"), std::string::npos) << r.err;
+        EXPECT_LT(r.ms, 3000) << r.err;
+    }
 }

@@ -2,6 +2,8 @@
 // the file back through a connection of its own, as another program would.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QStringList>
@@ -186,6 +188,10 @@ TEST_F(ConnectionLogFixture, HeadlessReportReadsWhileTheServerWrites)
                      &err),
               1);
     EXPECT_NE(err.find("unknown month"), std::string::npos) << err;
+    EXPECT_EQ(report({QStringLiteral("--output"), QString::fromStdString(dir.file("rpt.pdf"))}, &err), 1);
+    EXPECT_NE(err.find(".xlsx"), std::string::npos) << err;
+    EXPECT_NE(err.find(".txt"), std::string::npos) << err;
+    EXPECT_FALSE(std::filesystem::exists(dir.file("rpt.pdf")));
     EXPECT_EQ(report({QStringLiteral("--year"), QStringLiteral("2026"), QStringLiteral("--output"),
                       QString::fromStdString(dir.file("rpt.xlsx"))}),
               0);

@@ -1,6 +1,9 @@
 #include "server/dialup/engine/DialupOperations.h"
 
+#include <utility>
+
 #include "common/WireCodec.h"
+#include "server/dialup/entries/PhonebookFile.h"
 
 namespace velora::server::dialup {
 
@@ -13,6 +16,7 @@ DialupOperations::DialupOperations(state::ServerState &state, TDialUp &engine,
     connect(&engine_, &TDialUp::OnDialing, this, [this] { state_.DialEventText = "Dialing..."; });
     connect(&engine_, &TDialUp::OnError, this, [this](int, const std::string &) {
         state_.DialEventText = "Error";
+        forgetDial();
         if (policy_)
             policy_->dialFailed();
     });
@@ -38,10 +42,10 @@ void DialupOperations::executedial(const std::string &entry, const std::string &
 {
     state_.dialSettings = readDialSettings_ ? readDialSettings_() : state::DialSettings{};
     if (std::string refusal; policy_ && !policy_->mayDial(entry, &refusal)) {
-        state_.StatusText = refusal;
-        state_.StatusChanged = 1;
+        refuse(refusal);
         return;
     }
+    repeatedRefusal_.clear();
     bool failed = false;
     if (state_.dialSettings.ics == "1" && sharing_) {
         std::string why;
@@ -50,20 +54,43 @@ void DialupOperations::executedial(const std::string &entry, const std::string &
     if (!failed) {
         emit dialStarting(entry);
         // An entry the line does not know ends in OnError: "Error".
+        state_.DialedEntry = entry;
+        state_.DialerName = dialer;
         engine_.setEntry(entry);
         engine_.Dial();
-        state_.DialerName = dialer;
         if (policy_)
             policy_->dialing(entry, dialer);
     }
     if (failed)
-        state_.StatusText = "No matching dialup entry found";
+        refuse("No matching dialup entry found");
+    state_.StatusChanged = 1;
+}
+
+void DialupOperations::refuse(const std::string &text)
+{
+    // The same answer again would leave the status record as it was, and no
+    // client would see its dial answered: "READY" for one tick, then it.
+    if (state_.StatusText == text) {
+        state_.StatusText = "READY";
+        repeatedRefusal_ = text;
+    } else {
+        state_.StatusText = text;
+    }
+    state_.StatusChanged = 1;
+}
+
+void DialupOperations::statusPushed()
+{
+    if (repeatedRefusal_.empty())
+        return;
+    state_.StatusText = std::exchange(repeatedRefusal_, std::string());
     state_.StatusChanged = 1;
 }
 
 void DialupOperations::executehangup()
 {
     state_.HangupRequested = true;
+    forgetDial();
     if (policy_)
         policy_->hangingUp();
     if (!state_.ActiveStatus.empty())
@@ -71,6 +98,7 @@ void DialupOperations::executehangup()
     else
         engine_.HangUp();
     state_.StatusText = "READY";
+    repeatedRefusal_.clear();
     state_.HangupRequested = false;
     state_.DialEventText.clear();
     state_.StatusChanged = 1;
@@ -124,6 +152,22 @@ void DialupOperations::enumerateActive()
     engine_.GetActiveConnections();
 }
 
+void DialupOperations::forgetDial()
+{
+    state_.DialedEntry.clear();
+    state_.DialerName.clear();
+}
+
+std::string DialupOperations::takeDialer(const std::string &entry)
+{
+    // A link that no dial of ours asked for (raised by another program, or
+    // of another entry) has no known dialer.
+    const bool ours = !state_.DialerName.empty() && phonebook::equalsNoCase(state_.DialedEntry, entry);
+    std::string dialer = ours ? state_.DialerName : std::string("Local");
+    forgetDial();
+    return dialer;
+}
+
 std::uint32_t DialupOperations::activeSpeed() const
 {
     std::uint32_t bps = 0;
@@ -137,6 +181,7 @@ void DialupOperations::onAsyncEvent(int, const std::string &text, int errorCode)
     state_.StatusText = text;
     if (errorCode != 0) {
         state_.DialEventText = "Error press hangup button";
+        forgetDial();
         if (policy_)
             policy_->dialFailed();
     }

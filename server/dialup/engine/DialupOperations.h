@@ -64,9 +64,15 @@ public:
 
     // Status tick: clear the active fields and enumerate the connections.
     void enumerateActive();
+    // Status tick, after the push lines went out: a refusal repeated since
+    // the last tick shows now.
+    void statusPushed();
     // Bits per second of the connection seen last, 0 when unknown.
     std::uint32_t activeSpeed() const;
     ConnHandle activeHandle() const { return activeHandle_; }
+    // A connection of `entry` came up: who dialled it, "Local" when no dial
+    // of ours is waiting for that entry. The dial is used up.
+    std::string takeDialer(const std::string &entry);
 
     std::string EntryForAddress(const std::string &address, const std::string &whenNone) const
     {
@@ -80,6 +86,9 @@ signals:
     void dialStarting(const std::string &entry);
 
 private:
+    void forgetDial();
+    // A dial that will not start: its reason becomes the status text.
+    void refuse(const std::string &text);
     void onAsyncEvent(int state, const std::string &text, int errorCode);
     void onActiveConnection(ConnHandle handle, const std::string &device, const std::string &deviceType,
                             const std::string &entry, const std::string &statusText,
@@ -91,6 +100,7 @@ private:
     SharingSwitch *sharing_ = nullptr;
     DialPolicy *policy_ = nullptr;
     ConnHandle activeHandle_ = 0;
+    std::string repeatedRefusal_;
 };
 
 }  // namespace velora::server::dialup

@@ -28,6 +28,7 @@ struct ConnectionLogFixture : ::testing::Test {
     TempDir dir;
     std::string base = dir.file("base");
     std::unique_ptr<ServerCore> core;
+    server::dialup::SimulatedLine *line = nullptr;
     std::vector<std::string> problems;
     QString reader = QStringLiteral("log-reader");
 
@@ -54,7 +55,9 @@ struct ConnectionLogFixture : ::testing::Test {
         ServerOptions o;
         o.baseDir = base;
         o.listenAddress = "127.0.0.1";
-        core = std::make_unique<ServerCore>(o, fakePlatform(base));
+        FakePlatformParts parts;
+        core = std::make_unique<ServerCore>(o, fakePlatform(base, &parts));
+        line = parts.line;
         QObject::connect(core.get(), &OperatorConsole::problem,
                          [this](const QString &text) { problems.push_back(text.toStdString()); });
         core->inisiasiawal();
@@ -64,6 +67,10 @@ struct ConnectionLogFixture : ::testing::Test {
     void connect(const std::string &entry, const std::string &dialer)
     {
         core->dialup().executedial(entry, dialer);
+        waitUp();
+    }
+    void waitUp()
+    {
         ASSERT_TRUE(waitFor([&] {
             core->Timer1Timer();
             // The speed comes with the first traffic sample of the connection.
@@ -130,6 +137,34 @@ TEST_F(ConnectionLogFixture, ASixtyOneTickConnectionIsInsertedUpdatedAndFinalise
     hangUp();
     ASSERT_EQ(rows().size(), 2u);
     EXPECT_EQ(rows()[1], (std::vector<std::string>{"2", "Local", "ISP Two", "0:0:1", "1", "33600"}));
+}
+
+TEST_F(ConnectionLogFixture, EachRowNamesWhoDialledThatConnection)
+{
+    startCore();
+    connect("ISP One", "pc1");
+    core->Timer3Timer();
+    // Hung up and dialled again before the online-time tick saw the line drop.
+    core->dialup().executehangup();
+    core->dialup().executedial("ISP One", "pc2");
+    core->Timer1Timer();
+    core->Timer3Timer();
+    ASSERT_FALSE(core->onlineTimeTicking());
+    waitUp();
+    core->Timer3Timer();
+    core->Timer3Timer();
+    hangUp();
+
+    // A dial that failed leaves no dialer for a link raised outside.
+    core->dialup().executedial("Gone", "pc3");
+    line->connectFromOutside("ISP Two");
+    waitUp();
+    core->Timer3Timer();
+    hangUp();
+    std::vector<std::string> users;
+    for (const auto &row : rows())
+        users.push_back(row[1]);
+    EXPECT_EQ(users, (std::vector<std::string>{"pc1", "pc2", "Local"}));
 }
 
 TEST_F(ConnectionLogFixture, TheSettingAtTheDialDecides)

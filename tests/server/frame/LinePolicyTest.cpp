@@ -288,6 +288,28 @@ TEST_F(PolicyFixture, ACrossedBudgetWarnsEveryoneAndHangsUpAMinuteLater)
     EXPECT_TRUE(noted("the monthly budget of 100 is spent"));
 }
 
+TEST_F(PolicyFixture, AFirstMinuteThatWouldCrossTheBudgetIsWarnedOfAtOnce)
+{
+    startCore("monthlybudget=50\n", "connectionlogging=1\n");
+    ASSERT_TRUE(core->logDatabase().saveHarga("ISP One", "3600"));
+    server::state::ServerState earlier;
+    earlier.ActiveEntry = "ISP One";
+    earlier.SecondsOnline = 20;
+    ASSERT_TRUE(core->logDatabase().writelog(0, earlier));
+    core->logDatabase().forgetRow();
+    connect();
+    const auto *own = core->clients().clientList().at(0);
+    second();
+    EXPECT_NE(own->Mailbox.find("The monthly budget is spent in one minute"), std::string::npos)
+        << "20 spent, 60 more in the first minute, 50 the budget";
+    for (int s = 1; s < 60; ++s)
+        second();
+    EXPECT_EQ(connections(), 1u);
+    second();
+    EXPECT_EQ(connections(), 0u) << "hung up at 1:00";
+    EXPECT_EQ(core->monthCost(), 800000);
+}
+
 TEST_F(PolicyFixture, AFailedDialAwaitingItsRedialShowsTheWaitNotTheError)
 {
     startCore("redial=1\nredialholdoff=5\nredialmaxfail=1\n");

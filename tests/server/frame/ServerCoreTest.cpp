@@ -4,6 +4,13 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+
+#include "common/CredentialCipher.h"
+#include "common/WireCodec.h"
 #include "support/FakeServerPlatform.h"
 #include "server/frame/ServerCore.h"
 #include "support/RecordingShutdown.h"
@@ -33,7 +40,61 @@ struct CoreFixture : ::testing::Test {
         return o;
     }
 };
+
+// Writes over the start of the file, keeping its inode, size and times, as
+// an editor that saves in place within the same second does.
+void rewriteInPlace(const std::string &path, const std::string &content)
+{
+    struct stat before {};
+    ASSERT_EQ(::stat(path.c_str(), &before), 0);
+    ASSERT_EQ(static_cast<off_t>(content.size()), before.st_size);
+    std::FILE *f = std::fopen(path.c_str(), "r+b");
+    ASSERT_NE(f, nullptr);
+    std::fwrite(content.data(), 1, content.size(), f);
+    std::fclose(f);
+    const timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+std::string userLine(const std::string &name)
+{
+    std::string l = name + wire::ListSep + "desk" + wire::ListSep + Encrypt("pw") + wire::ListSep;
+    for (const char flag : std::string("0111"))
+        l += std::string(1, flag) + wire::ListSep;
+    return l + "\r\n";
+}
 }  // namespace
+
+TEST_F(CoreFixture, TheStoresFollowEveryEditOfTheirFilesWithinTwoSeconds)
+{
+    config("[server]\nport=0\n");
+    const std::string phonebook = base() + "/config/phonebook.ini";
+    const std::string users = base() + "/config/user.cfg";
+    test::writeFile(phonebook, "[Metro]\ndelay=5\n");
+    test::writeFile(users, userLine("ann"));
+    ServerCore core(options(), fakePlatform(base()));
+    core.inisiasiawal();
+    core.Timer2Timer();
+    using Names = std::vector<std::string>;
+    ASSERT_EQ(core.state().EntryNames, Names{"Metro"});
+
+    std::FILE *f = std::fopen(phonebook.c_str(), "ab");
+    ASSERT_NE(f, nullptr);
+    std::fputs("[Rural]\ndelay=5\n", f);
+    std::fclose(f);
+    EXPECT_TRUE(waitFor([&] { return core.state().EntryNames == Names{"Metro", "Rural"}; }, 2000)) << "appended";
+
+    rewriteInPlace(phonebook, "[Metra]\ndelay=5\n[Rural]\ndelay=5\n");
+    EXPECT_TRUE(waitFor([&] { return core.state().EntryNames == Names{"Metra", "Rural"}; }, 2000))
+        << "the same size and times";
+
+    rewriteInPlace(users, userLine("bob"));
+    auto firstUser = [&] {
+        const auto records = core.users().records();
+        return records.empty() ? std::string() : records[0].name;
+    };
+    EXPECT_TRUE(waitFor([&] { return firstUser() == "bob"; }, 2000)) << firstUser();
+}
 
 TEST_F(CoreFixture, SecondStageGoesOnlineAndOfflineOnRequest)
 {

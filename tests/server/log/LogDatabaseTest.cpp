@@ -5,6 +5,8 @@
 #include <QSqlQuery>
 #include <QVariant>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -61,7 +63,7 @@ struct LogDatabaseFixture : ::testing::Test {
     }
     std::int64_t insert(const std::string &dialer, const std::string &entry, std::uint64_t seconds)
     {
-        st.DialerName = dialer;
+        st.ConnectionDialer = dialer;
         st.ActiveEntry = entry;
         st.SecondsOnline = seconds;
         st.TimeOnlineText = olahwaktu(seconds);
@@ -146,6 +148,21 @@ TEST(LogDatabaseOpen, AFileThatIsNoDatabaseIsReportedAndLeftAlone)
     EXPECT_NE(why.find("does not have the columns"), std::string::npos) << why;
     EXPECT_EQ(test::readFile(other), before);
 
+    // A new file and SQLite's two beside it are private whatever the umask.
+    const mode_t mask = ::umask(022);
+    {
+        LogDatabase fresh;
+        ASSERT_TRUE(fresh.open(dir.file("fresh.db"), &why)) << why;
+        ServerState row;
+        ASSERT_TRUE(fresh.writelog(0, row));
+        for (const char *suffix : {"", "-wal", "-shm"}) {
+            struct stat st {};
+            ASSERT_EQ(::stat(dir.file(std::string("fresh.db") + suffix).c_str(), &st), 0) << suffix;
+            EXPECT_EQ(st.st_mode & 0777, 0600u) << suffix;
+        }
+    }
+    ::umask(mask);
+
     // A folder that is not there: nothing is made.
     LogDatabase nowhere;
     EXPECT_FALSE(nowhere.open(dir.file("missing/log.db"), &why));
@@ -156,7 +173,7 @@ TEST(LogDatabaseOpen, AFileThatIsNoDatabaseIsReportedAndLeftAlone)
 TEST_F(LogDatabaseFixture, RowsTakeTheirTextsAndUpdatesGoToTheRememberedRow)
 {
     const std::int64_t first = insert("", "Say \"hi\" 100%_net", 0);
-    EXPECT_EQ(st.DialerName, "Local");
+    EXPECT_EQ(st.ConnectionDialer, "Local");
     Reader r(path);
     // Someone else's row is now the newest; the update still finds ours.
     QSqlQuery(QSqlDatabase::database(r.name, false))

@@ -452,10 +452,15 @@ void TForm1Test::tipWindowIsRebuiltOnEveryShowAndSavesOnClose()
     }
     Server s("[server]\nport=0\n[general]\ntipoftheday=1\n");
     TFtip *tip = s.window->tipWindow();
-    // Shown at start-up, but the file does not exist yet: no tip, and a word why.
+    // Shown at start-up, but the file does not exist yet: the built-in tips,
+    // as for a file of bytes that are no text.
     QVERIFY(tip->isVisible());
-    QVERIFY(s.window->statusBar()->currentMessage().contains(QStringLiteral("tip.cfg")));
-    QCOMPARE(tip->Label2->text(), QString());
+    QVERIFY(!tip->Label2->text().isEmpty());
+    const std::size_t builtIn = tip->tips().size();
+    velora::test::writeFile(s.base() + "/config/tip.cfg", std::string("\x01\x02\xff\x00\x7f#\n", 7));
+    tip->hide();
+    tip->show();
+    QCOMPARE(tip->tips().size(), builtIn);
     QCOMPARE(tip->windowTitle(), QStringLiteral("Tip of the day"));
     QCOMPARE(tip->Label1->text(), QStringLiteral("Did You know ?"));
     QVERIFY(tip->CheckBox1->isChecked());
