@@ -1,10 +1,9 @@
 #include "common/TipFile.h"
 
+#include "common/FileIo.h"
 #include "common/TextLines.h"
 
-#include <fstream>
 #include <random>
-#include <sstream>
 
 namespace velora {
 
@@ -26,14 +25,10 @@ std::vector<std::string> parseTips(std::string_view content)
 
 std::optional<std::vector<std::string>> readTipFile(const std::string &path)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+    const auto content = readWholeFile(path);
+    if (!content)
         return std::nullopt;
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    if (in.bad())
-        return std::nullopt;
-    return parseTips(ss.str());
+    return parseTips(*content);
 }
 
 TipList::TipList(std::vector<std::string> tips) : tips_(std::move(tips)) {}

@@ -211,6 +211,7 @@ private:
     bool LogRecordOpen = false;
     bool auditFailureTold_ = false;
     QFileSystemWatcher usersWatch_;
+    std::vector<std::string> configProblems_;  // the last load's, said once
     std::string usersStamp_;
     std::string phonebookStamp_;
     QTimer timer1_;
