@@ -21,7 +21,7 @@ ServerSettings ServerConfig::loadcfg(state::ServerState &state, std::vector<std:
 {
     ServerSettings s;
     s.port = ini_.readString("server", "port", "225");
-    ini_.readNumber("server", "port", 1, MaxPort, DefaultPort, problems);
+    ini_.readNumber("server", "port", 0, MaxPort, DefaultPort, problems);
     s.startWithSystem = autostart_.isEnabled();
     if (state.ServiceMode) {
         s.startWithSystem = false;
@@ -91,7 +91,7 @@ ServerConfig::SaveResult ServerConfig::savecfg(ServerSettings &s, const state::S
     return result;
 }
 
-int ServerConfig::listenPort() const { return ini_.readNumber("server", "port", 1, MaxPort, DefaultPort); }
+int ServerConfig::listenPort() const { return ini_.readNumber("server", "port", 0, MaxPort, DefaultPort); }
 
 bool ServerConfig::onlineAtStartup() const
 {

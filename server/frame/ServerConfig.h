@@ -14,6 +14,7 @@ namespace velora::server::frame {
 class Autostart;
 
 inline constexpr int DefaultPort = 225;
+// Port 0 asks the system for any free one.
 inline constexpr int MaxPort = 65535;
 // The poll's minutes: more than the page offers is kept, up to an hour.
 inline constexpr int MaxPollingMinutes = 60;

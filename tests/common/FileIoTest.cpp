@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include "common/FileIo.h"
-#include "common/IniProfile.h"
 #include "common/NumberFormat.h"
 #include "support/TestFiles.h"
 
@@ -102,19 +101,4 @@ TEST(StrictNumbers, OnlyWholeDecimalsInRange)
     for (const char *bad : {"", "-", "2251abc", "0x8CA", "4294969546", "+5", " 5", "5 ", "1e3", "9223372036854775808",
                             "-9223372036854775809", "65536", "0"})
         EXPECT_FALSE(parseDecimal(bad, 1, 65535)) << bad;
-}
-
-TEST(StrictNumbers, AnIniNumberOutOfItsRangeIsTheDefaultWithALine)
-{
-    TempDir dir;
-    writeFile(dir.file("c.ini"), "[general]\nclientpolling=20000000\nshutdownmode=1\nempty=\n");
-    const IniProfile ini(dir.file("c.ini"));
-    std::vector<std::string> problems;
-    EXPECT_EQ(ini.readNumber("general", "clientpolling", 0, 60, 0, &problems), 0);
-    EXPECT_EQ(ini.readNumber("general", "shutdownmode", 0, 2, 0, &problems), 1);
-    EXPECT_EQ(ini.readNumber("general", "empty", 0, 2, 2, &problems), 2);
-    EXPECT_EQ(ini.readNumber("general", "missing", 0, 2, 1, &problems), 1);
-    ASSERT_EQ(problems.size(), 1u);
-    EXPECT_EQ(problems[0], dir.file("c.ini") + ": [general] clientpolling=20000000 is not a whole number from 0 to 60; "
-                                               "using 0");
 }
