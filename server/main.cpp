@@ -130,7 +130,7 @@ void report(const ServiceUnitResult &r, bool silent, int argc, char **argv)
             QMessageBox::critical(nullptr, QStringLiteral("Velora server"), shownMessage(r.message));
         return;
     }
-    std::fprintf(r.ok ? stdout : stderr, "%s\n", r.message.c_str());
+    std::fprintf(r.ok ? stdout : stderr, "%s\n", terminalText(shownMessage(r.message)).c_str());
 }
 
 }  // namespace
@@ -174,7 +174,7 @@ int writeReportAndExit(const ServerArgs &args, const std::string &baseDir, int a
         !velora::server::log::writeReport(baseDir + "/config/log.db", filter, heading,
                                           velora::server::state::localeSeparators(), args.output,
                                           velora::server::log::reportFormatFor(args.output), {}, &why)) {
-        std::fprintf(stderr, "velora: no report: %s\n", why.c_str());
+        std::fprintf(stderr, "velora: no report: %s\n", terminalText(shownMessage(why)).c_str());
         return 1;
     }
     return 0;
