@@ -18,12 +18,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "common/FileIo.h"
 #include "common/IniProfile.h"
 #include "server/app/ServerCommandLine.h"
 #include "server/dialup/keepalive/LinuxIcmpPort.h"
 #include "server/dialup/keepalive/QtHostLookup.h"
 #include "server/dialup/lines/LineFactory.h"
-#include "common/FileIo.h"
 #include "server/frame/AdminCommands.h"
 #include "server/frame/FileChecks.h"
 #include "server/frame/Autostart.h"
