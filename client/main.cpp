@@ -85,6 +85,8 @@ int main(int argc, char **argv)
                      qPrintable(commandLineUsage()));
         return ExitFailed;
     }
+    if (!options.warning.isEmpty())
+        std::fprintf(stderr, "velora-client: %s\n", qPrintable(options.warning));
     switch (options.action) {
     case CommandLineOptions::Action::Help:
         std::fputs(qPrintable(commandLineUsage()), stdout);

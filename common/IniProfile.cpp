@@ -1,17 +1,12 @@
 #include "common/IniProfile.h"
 
+#include "common/FileIo.h"
 #include "common/IniSyntax.h"
+#include "common/NumberFormat.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <cstdint>
+
 #include <vector>
-
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace velora {
 
@@ -78,15 +73,7 @@ bool hasLineBreak(std::string_view s)
 
 IniProfile::IniProfile(std::string path) : path_(std::move(path)) {}
 
-std::optional<std::string> IniProfile::load() const
-{
-    std::ifstream in(path_, std::ios::binary);
-    if (!in)
-        return std::nullopt;
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
+std::optional<std::string> IniProfile::load() const { return readWholeFile(path_); }
 
 namespace {
 std::optional<std::string_view> findValue(std::string_view content, std::string_view section,
@@ -131,27 +118,22 @@ bool IniProfile::hasKey(std::string_view section, std::string_view key) const
 int IniProfile::readInteger(std::string_view section, std::string_view key, int defaultValue) const
 {
     const std::string text = readString(section, key, {});
-    std::string_view s = trim(text);
-    bool negative = false;
-    if (!s.empty() && (s.front() == '-' || s.front() == '+')) {
-        negative = s.front() == '-';
-        s.remove_prefix(1);
-    }
-    if (s.empty())
+    return static_cast<int>(parseDecimal(trim(text), INT32_MIN, INT32_MAX).value_or(defaultValue));
+}
+
+int IniProfile::readNumber(std::string_view section, std::string_view key, int min, int max, int defaultValue,
+                           std::vector<std::string> *problems) const
+{
+    const std::string text = readString(section, key, {});
+    if (text.empty())
         return defaultValue;
-    long long value = 0;
-    for (const char c : s) {
-        if (c < '0' || c > '9')
-            return defaultValue;
-        value = value * 10 + (c - '0');
-        if (value > 2147483648LL)
-            return defaultValue;
-    }
-    if (negative)
-        value = -value;
-    if (value > 2147483647LL)
-        return defaultValue;
-    return static_cast<int>(value);
+    if (const auto v = parseDecimal(text, min, max))
+        return static_cast<int>(*v);
+    if (problems)
+        problems->push_back(path_ + ": [" + std::string(section) + "] " + std::string(key) + "=" + text +
+                            " is not a whole number from " + std::to_string(min) + " to " + std::to_string(max) +
+                            "; using " + std::to_string(defaultValue));
+    return defaultValue;
 }
 
 bool IniProfile::writeString(std::string_view section, std::string_view key, std::string_view value,
@@ -232,34 +214,9 @@ bool IniProfile::writeString(std::string_view section, std::string_view key, std
         out += eol;
     }
 
-    // Write beside the file and rename over it, so a crash or a full disk
-    // never leaves half a configuration behind.
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    const fs::path target(path_);
-    if (target.has_parent_path())
-        fs::create_directories(target.parent_path(), ec);
-    const std::string tmp = path_ + ".tmp" + std::to_string(::getpid());
-    std::FILE *f = std::fopen(tmp.c_str(), "wb");
-    if (!f)
-        return fail(tmp + ": " + std::strerror(errno));
-    const bool written = std::fwrite(out.data(), 1, out.size(), f) == out.size();
-    const bool flushed = std::fflush(f) == 0 && ::fsync(::fileno(f)) == 0;
-    const int savedErrno = errno;
-    std::fclose(f);
-    if (!written || !flushed) {
-        std::remove(tmp.c_str());
-        return fail(path_ + ": " + std::strerror(savedErrno));
-    }
-    struct stat st {};
-    if (::stat(path_.c_str(), &st) == 0)
-        ::chmod(tmp.c_str(), st.st_mode & 07777);
-    if (std::rename(tmp.c_str(), path_.c_str()) != 0) {
-        const int e = errno;
-        std::remove(tmp.c_str());
-        return fail(path_ + ": " + std::strerror(e));
-    }
-    return true;
+    // Beside the file and renamed over it: a crash or a full disk never
+    // leaves half a configuration behind.
+    return writeFileAtomically(path_, out, WriteMode{}, error);
 }
 
 }  // namespace velora

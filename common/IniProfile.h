@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace velora {
 
@@ -20,6 +21,10 @@ public:
                            std::string_view defaultValue) const;
     // Non-numeric or out-of-range text reads as the default.
     int readInteger(std::string_view section, std::string_view key, int defaultValue) const;
+    // Strictly: a whole decimal from min to max, else the default and a line
+    // for the operator in problems (a missing or empty value is no problem).
+    int readNumber(std::string_view section, std::string_view key, int min, int max, int defaultValue,
+                   std::vector<std::string> *problems = nullptr) const;
     bool hasKey(std::string_view section, std::string_view key) const;
 
     // Replaces the key's line, or adds the key at the end of its section, or

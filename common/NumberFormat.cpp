@@ -1,5 +1,7 @@
 #include "common/NumberFormat.h"
 
+#include <cstdint>
+
 namespace velora {
 
 std::string formatFixed2(std::uint64_t hundredths, const NumberSeparators &seps)
@@ -63,6 +65,28 @@ std::string olahwaktu(std::uint64_t n)
 {
     return std::to_string(n / 3600) + ':' + std::to_string((n % 3600) / 60) + ':' +
            std::to_string(n % 60);
+}
+
+std::optional<std::int64_t> parseDecimal(std::string_view text, std::int64_t min, std::int64_t max)
+{
+    const bool negative = !text.empty() && text.front() == '-';
+    if (negative)
+        text.remove_prefix(1);
+    if (text.empty() || text.size() > 64)
+        return std::nullopt;
+    // Accumulated towards the sign, so that the lowest int64 still fits.
+    std::int64_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        const int digit = c - '0';
+        if (negative ? value < (INT64_MIN + digit) / 10 : value > (INT64_MAX - digit) / 10)
+            return std::nullopt;
+        value = value * 10 + (negative ? -digit : digit);
+    }
+    if (value < min || value > max)
+        return std::nullopt;
+    return value;
 }
 
 }  // namespace velora

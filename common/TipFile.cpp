@@ -1,10 +1,9 @@
 #include "common/TipFile.h"
 
+#include "common/FileIo.h"
 #include "common/TextLines.h"
 
-#include <fstream>
 #include <random>
-#include <sstream>
 
 namespace velora {
 
@@ -26,16 +25,14 @@ std::vector<std::string> parseTips(std::string_view content)
 
 std::optional<std::vector<std::string>> readTipFile(const std::string &path)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+    const auto content = readWholeFile(path);
+    if (!content)
         return std::nullopt;
-    std::ostringstream ss;
-    ss << in.rdbuf();
     // Bytes that are no text would show as garbage: the caller's own tips
     // stand in, as for a file that cannot be read.
-    if (in.bad() || !looksLikeText(ss.str()))
+    if (!looksLikeText(*content))
         return std::nullopt;
-    return parseTips(ss.str());
+    return parseTips(*content);
 }
 
 TipList::TipList(std::vector<std::string> tips) : tips_(std::move(tips)) {}

@@ -18,12 +18,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "common/FileIo.h"
 #include "common/IniProfile.h"
 #include "server/app/ServerCommandLine.h"
 #include "server/dialup/keepalive/LinuxIcmpPort.h"
 #include "server/dialup/keepalive/QtHostLookup.h"
 #include "server/dialup/lines/LineFactory.h"
 #include "server/frame/AdminCommands.h"
+#include "server/frame/FileChecks.h"
 #include "server/frame/Autostart.h"
 #include "server/frame/LogindShutdown.h"
 #include "server/frame/ProcessSupport.h"
@@ -114,7 +116,7 @@ ServerPlatform realPlatform(const std::string &baseDir, bool noShutdown, const s
 }
 
 // Status texts are Windows-1252; the terminal wants its own encoding.
-std::string forTerminal(const std::string &cp1252) { return shownText(cp1252).toLocal8Bit().toStdString(); }
+std::string forTerminal(const std::string &cp1252) { return terminalText(shownText(cp1252)); }
 
 void report(const ServiceUnitResult &r, bool silent, int argc, char **argv)
 {
@@ -128,7 +130,7 @@ void report(const ServiceUnitResult &r, bool silent, int argc, char **argv)
             QMessageBox::critical(nullptr, QStringLiteral("Velora server"), shownMessage(r.message));
         return;
     }
-    std::fprintf(r.ok ? stdout : stderr, "%s\n", r.message.c_str());
+    std::fprintf(r.ok ? stdout : stderr, "%s\n", terminalText(shownMessage(r.message)).c_str());
 }
 
 }  // namespace
@@ -178,7 +180,7 @@ int writeReportAndExit(const ServerArgs &args, const std::string &baseDir, int a
         !velora::server::log::writeReport(baseDir + "/config/log.db", filter, heading,
                                           velora::server::state::localeSeparators(), args.output,
                                           *format, {}, &why)) {
-        std::fprintf(stderr, "velora: no report: %s\n", why.c_str());
+        std::fprintf(stderr, "velora: no report: %s\n", terminalText(shownMessage(why)).c_str());
         return 1;
     }
     return 0;
@@ -226,18 +228,37 @@ int main(int argc, char **argv)
     if (!args.command.empty())
         return runAdminAndExit(args, baseDir, argc, argv);
 
-    SingleInstance instance(baseDir);
-    if (!instance.acquire())
-        return 0;
-
     std::string why;
-    if (args.service && !prepareServiceBaseDir(baseDir, &why))
+    // The service makes its own base dir; config/ is private from the start.
+    if (args.service && !velora::makeFolder(baseDir, 0700, &why))
         std::fprintf(stderr, "velora: %s\n", why.c_str());
     if (!std::filesystem::is_directory(baseDir, ec)) {
         std::fprintf(stderr, "velora: base dir %s does not exist\n", baseDir.c_str());
         return 1;
     }
-    std::filesystem::create_directories(baseDir + "/config", ec);
+    why.clear();
+    if (!velora::makeFolder(baseDir + "/config", 0700, &why))
+        std::fprintf(stderr, "velora: %s\n", why.c_str());
+
+    SingleInstance instance(baseDir);
+    if (instance.acquire(&why) != SingleInstance::Outcome::Acquired) {
+        std::fprintf(stderr, "velora: %s; not started\n", why.c_str());
+        return 1;
+    }
+
+    why.clear();
+    if (args.service && !prepareServiceBaseDir(baseDir, &why))
+        std::fprintf(stderr, "velora: %s\n", why.c_str());
+    // A service runs as root: whoever may change its files may make it run anything.
+    if (args.service) {
+        const auto writable = writableByOthers(baseDir);
+        for (const std::string &line : writable)
+            std::fprintf(stderr, "velora: %s\n", terminalText(shownPath(line)).c_str());
+        if (!writable.empty()) {
+            std::fputs("velora: the service does not start while other users may change its files\n", stderr);
+            return 1;
+        }
+    }
 
     bool headless = args.headless;
     if (!headless && !haveDisplay()) {
@@ -266,9 +287,9 @@ int main(int argc, char **argv)
     options.secondStageDelayMs = headless ? 0 : 1000;
     ServerCore core(options, std::move(platform));
     QObject::connect(&core.clients(), &velora::server::clientservice::ClientService::notice,
-                     [](const std::string &text) { std::fprintf(stderr, "velora: %s\n", text.c_str()); });
+                     [](const std::string &text) { std::fprintf(stderr, "velora: %s\n", terminalText(shownText(text)).c_str()); });
     QObject::connect(&core, &ServerCore::problem, [](const QString &text) {
-        std::fprintf(stderr, "velora: %s\n", text.toLocal8Bit().constData());
+        std::fprintf(stderr, "velora: %s\n", terminalText(text).c_str());
     });
     if (logind)
         logind->onLateError = [&core](const std::string &why) {

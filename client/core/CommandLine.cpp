@@ -127,8 +127,11 @@ CommandLineOptions parseCommandLine(const QStringList &arguments)
     o.port = value("port");
     if (isSet("user"))
         o.user = wireText(value("user"));
-    if (isSet("password"))
+    if (isSet("password")) {
         o.password = secretText(value("password"));
+        o.warning = QStringLiteral("warning: --password can be read by every user of this computer (in the process "
+                                   "list); give it in VELORA_PASSWORD or use the saved login instead");
+    }
     if (isSet("timeout")) {
         bool ok = false;
         o.timeoutSeconds = value("timeout").toInt(&ok);

@@ -28,6 +28,7 @@ struct CommandLineOptions {
     std::optional<std::string> password;
     int timeoutSeconds = 0;  // 0: the action's default
     QString error;           // set when the arguments do not parse
+    QString warning;         // to be said before anything else, on stderr
 };
 
 enum ExitCode { ExitDone = 0, ExitFailed = 1, ExitUnreachable = 2 };

@@ -2,12 +2,12 @@
 
 #include <algorithm>
 
-#include <QDir>
+#include <cerrno>
+
 #include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
 
 #include "common/CredentialCipher.h"
+#include "common/FileIo.h"
 #include "common/TextCodec.h"
 #include "common/TextLines.h"
 #include "common/WireCodec.h"
@@ -19,32 +19,24 @@ SavedLogin::SavedLogin(QString path) : path_(std::move(path)) {}
 bool SavedLogin::load()
 {
     lines_.clear();
-    QFile f(path_);
-    if (!f.exists())
-        return true;
-    if (!f.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray data = f.readAll();
-    if (f.error() != QFileDevice::NoError)
-        return false;
-    lines_ = splitTextLines(std::string_view(data.constData(), static_cast<std::size_t>(data.size())));
+    int e = 0;
+    const auto content = readWholeFile(QFile::encodeName(path_).toStdString(), &e);
+    if (!content)
+        return e == ENOENT;
+    lines_ = splitTextLines(*content);
     return true;
 }
 
 bool SavedLogin::save(QString *error) const
 {
-    QByteArray data;
+    std::string data;
     for (const auto &l : lines_) {
-        data.append(l.data(), static_cast<qsizetype>(l.size()));
-        data.append("\r\n");
+        data += l;
+        data += "\r\n";
     }
-    QDir().mkpath(QFileInfo(path_).absolutePath());
-    QSaveFile f(path_);
     // The cipher is no secret: only the owner may read the remembered password,
     // also when an older copy of the file was readable by others.
-    if (!f.open(QIODevice::WriteOnly) ||
-        !f.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) ||
-        f.write(data) != data.size() || !f.commit()) {
+    if (!writeFileAtomically(QFile::encodeName(path_).toStdString(), data, WriteMode{0600, true}, nullptr)) {
         if (error)
             *error = QStringLiteral("cannot write %1").arg(path_);
         return false;

@@ -8,6 +8,7 @@
 
 #include "common/TextCodec.h"
 #include "server/dialup/entries/RasTexts.h"
+#include "server/state/Text.h"
 #include "server/users/UserEditor.h"
 
 namespace velora::server::frame {
@@ -36,7 +37,8 @@ namespace {
 
 // Arguments arrive in the terminal's encoding; the files hold Windows-1252.
 std::string stored(const std::string &arg) { return utf8ToCp1252(arg); }
-std::string shown(const std::string &cp1252) { return cp1252ToUtf8(cp1252); }
+// Names from the files may hold control bytes: shown escaped on the terminal.
+std::string shown(const std::string &cp1252) { return state::terminalText(state::shownText(cp1252)); }
 
 int usage(AdminIo &io, const std::string &why)
 {

@@ -1,5 +1,7 @@
 #include "server/frame/Autostart.h"
 
+#include "common/FileIo.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -31,18 +33,9 @@ bool XdgAutostart::isEnabled() const
 
 bool XdgAutostart::enable(std::string *error)
 {
-    std::error_code ec;
-    std::filesystem::create_directories(std::filesystem::path(path_).parent_path(), ec);
-    std::ofstream out(path_, std::ios::binary | std::ios::trunc);
-    out << "[Desktop Entry]\nType=Application\nName=" << displayName_ << "\nExec=" << exec_
-        << "\nX-GNOME-Autostart-enabled=true\n";
-    out.close();
-    if (!out) {
-        if (error)
-            *error = path_ + ": " + std::strerror(errno);
-        return false;
-    }
-    return true;
+    const std::string text = "[Desktop Entry]\nType=Application\nName=" + displayName_ + "\nExec=" + exec_ +
+                             "\nX-GNOME-Autostart-enabled=true\n";
+    return writeFileAtomically(path_, text, WriteMode{0644, true}, error);
 }
 
 bool XdgAutostart::disable(std::string *error)

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <optional>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -50,6 +51,32 @@ std::vector<std::string> readableByOthers(const std::vector<PrivateFile> &files)
             continue;
         out.push_back("warning: " + f.path + " holds " + f.holds + " and other users of this computer can read it (mode " +
                       octal(st.st_mode) + "); chmod 600 " + f.path);
+    }
+    return out;
+}
+
+std::vector<std::string> writableByOthers(const std::string &baseDir)
+{
+    std::vector<std::string> out;
+    auto look = [&](const std::string &path) {
+        struct stat st {};
+        if (::stat(path.c_str(), &st) != 0 || (st.st_mode & (S_IWGRP | S_IWOTH)) == 0)
+            return;
+        out.push_back(path + " may be changed by other users of this computer (mode " + octal(st.st_mode) +
+                      "), and with it what this server runs; chmod go-w " + path);
+    };
+    look(baseDir);
+    const std::string config = baseDir + "/config";
+    look(config);
+    if (DIR *dir = ::opendir(config.c_str())) {
+        std::vector<std::string> names;
+        while (const dirent *e = ::readdir(dir))
+            if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0)
+                names.emplace_back(e->d_name);
+        ::closedir(dir);
+        std::sort(names.begin(), names.end());
+        for (const std::string &name : names)
+            look(config + "/" + name);
     }
     return out;
 }

@@ -20,6 +20,10 @@ struct PrivateFile {
 // Existing files that group or others may read.
 std::vector<std::string> readableByOthers(const std::vector<PrivateFile> &files);
 
+// The base dir, config/ and whatever config/ holds, where group or others
+// may write: one line each.
+std::vector<std::string> writableByOthers(const std::string &baseDir);
+
 // A file in the place of a file that is not one, or a store that was read
 // but gave no user (no entry) although it is not empty.
 std::vector<std::string> unusableFiles(const users::UserStore &users, const std::string &phonebookPath);

@@ -2,12 +2,15 @@
 // What the process needs from the system around it: one instance per base
 // dir, the systemd unit of the service, and systemd's readiness message.
 
+#include <optional>
 #include <string>
 
 namespace velora::server::frame {
 
-// Holds an exclusive lock for the life of the object. Another process
-// holding the lock of the same base dir makes acquire() return false.
+// Holds an exclusive lock for the life of the object: config/velora.lock of
+// the base dir (made 0700 when missing), or a file of $XDG_RUNTIME_DIR
+// where config/ cannot be written. Another process holding the lock of the
+// same base dir makes acquire() say Held.
 class SingleInstance {
 public:
     explicit SingleInstance(const std::string &baseDir);
@@ -15,7 +18,9 @@ public:
     SingleInstance(const SingleInstance &) = delete;
     SingleInstance &operator=(const SingleInstance &) = delete;
 
-    bool acquire();
+    enum class Outcome { Acquired, Held, Failed };
+    // Held and Failed come with the reason in why.
+    Outcome acquire(std::string *why = nullptr);
     const std::string &lockPath() const { return path_; }
 
 private:
@@ -35,11 +40,14 @@ struct ServiceUnitResult {
 
 // $VELORA_UNIT_DIR, else /etc/systemd/system.
 std::string unitDirectory();
+// Why a path cannot be written into a unit (control bytes, quotes,
+// backslashes); nothing when it can.
+std::optional<std::string> unitRefuses(const std::string &path);
 std::string unitText(const std::string &executable, const std::string &baseDir);
 ServiceUnitResult installService(const std::string &executable, const std::string &baseDir);
 ServiceUnitResult uninstallService();
 
-// The service's first start: creates baseDir and, where it has no config.ini
+// The service's first start: creates baseDir and config/ (0700) and, where it has no config.ini
 // yet, a fresh one with a phone book for the simulated line and no users.
 // Existing files are never touched. False with why when it cannot write.
 bool prepareServiceBaseDir(const std::string &baseDir, std::string *why);

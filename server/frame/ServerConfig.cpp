@@ -4,6 +4,7 @@
 #include "server/frame/Autostart.h"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace velora::server::frame {
 
@@ -16,10 +17,11 @@ ServerConfig::ServerConfig(std::string baseDir, Autostart &autostart)
 {
 }
 
-ServerSettings ServerConfig::loadcfg(state::ServerState &state) const
+ServerSettings ServerConfig::loadcfg(state::ServerState &state, std::vector<std::string> *problems) const
 {
     ServerSettings s;
     s.port = ini_.readString("server", "port", "225");
+    ini_.readNumber("server", "port", 0, MaxPort, DefaultPort, problems);
     s.startWithSystem = autostart_.isEnabled();
     if (state.ServiceMode) {
         s.startWithSystem = false;
@@ -28,7 +30,7 @@ ServerSettings ServerConfig::loadcfg(state::ServerState &state) const
     }
     s.onlineStartup = ini_.readString("general", "onlinestartup", "0") == "1";
     s.startMinimized = ini_.readString("general", "startminimized", "0") == "1";
-    s.shutdownMode = ini_.readInteger("general", "shutdownmode", 0);
+    s.shutdownMode = ini_.readNumber("general", "shutdownmode", 0, 2, 0, problems);
     s.keepAlive = ini_.readString("dial", "keepalive", "0") == "1";
     s.tipOfTheDay = ini_.readString("general", "tipoftheday", "0") == "1";
     // The file decides here; the core then clears the box where sharing cannot be driven.
@@ -39,9 +41,9 @@ ServerSettings ServerConfig::loadcfg(state::ServerState &state) const
     s.smtpAutoRelay = ini_.readString("dial", "smtpautorelay", "0") == "1";
     s.smtpPort = ini_.readString("dial", "smtpport", "25");
     s.connectionLogging = ini_.readString("dial", "connectionlogging", "0") == "1";
-    s.clientPolling = ini_.readInteger("general", "clientpolling", 0);
+    s.clientPolling = ini_.readNumber("general", "clientpolling", 0, MaxPollingMinutes, 0, problems);
     state.PollingMinutes = s.clientPolling;
-    s.policy = policySettings();
+    s.policy = policySettings(problems);
     return s;
 }
 
@@ -89,7 +91,7 @@ ServerConfig::SaveResult ServerConfig::savecfg(ServerSettings &s, const state::S
     return result;
 }
 
-int ServerConfig::listenPort() const { return ini_.readInteger("server", "port", DefaultPort); }
+int ServerConfig::listenPort() const { return ini_.readNumber("server", "port", 0, MaxPort, DefaultPort); }
 
 bool ServerConfig::onlineAtStartup() const
 {
@@ -106,7 +108,7 @@ bool ServerConfig::tipAtStartup() const
     return ini_.readString("general", "tipoftheday", "0") == "1";
 }
 
-int ServerConfig::shutdownMode() const { return ini_.readInteger("general", "shutdownmode", 0); }
+int ServerConfig::shutdownMode() const { return ini_.readNumber("general", "shutdownmode", 0, 2, 0); }
 
 state::DialSettings ServerConfig::dialSettings() const
 {
@@ -156,14 +158,14 @@ bool ServerConfig::wanAccess() const { return trimBlanks(ini_.readString("server
 
 namespace velora::server::frame {
 
-PolicySettings ServerConfig::policySettings() const
+PolicySettings ServerConfig::policySettings(std::vector<std::string> *problems) const
 {
     PolicySettings p;
     p.redial = ini_.readString("policy", "redial", "0") == "1";
-    p.redialholdoff = std::max(0, ini_.readInteger("policy", "redialholdoff", p.redialholdoff));
-    p.redialmaxfail = std::max(1, ini_.readInteger("policy", "redialmaxfail", p.redialmaxfail));
-    p.idlehangup = std::max(0, ini_.readInteger("policy", "idlehangup", 0));
-    p.idlebytes = std::max(0, ini_.readInteger("policy", "idlebytes", p.idlebytes));
+    p.redialholdoff = ini_.readNumber("policy", "redialholdoff", 0, 86400, p.redialholdoff, problems);
+    p.redialmaxfail = ini_.readNumber("policy", "redialmaxfail", 1, 1000, p.redialmaxfail, problems);
+    p.idlehangup = ini_.readNumber("policy", "idlehangup", 0, 1440, 0, problems);
+    p.idlebytes = ini_.readNumber("policy", "idlebytes", 0, INT32_MAX, p.idlebytes, problems);
     p.monthlybudget = trimBlanks(ini_.readString("policy", "monthlybudget", "0"));
     return p;
 }

@@ -14,6 +14,10 @@ namespace velora::server::frame {
 class Autostart;
 
 inline constexpr int DefaultPort = 225;
+// Port 0 asks the system for any free one.
+inline constexpr int MaxPort = 65535;
+// The poll's minutes: more than the page offers is kept, up to an hour.
+inline constexpr int MaxPollingMinutes = 60;
 
 // The [policy] keys; the defaults keep every policy off.
 struct PolicySettings {
@@ -57,7 +61,9 @@ public:
     // File (and autostart entry) -> page. Sets PollingMinutes; in service
     // mode removes the autostart entry. The ICS check also clears the cached
     // ICS value when it is off.
-    ServerSettings loadcfg(state::ServerState &state) const;
+    // A number that is not a whole decimal in its range reads as its default,
+    // with a line in problems.
+    ServerSettings loadcfg(state::ServerState &state, std::vector<std::string> *problems = nullptr) const;
 
     struct SaveResult {
         bool ok = true;
@@ -87,7 +93,7 @@ public:
     // [log] auditdays: how long audit rows are kept.
     int auditDays() const;
     static constexpr int DefaultAuditDays = 400;
-    PolicySettings policySettings() const;     // each dial
+    PolicySettings policySettings(std::vector<std::string> *problems = nullptr) const;  // each dial
 
 private:
     std::string baseDir_;

@@ -362,6 +362,8 @@ void ServerCore::checkFiles()
         emit problem(state::shownMessage(line));
     for (const std::string &line : readableByOthers(files))
         emit problem(state::shownMessage(line));
+    for (const std::string &line : writableByOthers(options_.baseDir))
+        emit problem(state::shownMessage("warning: " + line));
 }
 
 void ServerCore::start()
@@ -385,7 +387,13 @@ void ServerCore::Timer2Timer()
 
 void ServerCore::loadcfg()
 {
-    settings_ = config_.loadcfg(state_);
+    std::vector<std::string> problems;
+    settings_ = config_.loadcfg(state_, &problems);
+    // Said once, not at every save or Online, until the file changes.
+    if (problems != configProblems_)
+        for (const std::string &p : problems)
+            emit problem(state::shownMessage(p));
+    configProblems_ = std::move(problems);
     // The box stays ticked only where sharing can be driven.
     if (settings_.ics && !sharingUsable()) {
         settings_.ics = false;

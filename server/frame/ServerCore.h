@@ -225,6 +225,7 @@ private:
     bool LogRecordOpen = false;
     bool auditFailureTold_ = false;
     StoreFileWatch storeWatch_;
+    std::vector<std::string> configProblems_;  // the last load's, said once
     QTimer timer1_;
     QTimer timer3_;
     QTimer timer2_;

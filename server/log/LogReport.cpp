@@ -6,15 +6,15 @@
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 
-#include <unistd.h>
+#include <sys/stat.h>
 
+#include "common/FileIo.h"
 #include "server/state/Text.h"
 
 namespace velora::server::log {
@@ -43,18 +43,25 @@ public:
     virtual std::string failure() const = 0;
 };
 
+// A cell that a spreadsheet would take for a formula starts with an
+// apostrophe: the text stays one plain tab-separated field that every reader
+// splits alike, and both spreadsheets show it as text instead of running it.
+std::string textCell(const std::string &cell)
+{
+    if (!cell.empty() && (cell.front() == '=' || cell.front() == '+' || cell.front() == '-' || cell.front() == '@'))
+        return "'" + cell;
+    return cell;
+}
+
 class TextSink : public ReportSink {
 public:
-    explicit TextSink(const std::string &path) : file_(std::fopen(path.c_str(), "wb")), errno_(file_ ? 0 : errno) {}
-    ~TextSink() override
-    {
-        if (file_)
-            std::fclose(file_);
-    }
+    explicit TextSink(AtomicFile &file) : file_(file) {}
     bool begin(const ReportHeading &h) override
     {
-        return line(kTitle) && line(" ") && line("Period  :\tMonth : " + h.month + "  Year :" + h.year) &&
-               line("Entry    :\t" + h.entry) && line("User     :\t" + h.user) && line(" ") && line(" ") &&
+        return line(kTitle) && line(" ") &&
+               line("Period  :\t" + textCell("Month : " + h.month + "  Year :" + h.year)) &&
+               line("Entry    :\t" + textCell(h.entry)) && line("User     :\t" + textCell(h.user)) && line(" ") &&
+               line(" ") &&
                line(std::string(kHeader[0]) + "\t" + kHeader[1] + "\t" + kHeader[2] + "\t" + kHeader[3] + "\t" +
                     kHeader[4] + "\t" + kHeader[5]);
     }
@@ -65,38 +72,30 @@ public:
         for (const std::string *cell : cellsOf(r)) {
             if (!first)
                 l += '\t';
-            l += *cell;
+            l += textCell(*cell);
             first = false;
         }
         return line(l);
     }
     bool end(const SummaryTexts &s) override
     {
-        if (!(line(" ") && line(" ") && line("Summary") && line("Connection count :\t" + s.count) &&
-              line("Everage speed    :\t" + s.speed) && line("Total Time       :\t" + s.time) &&
-              line("Total cost       :\t" + s.cost)))
-            return false;
-        const bool closed = std::fclose(file_) == 0;
-        if (!closed)
-            errno_ = errno;
-        file_ = nullptr;
-        return closed;
+        return line(" ") && line(" ") && line("Summary") && line("Connection count :\t" + s.count) &&
+               line("Everage speed    :\t" + s.speed) && line("Total Time       :\t" + s.time) &&
+               line("Total cost       :\t" + s.cost);
     }
-    std::string failure() const override { return errno_ ? std::strerror(errno_) : "cannot write the file"; }
+    std::string failure() const override { return std::strerror(errno_ ? errno_ : EIO); }
 
 private:
     bool line(const std::string &l)
     {
-        if (!file_)
-            return false;
-        if (std::fwrite(l.data(), 1, l.size(), file_) != l.size() || std::fwrite("\r\n", 1, 2, file_) != 2) {
+        if (!file_.write(l) || !file_.write("\r\n")) {
             errno_ = errno;
             return false;
         }
         return true;
     }
-    std::FILE *file_;
-    int errno_;
+    AtomicFile &file_;
+    int errno_ = 0;
 };
 
 class WorkbookSink : public ReportSink {
@@ -318,6 +317,35 @@ std::string reportFileName(const ReportHeading &heading, ReportFormat format)
     return "rpt-" + heading.month + "-" + heading.year + (format == ReportFormat::Text ? ".txt" : ".xlsx");
 }
 
+std::optional<std::string> reportTargetRefused(const std::string &outPath, const std::string &databasePath)
+{
+    namespace fs = std::filesystem;
+    struct stat target {};
+    const bool exists = ::lstat(outPath.c_str(), &target) == 0;
+    if (exists && S_ISLNK(target.st_mode))
+        return outPath + " is a symbolic link; name the file itself";
+    if (exists && !S_ISREG(target.st_mode))
+        return outPath + " is not a regular file (a folder, a device or a pipe); a report replaces only a file";
+    // The server's files sit beside its log database; a name for one of them,
+    // or another name of the same file (a hard link), is refused.
+    std::error_code ec;
+    const fs::path folder = fs::path(databasePath).parent_path();
+    const std::string base = fs::path(databasePath).filename().string();
+    const fs::path wanted = fs::weakly_canonical(fs::absolute(outPath, ec), ec);
+    for (const std::string &name : {base, base + "-wal", base + "-shm", base + "-journal", std::string("config.ini"),
+                                   std::string("user.cfg"), std::string("phonebook.ini"), std::string("tip.cfg"),
+                                   std::string("velora.lock")}) {
+        const fs::path own = folder / name;
+        struct stat st {};
+        const bool same = exists && ::stat(own.c_str(), &st) == 0 && st.st_dev == target.st_dev &&
+                          st.st_ino == target.st_ino;
+        if (same || wanted == fs::weakly_canonical(fs::absolute(own, ec), ec))
+            return outPath + " is one of the server's own files (" + own.string() +
+                   "); the report is not written over it";
+    }
+    return std::nullopt;
+}
+
 bool writeReport(const std::string &databasePath, const LogFilter &filter, const ReportHeading &heading,
                  const NumberSeparators &seps, const std::string &outPath, ReportFormat format,
                  const ReportProgress &progress, std::string *why)
@@ -332,14 +360,13 @@ bool writeReport(const std::string &databasePath, const LogFilter &filter, const
     if (!db.openForReading(databasePath, &problem))
         return fail(problem);
 
-    static std::atomic<unsigned> serial{0};
-    const std::string partial = outPath + ".part" + std::to_string(::getpid()) + "-" + std::to_string(++serial);
-    // Tried first, so an unwritable place fails at once and in plain words.
-    if (std::FILE *probe = std::fopen(partial.c_str(), "wb"))
-        std::fclose(probe);
-    else
-        return fail("cannot write " + outPath + " (" + std::strerror(errno) + ")");
-    std::error_code ec;
+    if (const auto refused = reportTargetRefused(outPath, databasePath))
+        return fail(*refused);
+    AtomicFile partial;
+    std::string opened;
+    // Opened first, so an unwritable place fails at once and in plain words.
+    if (!partial.open(outPath, WriteMode{0600, false, false}, &opened))
+        return fail("cannot write " + outPath + " (" + opened + ")");
     bool written = false, stopped = false;
     std::string failure;
     {
@@ -347,7 +374,7 @@ bool writeReport(const std::string &databasePath, const LogFilter &filter, const
         if (format == ReportFormat::Text)
             sink = std::make_unique<TextSink>(partial);
         else
-            sink = std::make_unique<WorkbookSink>(partial);
+            sink = std::make_unique<WorkbookSink>(partial.descriptorPath());
         LogSummary summary;
         bool begun = false, sinkOk = true;
         const bool read = db.readReport(filter, summary, [&](const LogRow &r, std::int64_t done) {
@@ -382,15 +409,11 @@ bool writeReport(const std::string &databasePath, const LogFilter &filter, const
         if (written && progress)
             progress(summary.count, summary.count);
     }
-    if (!written) {
-        std::filesystem::remove(partial, ec);
+    if (!written)
         return fail(stopped ? "the report was stopped" : failure);
-    }
-    std::filesystem::rename(partial, outPath, ec);
-    if (ec) {
-        std::filesystem::remove(partial, ec);
-        return fail("cannot write " + outPath + " (" + ec.message() + ")");
-    }
+    std::string committed;
+    if (!partial.commit(&committed))
+        return fail("cannot write " + outPath + " (" + committed + ")");
     return true;
 }
 

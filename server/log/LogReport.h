@@ -43,6 +43,11 @@ bool reportRequest(const std::string &month, const std::string &year, const std:
 // stops the report.
 using ReportProgress = std::function<bool(std::int64_t done, std::int64_t total)>;
 
+// Why a report may not be written to outPath: not a regular file (a folder,
+// a device, a pipe, a link), or one of the server's own files (those in the
+// log database's folder, under any name). Nothing when it may.
+std::optional<std::string> reportTargetRefused(const std::string &outPath, const std::string &databasePath);
+
 // Writes beside the target and renames at the end, so a failed or stopped
 // report leaves no half file and an existing file stays until the new one is
 // complete. False with the reason in plain words.

@@ -7,6 +7,7 @@
 
 #include <QLocale>
 #include <QString>
+#include <cstdio>
 #include <string>
 
 #include "common/NumberFormat.h"
@@ -28,6 +29,26 @@ inline QString shownPath(const std::string &path)
 inline QString shownMessage(const std::string &utf8)
 {
     return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
+
+// A line for the terminal, in its encoding: control characters (C0, DEL and
+// C1) are shown as \xNN, so a name cannot move the cursor, clear the screen
+// or rewrite the line it stands in.
+inline std::string terminalText(const QString &text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u < 0x20 || (u >= 0x7F && u <= 0x9F)) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned>(u));
+            out += QLatin1String(hex);
+        } else {
+            out += c;
+        }
+    }
+    return out.toLocal8Bit().toStdString();
 }
 
 // What a person typed, ready for the wire or a file.

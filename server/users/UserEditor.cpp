@@ -2,11 +2,9 @@
 
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "common/CredentialCipher.h"
+#include "common/FileIo.h"
 #include "common/TextCodec.h"
 #include "common/TextLines.h"
 #include "common/WireCodec.h"
@@ -30,26 +28,18 @@ const char kUnstorable[] = " may not hold the characters à â ã ä å or a lin
 
 bool UserEditor::load(std::string *why)
 {
-    std::error_code ec;
-    if (!std::filesystem::exists(store_.path(), ec)) {
+    int e = 0;
+    const auto content = readWholeFile(store_.path(), &e);
+    if (!content && e == ENOENT) {
         lines_.clear();
         return true;
     }
-    std::ifstream in(store_.path(), std::ios::binary);
-    if (!in) {
+    if (!content) {
         if (why)
-            *why = store_.path() + ": " + std::strerror(errno ? errno : EIO);
+            *why = store_.path() + ": " + std::strerror(e);
         return false;
     }
-    // An empty file streams nothing, which is no error.
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    if (in.bad()) {
-        if (why)
-            *why = store_.path() + ": read error";
-        return false;
-    }
-    lines_ = splitTextLines(ss.str());
+    lines_ = splitTextLines(*content);
     return true;
 }
 

@@ -1,17 +1,12 @@
 #include "server/users/UserStore.h"
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <optional>
-#include <sstream>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include "common/CredentialCipher.h"
+#include "common/FileIo.h"
 #include "common/TextCodec.h"
 #include "common/TextLines.h"
 #include "common/WireCodec.h"
@@ -48,30 +43,17 @@ UserStore::UserStore(std::string path)
 bool UserStore::updateuserlist(std::string *error)
 {
     lastReadFailed_ = true;
-    std::error_code ec;
-    if (std::filesystem::is_directory(path_, ec)) {
+    int e = 0;
+    const auto content = readWholeFile(path_, &e);
+    if (!content) {
         if (error)
-            *error = path_ + ": is a directory, not a file";
-        return false;
-    }
-    std::ifstream in(path_, std::ios::binary);
-    if (!in) {
-        if (error)
-            *error = path_ + ": " + std::strerror(errno);
+            *error = path_ + (e == EISDIR ? std::string(": is a directory, not a file") : ": " + std::string(std::strerror(e)));
         // Nothing there is nothing lost by a save.
-        lastReadFailed_ = std::filesystem::exists(path_, ec);
+        lastReadFailed_ = e != ENOENT;
         return false;
     }
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    if (in.bad()) {
-        if (error)
-            *error = path_ + ": read error";
-        return false;
-    }
-    const std::string content = ss.str();
     lastReadFailed_ = false;
-    auto lines = std::make_shared<const std::vector<std::string>>(splitTextLines(content));
+    auto lines = std::make_shared<const std::vector<std::string>>(splitTextLines(*content));
     lines_ = std::move(lines);
     return true;
 }
@@ -129,8 +111,7 @@ bool UserStore::saveLines(const std::vector<std::string> &lines, std::string *er
 {
     // The users in a file we could not read would be lost by writing ours.
     std::error_code ec;
-    if (std::filesystem::exists(path_, ec) &&
-        (lastReadFailed_ || std::filesystem::is_directory(path_, ec) || !std::ifstream(path_, std::ios::binary))) {
+    if (std::filesystem::exists(path_, ec) && (lastReadFailed_ || !readWholeFile(path_))) {
         if (error)
             *error = path_ + " could not be read; it is not saved over, so that the users it holds are kept";
         return false;
@@ -140,36 +121,9 @@ bool UserStore::saveLines(const std::vector<std::string> &lines, std::string *er
         out += l;
         out += "\r\n";
     }
-    const std::filesystem::path target(path_);
-    if (target.has_parent_path())
-        std::filesystem::create_directories(target.parent_path(), ec);
-    // Replace atomically so a crash never leaves a store without its users.
-    const std::string tmp = path_ + ".tmp" + std::to_string(::getpid());
-    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        if (error)
-            *error = tmp + ": " + std::strerror(errno);
+    // Replaced atomically, so a crash never leaves a store without its users.
+    if (!writeFileAtomically(path_, out, WriteMode{0600, true}, error))
         return false;
-    }
-    std::size_t done = 0;
-    while (done < out.size()) {
-        const ssize_t n = ::write(fd, out.data() + done, out.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += static_cast<std::size_t>(n);
-    }
-    const bool ok = done == out.size() && ::fsync(fd) == 0;
-    const int savedErrno = errno;
-    ::close(fd);
-    if (!ok || std::rename(tmp.c_str(), path_.c_str()) != 0) {
-        const int e = ok ? errno : savedErrno;
-        std::remove(tmp.c_str());
-        if (error)
-            *error = path_ + ": " + std::strerror(e);
-        return false;
-    }
     return updateuserlist(error);
 }
 

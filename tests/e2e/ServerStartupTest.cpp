@@ -4,11 +4,11 @@
 
 #include "support/ServerProcess.h"
 
-using namespace velora::test;
+#include <sys/stat.h>
 
 using namespace velora::test;
 
-TEST(ServerStartup, GoesOnlineAndASecondInstanceLeavesAtOnce)
+TEST(ServerStartup, GoesOnlineAndASecondInstanceSaysWhyItLeaves)
 {
     TempDir dir;
     ServerProcess server(dir.file("base"));
@@ -29,9 +29,11 @@ TEST(ServerStartup, GoesOnlineAndASecondInstanceLeavesAtOnce)
                   QString::fromStdString(server.baseDir())});
     ASSERT_TRUE(second.waitForFinished(5000));
     EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_EQ(second.exitCode(), 1);
     EXPECT_LT(t.elapsed(), 2000);
-    EXPECT_TRUE(second.readAll().isEmpty());
+    const std::string why = second.readAllStandardError().toStdString();
+    EXPECT_EQ(why, "velora: another velora server already runs on this base dir (it holds " + server.baseDir() +
+                       "/config/velora.lock); not started\n");
     EXPECT_EQ(server.process().state(), QProcess::Running);
 
     // A server of another base dir runs beside it.
@@ -71,6 +73,8 @@ TEST(ServerStartup, NonNumericPortMeansTheDefaultPort)
     server.start();
     // As root it may bind 225, elsewhere it may not; either way 225 is what it tried.
     ASSERT_TRUE(server.waitForOutput("port 225")) << server.output();
+    EXPECT_NE(server.output().find("[server] port=abc is not a whole number from 0 to 65535; using 225"),
+              std::string::npos) << server.output();
 }
 
 TEST(ServerStartup, InstallAndUninstallWriteAndRemoveTheUnit)
@@ -117,4 +121,85 @@ TEST(ServerStartup, InstallAndUninstallWriteAndRemoveTheUnit)
     std::tie(rc, out) = run({QStringLiteral("-UNINSTALL"), QStringLiteral("/silent")});
     EXPECT_EQ(out, "");
     EXPECT_FALSE(std::filesystem::exists(unit));
+}
+
+namespace {
+
+struct Started {
+    int exitCode = -1;  // -1: still running when asked
+    std::string output;
+};
+
+// The server on baseDir with extra switches, under the given umask, until it
+// says `until` or ends.
+Started runServer(const std::string &baseDir, QStringList extra, const std::string &until, mode_t mask = 022)
+{
+    QProcess p;
+    QStringList args{QStringLiteral("--headless"), QStringLiteral("--no-shutdown"), QStringLiteral("--basedir"),
+                     QString::fromStdString(baseDir)};
+    const mode_t old = ::umask(mask);
+    p.start(QStringLiteral(VELORA_SERVER_BINARY), args + extra);
+    p.waitForStarted(5000);
+    ::umask(old);
+    Started s;
+    QElapsedTimer t;
+    t.start();
+    while (s.output.find(until) == std::string::npos && p.state() != QProcess::NotRunning && t.elapsed() < 8000) {
+        p.waitForReadyRead(50);
+        s.output += p.readAllStandardError().toStdString();
+    }
+    if (p.state() == QProcess::NotRunning || p.waitForFinished(100)) {
+        s.output += p.readAllStandardError().toStdString();
+        s.exitCode = p.exitCode();
+    } else {
+        p.terminate();
+        p.waitForFinished(5000);
+    }
+    return s;
+}
+
+}  // namespace
+
+TEST(ServerStartup, ALinkPlantedAsTheLockIsNotFollowed)
+{
+    TempDir dir;
+    const std::string base = dir.file("base");
+    std::filesystem::create_directories(base + "/config");
+    ::chmod((base + "/config").c_str(), 0700);
+    std::filesystem::create_symlink(dir.file("nologin"), base + "/config/velora.lock");
+    const Started s = runServer(base, {}, "not started");
+    EXPECT_EQ(s.exitCode, 1) << s.output;
+    EXPECT_NE(s.output.find("cannot open the single-instance lock " + base + "/config/velora.lock"),
+              std::string::npos) << s.output;
+    EXPECT_FALSE(std::filesystem::exists(dir.file("nologin")));
+}
+
+TEST(ServerStartup, FilesAreMadePrivateWhateverTheUmaskAndAServiceRefusesWritableOnes)
+{
+    TempDir dir;
+    // A first start of the service: it makes everything itself, under umask 000.
+    const std::string base = dir.file("fresh");
+    const Started fresh = runServer(base, {QStringLiteral("--service")}, "velora: line:", 0);
+    EXPECT_EQ(fresh.output.find("may be changed"), std::string::npos) << fresh.output;
+    EXPECT_EQ(modeOf(base), 0700u);
+    EXPECT_EQ(modeOf(base + "/config"), 0700u);
+    for (const char *name : {"config.ini", "phonebook.ini", "log.db", "velora.lock"})
+        EXPECT_EQ(modeOf(base + "/config/" + name), 0600u) << name;
+
+    // Then another local user's hand in its files: warned as a program,
+    // refused as a service.
+    ::chmod((base + "/config").c_str(), 0777);
+    ::chmod((base + "/config/config.ini").c_str(), 0666);
+    const Started service = runServer(base, {QStringLiteral("--service")}, "not start");
+    EXPECT_EQ(service.exitCode, 1) << service.output;
+    EXPECT_NE(service.output.find("velora: " + base + "/config may be changed by other users of this computer (mode 0777)"),
+              std::string::npos) << service.output;
+    EXPECT_NE(service.output.find(base + "/config/config.ini may be changed"), std::string::npos) << service.output;
+    EXPECT_NE(service.output.find("velora: the service does not start while other users may change its files\n"),
+              std::string::npos) << service.output;
+
+    const Started program = runServer(base, {}, "velora: line:");
+    EXPECT_EQ(program.exitCode, -1) << program.output;
+    EXPECT_NE(program.output.find("warning: " + base + "/config/config.ini may be changed"), std::string::npos)
+        << program.output;
 }

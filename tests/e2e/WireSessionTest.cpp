@@ -184,3 +184,15 @@ TEST_F(WireFixture, DialingTheSimulatedLineOverTheWire)
     ASSERT_FALSE(ready.empty());
     EXPECT_EQ(splitBy(splitBy(ready, '\xE0')[0], '\xE2')[4], "");
 }
+
+TEST_F(WireFixture, ControlBytesOfAClientNameReachTheTerminalEscaped)
+{
+    RawClient c;
+    ASSERT_TRUE(c.open(port));
+    c.send("connect" + F + "pc\x1b[2J\rLocal" + F + "10.0.0.1" + F + "demo" + F + "245-53-210-81-" + F + "\r\n");
+    ASSERT_EQ(c.line().substr(0, 3), "OK" + F);
+    ASSERT_TRUE(server.waitForOutput("pc\\x1B[2J\\x0DLocal (")) << server.output();
+    const std::string out = server.output();
+    EXPECT_EQ(out.find('\x1b'), std::string::npos);
+    EXPECT_EQ(out.find('\r'), std::string::npos);
+}

@@ -7,6 +7,8 @@
 #include <sstream>
 #include <string>
 
+#include <sys/stat.h>
+
 namespace velora::test {
 
 class TempDir {
@@ -29,6 +31,14 @@ private:
 inline void writeFile(const std::string &path, const std::string &content)
 {
     std::ofstream(path, std::ios::binary) << content;
+}
+
+// The permission bits of the name itself (a link's own, not its target's).
+inline unsigned modeOf(const std::string &path)
+{
+    struct stat st {};
+    ::lstat(path.c_str(), &st);
+    return st.st_mode & 07777;
 }
 
 inline std::string readFile(const std::string &path)

@@ -1,17 +1,9 @@
 #include "server/dialup/entries/PhonebookFile.h"
 
+#include "common/FileIo.h"
 #include "common/IniSyntax.h"
 
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace velora::server::dialup::phonebook {
 
@@ -64,17 +56,12 @@ bool equalsNoCase(std::string_view a, std::string_view b) { return ini::equalsNo
 
 std::optional<std::string> load(const std::string &path)
 {
-    std::error_code ec;
-    if (!std::filesystem::exists(path, ec))
-        return ec ? std::nullopt : std::optional<std::string>(std::string());
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return std::nullopt;
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    if (in.bad())
-        return std::nullopt;
-    return ss.str();
+    int e = 0;
+    auto content = readWholeFile(path, &e);
+    if (!content && e == ENOENT)
+        return std::string();
+    errno = e;
+    return content;
 }
 
 std::vector<std::string> sectionNames(std::string_view content)
@@ -164,45 +151,7 @@ std::string quoteValue(std::string_view value)
 
 bool save(const std::string &path, std::string_view content, std::string *error)
 {
-    auto fail = [&](std::string why) {
-        if (error)
-            *error = std::move(why);
-        return false;
-    };
-    namespace fs = std::filesystem;
-    std::error_code ec;
-    const fs::path target(path);
-    if (target.has_parent_path())
-        fs::create_directories(target.parent_path(), ec);
-    struct stat st {};
-    const mode_t mode = ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0600;
-    const std::string tmp = path + ".tmp" + std::to_string(::getpid());
-    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-    if (fd < 0)
-        return fail(tmp + ": " + std::strerror(errno));
-    std::size_t done = 0;
-    while (done < content.size()) {
-        const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += static_cast<std::size_t>(n);
-    }
-    const bool ok = done == content.size() && ::fsync(fd) == 0;
-    const int savedErrno = errno;
-    ::fchmod(fd, mode);
-    ::close(fd);
-    if (!ok) {
-        ::unlink(tmp.c_str());
-        return fail(path + ": " + std::strerror(savedErrno));
-    }
-    if (::rename(tmp.c_str(), path.c_str()) != 0) {
-        const int e = errno;
-        ::unlink(tmp.c_str());
-        return fail(path + ": " + std::strerror(e));
-    }
-    return true;
+    return writeFileAtomically(path, content, WriteMode{}, error);
 }
 
 }  // namespace velora::server::dialup::phonebook

@@ -29,7 +29,10 @@ std::unique_ptr<LineDriver> makeLineDriver(const IniProfile &config, const std::
     const std::string driver = config.readString("line", "driver", "simulated");
     if (driver == "command") {
         CommandLine::Settings s;
-        s.timeoutSeconds = config.readInteger("line", "timeout", s.timeoutSeconds);
+        std::vector<std::string> problems;
+        s.timeoutSeconds = config.readNumber("line", "timeout", 1, 86400, s.timeoutSeconds, &problems);
+        if (!problems.empty())
+            problem = problems.front();
         return std::make_unique<CommandLine>(baseDir, nullptr, s);
     }
     if (driver == "pppd") {

@@ -19,9 +19,14 @@ class CommandLineTest : public QObject {
         QString err;
     };
     // Runs the program while this process's event loop serves the fake server.
-    Run run(const QStringList &args)
+    Run run(const QStringList &args, const QString &passwordVariable = {})
     {
         QProcess p;
+        if (!passwordVariable.isEmpty()) {
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("VELORA_PASSWORD"), passwordVariable);
+            p.setProcessEnvironment(env);
+        }
         p.start(QStringLiteral(VELORA_CLIENT_BIN), args);
         if (!p.waitForStarted(5000))
             return {};
@@ -111,6 +116,23 @@ private slots:
         r = run(to(s, {QStringLiteral("--user"), QStringLiteral("alice"), QStringLiteral("--password"),
                        QStringLiteral("secret"), QStringLiteral("--dial"), QStringLiteral("Nowhere")}));
         QCOMPARE(r.code, 1);
+    }
+
+    void aPasswordOnTheCommandLineIsWarnedAbout()
+    {
+        FakeServer s;
+        QVERIFY(s.listen());
+        const QString warning = QStringLiteral("velora-client: warning: --password can be read by every user of this "
+                                               "computer (in the process list); give it in VELORA_PASSWORD or use the "
+                                               "saved login instead\n");
+        Run r = run(to(s, {QStringLiteral("--user"), QStringLiteral("alice"), QStringLiteral("--password"),
+                           QStringLiteral("secret"), QStringLiteral("--status")}));
+        QCOMPARE(r.code, 0);
+        QVERIFY2(r.err.startsWith(warning), qPrintable(r.err));
+        r = run(to(s, {QStringLiteral("--user"), QStringLiteral("alice"), QStringLiteral("--status")}),
+                QStringLiteral("secret"));
+        QCOMPARE(r.code, 0);
+        QVERIFY2(!r.err.contains(QStringLiteral("warning")), qPrintable(r.err));
     }
 
     void unreachableExitsTwo()

@@ -258,6 +258,7 @@ TEST(LineFactory, DriverChoiceAndFallbacks)
     const Case cases[] = {
         {"", "simulated", ""},
         {"[line]\ndriver=command\ntimeout=5\n", "command", ""},
+        {"[line]\ndriver=command\ntimeout=5s\n", "command", ini + ": [line] timeout=5s is not a whole number from 1"},
         {"[line]\ndriver=pppd\npppd=/bin/sh\n", "pppd", ""},
         {"[line]\ndriver=pppd\npppd=/nonexistent/pppd\n", "simulated", "pppd not found"},
         {"[line]\ndriver=modem\n", "simulated", "unknown line driver \"modem\""},

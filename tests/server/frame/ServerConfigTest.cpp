@@ -117,3 +117,27 @@ TEST(ShutdownFlags, ModesMapAndUnknownKeepsThePrevious)
     EXPECT_EQ(shutdownFlagsFor(5, 0), 0);
     EXPECT_EQ(shutdownFlagsFor(5, 8), 8);
 }
+
+TEST_F(ConfigFixture, NumbersAreReadStrictlyAndABadOneIsNamed)
+{
+    ServerConfig config(base(), autostart);
+    // Each of these once became another number without a word.
+    for (const char *port : {"2251abc", "0x8CA", "4294969546", "65536", "-225"}) {
+        write(std::string("[server]\nport=") + port + "\n[general]\nclientpolling=-1\n");
+        std::vector<std::string> problems;
+        const ServerSettings s = config.loadcfg(state, &problems);
+        EXPECT_EQ(config.listenPort(), 225) << port;
+        EXPECT_EQ(s.clientPolling, 0);
+        EXPECT_EQ(state.PollingMinutes, 0);
+        ASSERT_EQ(problems.size(), 2u) << port;
+        EXPECT_EQ(problems[0], ini() + ": [server] port=" + port + " is not a whole number from 0 to 65535; using 225");
+        EXPECT_EQ(problems[1], ini() + ": [general] clientpolling=-1 is not a whole number from 0 to 60; using 0");
+    }
+    write("[general]\nclientpolling=20000000\n[policy]\nredialholdoff=99999999999\nidlehangup=5\n");
+    std::vector<std::string> problems;
+    const ServerSettings s = config.loadcfg(state, &problems);
+    EXPECT_EQ(s.clientPolling, 0);
+    EXPECT_EQ(s.policy.redialholdoff, 30);
+    EXPECT_EQ(s.policy.idlehangup, 5);
+    EXPECT_EQ(problems.size(), 2u);
+}

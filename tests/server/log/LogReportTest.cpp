@@ -192,3 +192,17 @@ TEST_F(LogReport, AFailedOrStoppedReportLeavesNoFileBehind)
     EXPECT_NE(why.find("cannot"), std::string::npos) << why;
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.file(".")), {}), 4) << "log.db, -wal, -shm, rpt.txt";
 }
+
+TEST_F(LogReport, TextCellsThatASpreadsheetWouldRunStartWithAnApostrophe)
+{
+    QSqlQuery q(QSqlDatabase::database(QString::fromStdString(db.connectionName())));
+    ASSERT_TRUE(q.exec(QStringLiteral("INSERT INTO log (waktu,Usera,Entry,Duration,tanggal,speed,bulan,tahun,waktua) "
+                                      "VALUES ('9:00:00 AM','=1+2','+Metro','0:0:1','-3/1/2004',0,'03','04',1)")));
+    ASSERT_TRUE(q.exec(QStringLiteral("INSERT INTO log (waktu,Usera,Entry,Duration,tanggal,speed,bulan,tahun,waktua) "
+                                      "VALUES ('9:00:01 AM','@SUM(A1)','Metro=1','0:0:2','3/1/2004',0,'03','04',2)")));
+    heading.user = "=HYPERLINK(\"x\")";
+    const std::string text = test::readFile(write(ReportFormat::Text));
+    EXPECT_NE(text.find("User     :\t'=HYPERLINK(\"x\")\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\r\n3/1/2004\t9:00:01 AM\t'@SUM(A1)\tMetro=1\t0\t0:0:2\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\r\n'-3/1/2004\t9:00:00 AM\t'=1+2\t'+Metro\t0\t0:0:1\r\n"), std::string::npos) << text;
+}
