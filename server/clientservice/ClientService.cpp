@@ -330,7 +330,7 @@ void ClientService::handleLine(Session &session, const std::string &line)
         state_.StatusChanged = 1;
     } else if (word == "shutdown") {
         heard(session, "shutdown");
-        shutdownRequest();
+        shutdownRequest(session.record.ClientName);
     } else if (word == "pesan") {
         if (deliverFromClient(wire::at(f, 1), wire::at(f, 2)))
             session.pauseReading();
@@ -424,7 +424,7 @@ void ClientService::heard(Session &session, const std::string &action, const std
     emit commandHeard(session.record.UserName, session.record.ClientName, session.peer, action, text);
 }
 
-void ClientService::shutdownRequest()
+void ClientService::shutdownRequest(const std::string &asker)
 {
     const int mode = readShutdownMode_ ? readShutdownMode_() : 0;
     state_.ShutdownFlags = state::shutdownFlagsFor(mode, state_.ShutdownFlags);
@@ -432,7 +432,10 @@ void ClientService::shutdownRequest()
         const std::string why = shutdown_.lastError();
         emit problem("A client asked to shut this computer down, but the system refused" +
                      (why.empty() ? std::string(".") : ": " + why));
+        return;
     }
+    // The operator sees who asked, whether the computer goes down or not.
+    emit problem(asker + " asked to shut this computer down.");
 }
 
 // ------------------------------------------------------------------ chat

@@ -205,7 +205,7 @@ signals:
 
 private:
     void login(Session &session, const std::vector<std::string> &fields);
-    void shutdownRequest();
+    void shutdownRequest(const std::string &asker);
     void appendToMailbox(TSimpleClient &record, const std::string &message);
     void writePushLines(Session &session, const std::string &status);
     void resumePausedSessions();
