@@ -5,6 +5,7 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDir>
 #include <QTextStream>
 #include <QTimer>
 
@@ -13,6 +14,7 @@
 #include "client/core/CommandLine.h"
 #include "client/core/SingleInstance.h"
 #include "client/core/SleepWatcher.h"
+#include "widgets/AccessibleNames.h"
 #include "widgets/MessageBoxPrompter.h"
 #include "client/ui/TFmain.h"
 
@@ -53,8 +55,12 @@ int runWindow(int argc, char **argv, const CommandLineOptions &options)
     QApplication::setApplicationName(QStringLiteral("velora-client"));
     QApplication::setApplicationVersion(QStringLiteral(VELORA_VERSION));
     QApplication::setQuitOnLastWindowClosed(false);
+    velora::widgets::nameWindowsOnShow(&app);
 
     const QString clientDir = resolveClientDir(options.clientDir);
+    // The default folder is made on first start; a folder that was named must exist already.
+    if (clientDir == defaultClientDir())
+        QDir().mkpath(clientDir + QStringLiteral("/config"));
     SingleInstance instance(clientDir);
     if (!instance.acquire())
         return 0;

@@ -35,6 +35,7 @@
 #include "server/sharing/NftSharing.h"
 #include "server/state/Text.h"
 #include "server/ui/TForm1.h"
+#include "widgets/AccessibleNames.h"
 #include "widgets/MessageBoxPrompter.h"
 
 namespace dialup = velora::server::dialup;
@@ -208,9 +209,13 @@ int main(int argc, char **argv)
     std::string baseDir = args.baseDir;
     if (baseDir.empty()) {
         const char *env = std::getenv("VELORA_BASEDIR");
-        // A service installed without a base dir gets the system's own.
-        baseDir = env && *env ? env : args.install ? DefaultServiceBaseDir : std::filesystem::current_path().string();
+        baseDir = env && *env ? env : velora::server::app::defaultBaseDir(args, DefaultServiceBaseDir);
     }
+    // Made on first start; a folder that was named must exist already.
+    std::error_code made;
+    if (!args.install && !args.uninstall && !args.service &&
+        baseDir == velora::server::app::defaultBaseDir(args, DefaultServiceBaseDir))
+        std::filesystem::create_directories(baseDir, made);
     std::error_code ec;
     baseDir = std::filesystem::absolute(baseDir, ec).lexically_normal().string();
     if (baseDir.size() > 1 && baseDir.back() == '/')
@@ -311,6 +316,7 @@ int main(int argc, char **argv)
     if (!headless) {
         // The window hides to the tray; only the operator's exit ends the program.
         QApplication::setQuitOnLastWindowClosed(false);
+        velora::widgets::nameWindowsOnShow(qApp);
         prompter = std::make_unique<velora::widgets::MessageBoxPrompter>(QStringLiteral("Velora XP"));
         window = std::make_unique<TForm1>(core, *prompter);
         prompter->setParent(window.get());

@@ -1,6 +1,8 @@
 #include "widgets/MessageBoxPrompter.h"
 
+#include <QApplication>
 #include <QMessageBox>
+#include <QPointer>
 
 namespace velora::widgets {
 
@@ -29,6 +31,33 @@ QMessageBox::Icon icon(Prompter::Kind kind)
     return QMessageBox::Information;
 }
 
+// The box belongs to the window the person is working in (an editor, say),
+// and the focus goes back where it was: not to the main window.
+class Returning {
+public:
+    explicit Returning(QWidget *fallback)
+        : focus_(QApplication::focusWidget()),
+          owner_(QApplication::activeModalWidget() ? QApplication::activeModalWidget()
+                 : QApplication::activeWindow()    ? QApplication::activeWindow()
+                                                   : fallback)
+    {
+    }
+    ~Returning()
+    {
+        if (!focus_ || !focus_->isVisible())
+            return;
+        focus_->activateWindow();
+        focus_->setFocus(Qt::OtherFocusReason);
+    }
+    Returning(const Returning &) = delete;
+    Returning &operator=(const Returning &) = delete;
+    QWidget *owner() const { return owner_; }
+
+private:
+    QPointer<QWidget> focus_;
+    QWidget *owner_;
+};
+
 }  // namespace
 
 QString MessageBoxPrompter::title(const std::string &caption) const
@@ -38,15 +67,17 @@ QString MessageBoxPrompter::title(const std::string &caption) const
 
 void MessageBoxPrompter::tell(Kind kind, const std::string &text, const std::string &caption)
 {
-    QMessageBox box(icon(kind), title(caption), QString::fromStdString(text), QMessageBox::Ok, parent_);
+    Returning back(parent_);
+    QMessageBox box(icon(kind), title(caption), QString::fromStdString(text), QMessageBox::Ok, back.owner());
     box.exec();
 }
 
 Prompter::Button MessageBoxPrompter::ask(const std::string &text, const std::vector<Button> &buttons,
                                          const std::string &caption, std::optional<Button> defaultButton)
 {
+    Returning back(parent_);
     QMessageBox box(QMessageBox::Question, title(caption), QString::fromStdString(text),
-                    QMessageBox::NoButton, parent_);
+                    QMessageBox::NoButton, back.owner());
     for (Button b : buttons)
         box.addButton(standard(b));
     if (!buttons.empty()) {

@@ -10,9 +10,41 @@
 #include <QVBoxLayout>
 #include <QVariantMap>
 
+#include "common/TextCodec.h"
+
 namespace velora::widgets {
 
 const char *const NewMessageAlert::Title = "You Have New Message";
+const char *const NewMessageAlert::ReplyAction = "reply";
+
+namespace {
+const QString NotificationsService = QStringLiteral("org.freedesktop.Notifications");
+const QString NotificationsPath = QStringLiteral("/org/freedesktop/Notifications");
+
+QString shown(const std::string &cp1252) { return QString::fromStdString(cp1252ToUtf8(cp1252)); }
+}  // namespace
+
+void NotificationReplies::expect(uint id, const std::string &name, const std::string &address)
+{
+    if (!listening_) {
+        // The worker that sent the notification has connected the bus by now.
+        listening_ = QDBusConnection::sessionBus().connect(QString(), NotificationsPath, NotificationsService,
+                                                           QStringLiteral("ActionInvoked"), this,
+                                                           SLOT(actionInvoked(uint, QString)));
+    }
+    senders_[id] = {name, address};
+    // Ids only grow: the oldest are those nobody will answer any more.
+    while (senders_.size() > MostRemembered)
+        senders_.erase(senders_.begin());
+}
+
+void NotificationReplies::actionInvoked(uint id, const QString &action)
+{
+    const auto it = senders_.find(id);
+    if (it == senders_.end() || action != QLatin1String(NewMessageAlert::ReplyAction))
+        return;
+    emit replyRequested(it->second.first, it->second.second);
+}
 
 NewMessagePopup::NewMessagePopup(const QString &textValue, bool textIsLink, QWidget *parent)
     : QFrame(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus)
@@ -78,8 +110,10 @@ void NewMessagePopup::mousePressEvent(QMouseEvent *event)
 
 NewMessageAlert::NewMessageAlert(const QString &popupText, bool textIsLink, QObject *parent)
     : QObject(parent), msn_(std::make_unique<NewMessagePopup>(popupText, textIsLink)),
-      sound_(std::make_unique<EffectSoundPlayer>()), popupText_(popupText)
+      sound_(std::make_unique<EffectSoundPlayer>()),
+      replies_(new NotificationReplies, [](NotificationReplies *r) { r->deleteLater(); })
 {
+    connect(replies_.get(), &NotificationReplies::replyRequested, this, &NewMessageAlert::replyRequested);
     connect(msn_.get(), &NewMessagePopup::clicked, this, [this] { tag_ = 0; });
     connect(msn_.get(), &NewMessagePopup::linkClicked, this, [this] {
         tag_ = 0;
@@ -90,38 +124,69 @@ NewMessageAlert::NewMessageAlert(const QString &popupText, bool textIsLink, QObj
 
 NewMessageAlert::~NewMessageAlert() = default;
 
-void NewMessageAlert::announce(bool popupWanted)
+void NewMessageAlert::announce(bool popupWanted, const wire::MessageRecord &latest)
 {
     if (popupWanted) {
         msn_->popUp(QString::fromLatin1(Title));
         tag_ = 1;
         if (desktop_)
-            notifyDesktop();
+            notifyDesktop(latest);
     }
     sound_->play(notifySoundFile(soundDir_));
 }
 
-void NewMessageAlert::notifyDesktop()
+QString NewMessageAlert::notificationSummary(const wire::MessageRecord &record)
+{
+    return QStringLiteral("Message from ") + shown(record.senderName);
+}
+
+QString NewMessageAlert::notificationBody(const wire::MessageRecord &record)
+{
+    // Notification services may read the body as markup.
+    return record.bodyLines.empty() ? QString() : shown(record.bodyLines.front()).toHtmlEscaped();
+}
+
+void NewMessageAlert::notifyDesktop(const wire::MessageRecord &latest)
 {
     // Without a session bus there is nobody to tell; never start one.
     if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
         return;
     const QString app = QCoreApplication::applicationName();
-    const QString body = popupText_;
-    // Connecting to the bus waits for its greeting: off the window's thread,
-    // which only hands over copies of two texts.
-    QThreadPool::globalInstance()->start([app, body] {
+    const QString summary = notificationSummary(latest);
+    const QString body = notificationBody(latest);
+    const std::string name = latest.senderName, address = latest.senderAddress;
+    std::shared_ptr<NotificationReplies> replies = replies_;
+    // Connecting to the bus waits for its greeting, and the service answers
+    // in its own time: off the window's thread, which hands over copies.
+    QThreadPool::globalInstance()->start([app, summary, body, name, address, replies] {
         QDBusConnection bus = QDBusConnection::sessionBus();
         if (!bus.isConnected())
             return;
-        QDBusMessage m = QDBusMessage::createMethodCall(
-            QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
-            QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
-        m << app << 0u << QString() << QString::fromLatin1(Title) << body << QStringList() << QVariantMap()
-          << NewMessagePopup::ShowMs;
-        m.setAutoStartService(false);
-        // Sent, not called: the reply (or that nobody serves the name) is not awaited.
-        bus.send(m);
+        auto call = [](const QString &method) {
+            QDBusMessage m =
+                QDBusMessage::createMethodCall(NotificationsService, NotificationsPath, NotificationsService, method);
+            m.setAutoStartService(false);
+            return m;
+        };
+        constexpr int AnswerMs = 2000;
+        const QDBusMessage caps = bus.call(call(QStringLiteral("GetCapabilities")), QDBus::Block, AnswerMs);
+        const bool actions = caps.type() == QDBusMessage::ReplyMessage &&
+                             caps.arguments().value(0).toStringList().contains(QStringLiteral("actions"));
+        QDBusMessage m = call(QStringLiteral("Notify"));
+        m << app << 0u << QString() << summary << body
+          << (actions ? QStringList{QString::fromLatin1(ReplyAction), QStringLiteral("Reply")} : QStringList())
+          << QVariantMap() << NewMessagePopup::ShowMs;
+        if (!actions) {
+            bus.send(m);
+            return;
+        }
+        const QDBusMessage reply = bus.call(m, QDBus::Block, AnswerMs);
+        if (reply.type() != QDBusMessage::ReplyMessage)
+            return;
+        const uint id = reply.arguments().value(0).toUInt();
+        QMetaObject::invokeMethod(
+            replies.get(), [replies, id, name, address] { replies->expect(id, name, address); },
+            Qt::QueuedConnection);
     });
 }
 

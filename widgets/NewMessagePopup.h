@@ -8,7 +8,12 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <map>
 #include <memory>
+#include <string>
+#include <utility>
+
+#include "common/WireCodec.h"
 
 #include "widgets/SoundPlayer.h"
 
@@ -42,6 +47,26 @@ private:
     QTimer closeTimer_;
 };
 
+// The desktop notifications' answers, on the window's thread: which
+// notification is whose, and the "Reply" clicked on one of them.
+class NotificationReplies : public QObject {
+    Q_OBJECT
+public:
+    static constexpr std::size_t MostRemembered = 64;
+    // A notification offering "Reply" to this sender (Windows-1252 bytes).
+    void expect(uint id, const std::string &name, const std::string &address);
+
+signals:
+    void replyRequested(const std::string &name, const std::string &address);
+
+private slots:
+    void actionInvoked(uint id, const QString &action);
+
+private:
+    std::map<uint, std::pair<std::string, std::string>> senders_;
+    bool listening_ = false;
+};
+
 class NewMessageAlert : public QObject {
     Q_OBJECT
 public:
@@ -54,26 +79,34 @@ public:
     // Off, nothing goes to the session bus (tests turn it off).
     void setDesktopNotifications(bool on) { desktop_ = on; }
 
-    // Messages were shown: the popup when it is wanted, the sound in any case.
-    void announce(bool popupWanted);
+    // Messages were shown, the newest of them `latest`: the popup and the
+    // desktop notification when they are wanted, the sound in any case.
+    void announce(bool popupWanted, const wire::MessageRecord &latest);
 
     NewMessagePopup *popup() const { return msn_.get(); }
     // 1 while the popup is up and not yet acknowledged.
     int tag() const { return tag_; }
 
     static const char *const Title;
+    static const char *const ReplyAction;
+    // The desktop notification's texts for a message: who sent it, its first line.
+    static QString notificationSummary(const wire::MessageRecord &record);
+    static QString notificationBody(const wire::MessageRecord &record);
 
 signals:
     // The popup's link: show the send-message window.
     void openRequested();
+    // "Reply" on the desktop notification: the send window, addressed to the sender.
+    void replyRequested(const std::string &name, const std::string &address);
 
 private:
-    void notifyDesktop();
+    void notifyDesktop(const wire::MessageRecord &latest);
 
     std::unique_ptr<NewMessagePopup> msn_;
     std::unique_ptr<SoundPlayer> sound_;
     QString soundDir_;
-    QString popupText_;
+    // Deleted on its own thread once the last notification let go of it.
+    std::shared_ptr<NotificationReplies> replies_;
     bool desktop_ = true;
     int tag_ = 0;
 };

@@ -4,6 +4,7 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
@@ -20,6 +21,17 @@ namespace velora::widgets {
 const TFsend::Flavour TFsend::Server{"Lvclient1", "You have not yet select a recepient"};
 const TFsend::Flavour TFsend::Client{"Lvclient", "You have not yet selected a recipient"};
 const char *const TFsend::NoRecipient = "--";
+const char *const TFsend::OperatorTip = "The server's operator";
+
+bool TFsend::isOperator(const std::string &name) { return name.rfind("Admin@", 0) == 0; }
+
+void TFsend::markOperatorRow(QTreeWidgetItem *item, const QString &tip)
+{
+    item->setToolTip(0, tip);
+    QFont bold = item->font(0);
+    bold.setBold(true);
+    item->setFont(0, bold);
+}
 
 namespace {
 
@@ -63,6 +75,7 @@ TFsend::TFsend(const Flavour &flavour, Prompter &prompter, std::function<Identit
     Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     Memo1->setFixedHeight(58);
     Memo1->setTabChangesFocus(true);
+    Memo1->installEventFilter(this);
     SpeedButton1 = new QPushButton(QStringLiteral("send"), left);
     SpeedButton1->setObjectName(QStringLiteral("SpeedButton1"));
     SpeedButton2 = new QPushButton(QStringLiteral("send All"), left);
@@ -161,6 +174,15 @@ void TFsend::showEvent(QShowEvent *event)
 
 bool TFsend::eventFilter(QObject *watched, QEvent *event)
 {
+    // Ctrl+Enter sends; Enter alone starts a new line.
+    if (watched == Memo1 && event->type() == QEvent::KeyPress) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+            (key->modifiers() & Qt::ControlModifier)) {
+            sendmessage();
+            return true;
+        }
+    }
     if (watched == Label1 && event->type() == QEvent::MouseButtonRelease &&
         static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
         Label1Click();
@@ -198,11 +220,18 @@ void TFsend::setClients(const std::vector<Row> &rows)
         keepAddress = current->data(1, Qt::UserRole).toByteArray();
     }
     list->clear();
+    // Nobody writes to themselves.
+    const Identity me = identity_ ? identity_() : Identity{};
     for (const Row &r : rows) {
+        if (r.name == me.name && r.address == me.address)
+            continue;
         auto *item = new QTreeWidgetItem(list, {shown(r.name), shown(r.address), shown(r.lock)});
         item->setData(0, Qt::UserRole, QByteArray::fromStdString(r.name));
         item->setData(1, Qt::UserRole, QByteArray::fromStdString(r.address));
-        item->setToolTip(0, shown(r.address));
+        if (isOperator(r.name))
+            markOperatorRow(item, shown(OperatorTip) + QStringLiteral(", ") + shown(r.address));
+        else
+            item->setToolTip(0, shown(r.address));
         if (!keepName.isNull() && keepName == item->data(0, Qt::UserRole).toByteArray() &&
             keepAddress == item->data(1, Qt::UserRole).toByteArray())
             list->setCurrentItem(item);
@@ -366,6 +395,7 @@ int TFsend::bacapesan(const std::vector<wire::MessageRecord> &records, const std
         if (r.senderAddress.empty() || r.senderAddress == ownAddress)
             continue;
         backlog_.push_back(r);
+        lastReceived_ = r;
         ++shownCount;
     }
     if (shownCount > 0 && !drain_.isActive())

@@ -21,6 +21,7 @@ class QLabel;
 class QPlainTextEdit;
 class QPushButton;
 class QTreeWidget;
+class QTreeWidgetItem;
 
 namespace velora::widgets {
 
@@ -81,6 +82,8 @@ public:
     int bacapesan(const std::vector<wire::MessageRecord> &records, const std::string &ownAddress);
     // Memo1 or the list has the keyboard focus: no popup is wanted.
     bool inputHasFocus() const;
+    // The newest record that bacapesan took to show.
+    const wire::MessageRecord &lastReceived() const { return lastReceived_; }
     // Records still waiting for their slice.
     std::size_t backlog() const { return backlog_.size(); }
     // Adds everything waiting at once (for tests).
@@ -100,6 +103,11 @@ public:
     QLabel *Lbdari = nullptr, *Lblocalip = nullptr, *Lbremoteip = nullptr, *Lbremotename = nullptr;
 
     static const char *const NoRecipient;
+    // The operator's row in a client list: its name begins "Admin@".
+    static bool isOperator(const std::string &name);
+    static const char *const OperatorTip;
+    // Bold, with the tip: the operator's row stands out in a list.
+    static void markOperatorRow(QTreeWidgetItem *item, const QString &tip);
 
 protected:
     void showEvent(QShowEvent *event) override;
@@ -123,6 +131,7 @@ private:
     int slideTarget_ = NarrowWidth;
     QTimer slide_;
     std::deque<wire::MessageRecord> backlog_;
+    wire::MessageRecord lastReceived_;
     QTimer drain_;
     bool centred_ = false;
 };

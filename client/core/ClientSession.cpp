@@ -2,6 +2,8 @@
 
 #include "client/core/MeterFeed.h"
 
+#include <algorithm>
+
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QTcpSocket>
@@ -29,11 +31,13 @@ ClientSession::ClientSession(ClientSettings &settings, QObject *parent)
     connectTimer_.setInterval(DefaultConnectTimeoutMs);
     reconnectTimer_.setSingleShot(true);
     reconnectTimer_.setInterval(ReconnectDelayMs);
+    retryTimer_.setSingleShot(true);
 
     connect(&pollTimer_, &QTimer::timeout, this, &ClientSession::pollTick);
     connect(&handshakeTimer_, &QTimer::timeout, this, &ClientSession::handshakeTimeout);
     connect(&connectTimer_, &QTimer::timeout, this, &ClientSession::connectTimeout);
     connect(&reconnectTimer_, &QTimer::timeout, this, &ClientSession::reconnectTick);
+    connect(&retryTimer_, &QTimer::timeout, this, &ClientSession::retryTick);
     connect(socket_, &QTcpSocket::connected, this, &ClientSession::onConnected);
     connect(socket_, &QTcpSocket::readyRead, this, &ClientSession::onReadyRead);
     connect(socket_, &QTcpSocket::errorOccurred, this, &ClientSession::onSocketError);
@@ -73,6 +77,18 @@ void ClientSession::setFixedLogin(std::string user, std::string password)
     setTypedLogin(std::move(user), std::move(password));
 }
 
+bool ClientSession::hasLogin() const
+{
+    if (fixedLogin_ || !trimBlanks(typedUser_).empty())
+        return true;
+    SavedLogin saved(settings_.savedLoginFile());
+    if (!saved.load())
+        return true;
+    bool corrupt = false;
+    const auto remembered = saved.remembered(&corrupt);
+    return corrupt || (remembered && !trimBlanks(remembered->user).empty());
+}
+
 bool ClientSession::isOpen() const
 {
     return socket_->state() == QAbstractSocket::ConnectedState;
@@ -84,6 +100,14 @@ void ClientSession::executeconnect(int flag)
         sendLine(meterSubscriptionLine(true));
     if (state_ != State::Disconnected)
         return;
+    // An empty user name would only be refused, and counted against this
+    // computer's address by the server.
+    if (!hasLogin()) {
+        stopRetrying();
+        emit loginNeeded();
+        return;
+    }
+    retryTimer_.stop();
     wantConnected_ = flag;
     state_ = State::Connecting;
     framer_.reset();
@@ -96,6 +120,8 @@ void ClientSession::executeconnect(int flag)
 void ClientSession::executedisconnect(int flag)
 {
     wantConnected_ = flag;
+    if (flag != 1)
+        stopRetrying();
     if (state_ == State::Disconnected)
         return;
     // What was written goes to the kernel first; the reset then closes the
@@ -156,6 +182,7 @@ void ClientSession::onConnected()
         typedUser_.clear();
         typedPassword_.clear();
     }
+    lastLogin_ = creds;
     if (corrupt) {
         enterDisconnected();
         emit loginFailed();
@@ -258,6 +285,8 @@ void ClientSession::handleLoginReply(const std::string &line)
         privileges_.dialHangup = reply.dialHangupPrivilege;
         privileges_.shutdown = reply.shutdownPrivilege;
         pollTimer_.start();
+        retrying_ = false;
+        retryDelayMs_ = RetryFirstMs;
         sendLine(wire::buildCommandLine("stat"));
         emit loginAccepted();
         break;
@@ -280,6 +309,8 @@ void ClientSession::onSocketError()
         state_ = State::Disconnected;
         socket_->abort();
         emit connectFailed(reason);
+        if (retrying_)
+            scheduleRetry();
         return;
     }
     if (socket_->state() == QAbstractSocket::UnconnectedState)
@@ -294,7 +325,7 @@ void ClientSession::onSocketDisconnected()
     if (state_ == State::InSession) {
         // What arrived before the close is still handed on.
         drain(true);
-        enterDisconnected();
+        lose();
     } else if (state_ == State::LoggingIn) {
         enterDisconnected();
         emit handshakeFailed();
@@ -305,7 +336,52 @@ void ClientSession::pollTick()
 {
     pollCounter_ = pollCounter_ >= 10 ? 0 : pollCounter_ + 1;
     if (state_ == State::InSession && !isOpen())
-        enterDisconnected();
+        lose();
+}
+
+void ClientSession::lose()
+{
+    const QString reason = socket_->error() == QAbstractSocket::RemoteHostClosedError ||
+                                   socket_->error() == QAbstractSocket::UnknownSocketError
+                               ? QStringLiteral("the server closed the connection")
+                               : socket_->errorString();
+    enterDisconnected();
+    emit connectionLost(reason);
+    scheduleRetry();
+}
+
+void ClientSession::scheduleRetry()
+{
+    if (wantConnected_ != 1 || !settings_.reconnectAutomatically()) {
+        stopRetrying();
+        return;
+    }
+    retrying_ = true;
+    const int delay = retryDelayMs_;
+    retryDelayMs_ = std::min(2 * retryDelayMs_, RetryMaxMs);
+    retryTimer_.start(delay);
+    emit retryScheduled(delay / 1000);
+}
+
+void ClientSession::stopRetrying()
+{
+    retryTimer_.stop();
+    retrying_ = false;
+    retryDelayMs_ = RetryFirstMs;
+}
+
+void ClientSession::retryTick()
+{
+    retryTimer_.stop();
+    if (!retrying_ || wantConnected_ != 1 || state_ != State::Disconnected)
+        return;
+    // A login typed for the lost session goes out again; a remembered one wins anyway.
+    if (!hasLogin())
+        setTypedLogin(lastLogin_.user, lastLogin_.password);
+    if (activatecfg())
+        executeconnect(1);
+    else
+        stopRetrying();
 }
 
 void ClientSession::handshakeTimeout()
@@ -324,6 +400,8 @@ void ClientSession::connectTimeout()
     socket_->abort();
     emit connectFailed(QStringLiteral("the server did not answer within %1 s")
                            .arg(connectTimer_.interval() / 1000));
+    if (retrying_)
+        scheduleRetry();
 }
 
 void ClientSession::reconnectTick()
@@ -341,6 +419,8 @@ void ClientSession::reconnectTick()
 void ClientSession::systemSuspending()
 {
     reconnectTimer_.stop();
+    // The resume has its own reconnection.
+    stopRetrying();
     executedisconnect(wantConnected_);
 }
 

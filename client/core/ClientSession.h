@@ -13,6 +13,7 @@
 #include <QTimer>
 
 #include "client/core/ClientSettings.h"
+#include "client/core/SavedLogin.h"
 #include "common/LineFramer.h"
 #include "common/WireCodec.h"
 
@@ -37,6 +38,9 @@ public:
     // round trip under load can exceed a tenth of a second.
     static constexpr int DefaultHandshakeTimeoutMs = 5000;
     static constexpr int ReconnectDelayMs = 5000;
+    // After a lost session: 2, 4, 8 ... seconds between attempts, at most a minute.
+    static constexpr int RetryFirstMs = 2000;
+    static constexpr int RetryMaxMs = 60000;
     // A large mailbox can make a push line longer than a command line may be;
     // refusing it would cut the client off for good.
     static constexpr std::size_t MaxPushLineLength = 4 * 1024 * 1024;
@@ -58,10 +62,14 @@ public:
     void setTypedLogin(std::string user, std::string password);
     // For scripts: the given login is used every time, the remembered one never.
     void setFixedLogin(std::string user, std::string password);
+    // A login with a user name can go out: fixed, typed or remembered (a
+    // remembered one that cannot be read counts, so that its fault is told).
+    bool hasLogin() const;
 
     // Starts a connection attempt; the want-connected flag becomes flag.
     // Does nothing while an attempt or a session is under way, but for the
-    // meter's subscription, sent again on an open connection.
+    // meter's subscription, sent again on an open connection. Without a
+    // login to send it connects nowhere and asks for one (loginNeeded).
     void executeconnect(int flag);
     // Whether the meter window is active; the window sets it.
     std::function<bool()> meterActive;
@@ -78,6 +86,9 @@ public:
     int pollCounter() const { return pollCounter_; }
     QTimer &pollTimer() { return pollTimer_; }
     QTimer &reconnectTimer() { return reconnectTimer_; }
+    // The attempts after a lost session, while the person wants to be connected.
+    QTimer &retryTimer() { return retryTimer_; }
+    bool retrying() const { return retrying_; }
 
     // Commands; false when no connection is open (nothing is sent then).
     bool sendDial(const std::string &entry);
@@ -94,6 +105,7 @@ public:
     void handshakeTimeout();  // no login reply in time
     void connectTimeout();    // the server did not accept in time
     void reconnectTick();     // once, a while after a resume
+    void retryTick();         // the next attempt after a lost session
 
     // From the sleep watcher.
     void systemSuspending();
@@ -103,6 +115,11 @@ signals:
     void loginStarted();                           // TCP is up, the login line goes out next
     void connectFailed(const QString &reason);     // the attempt failed; nothing else changed
     void loginFailed();                            // the remembered login cannot be used
+    void loginNeeded();                            // nothing to log in with: ask the person
+    // The session ended without the person asking, and why.
+    void connectionLost(const QString &reason);
+    // The next attempt after a lost session starts in this many seconds.
+    void retryScheduled(int seconds);
     void loginAccepted();
     void loginRefused(const std::string &reason);  // after the reset
     void handshakeFailed();                        // after the reset
@@ -122,6 +139,11 @@ private:
     void drain(bool unbounded = false);
     // The reset that the window calls "disconnect".
     void enterDisconnected();
+    // A lost session or a failed retry: the next attempt, if wanted.
+    void scheduleRetry();
+    void stopRetrying();
+    // The session was lost: say why and try again if wanted.
+    void lose();
 
     ClientSettings &settings_;
     AppliedSettings applied_;
@@ -136,10 +158,14 @@ private:
     std::string typedUser_;
     std::string typedPassword_;
     bool fixedLogin_ = false;
+    LoginCredentials lastLogin_;
     QTimer pollTimer_;
     QTimer handshakeTimer_;
     QTimer connectTimer_;
     QTimer reconnectTimer_;
+    QTimer retryTimer_;
+    int retryDelayMs_ = RetryFirstMs;
+    bool retrying_ = false;
     std::vector<std::string> pending_;
     std::size_t pendingPos_ = 0;
     bool drainScheduled_ = false;

@@ -52,17 +52,24 @@ QString resolveClientDir(const QString &fromCommandLine)
     if (dir.isEmpty())
         dir = qEnvironmentVariable("VELORA_CLIENTDIR");
     if (dir.isEmpty())
-        dir = QDir::currentPath();
+        dir = defaultClientDir();
     return QDir(dir).absolutePath();
 }
 
-QString defaultAutostartFile()
+namespace {
+QString configHome()
 {
-    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
-    if (base.isEmpty())
-        base = QDir::homePath() + QStringLiteral("/.config");
-    return base + QStringLiteral("/autostart/velora-client.desktop");
+    const QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
+    // As the XDG base directories have it: a relative value is ignored.
+    if (base.isEmpty() || !QDir::isAbsolutePath(base))
+        return QDir::homePath() + QStringLiteral("/.config");
+    return base;
 }
+}  // namespace
+
+QString defaultClientDir() { return configHome() + QStringLiteral("/velora-client"); }
+
+QString defaultAutostartFile() { return configHome() + QStringLiteral("/autostart/velora-client.desktop"); }
 
 ClientSettings::ClientSettings(QString clientDir, QString autostartFile)
     : clientDir_(std::move(clientDir)), autostartFile_(std::move(autostartFile))
@@ -109,7 +116,7 @@ bool ClientSettings::savecfg(const PanelValues &p, const QString &programPath, Q
     auto flag = [](bool on) { return std::string(on ? "1" : "0"); };
     const std::string lines[] = {trimBlanks(p.address), p.port, p.interval, p.defaultEntry,
                                  flag(p.autoconnect), flag(p.minimize), flag(p.startWithDesktop),
-                                 flag(p.showTips)};
+                                 flag(p.showTips), flag(p.reconnect)};
     QByteArray data;
     for (const auto &l : lines) {
         data.append(l.data(), static_cast<qsizetype>(l.size()));

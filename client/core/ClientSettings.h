@@ -1,6 +1,6 @@
 #pragma once
-// The client's eight positional settings (config/config.cfg), the client
-// folder they live in, and the "start with the desktop" autostart entry.
+// The client's positional settings (config/config.cfg), the client folder
+// they live in, and the "start with the desktop" autostart entry.
 
 #include <array>
 #include <cstdint>
@@ -11,8 +11,12 @@
 
 namespace velora::client::core {
 
-// Client folder: --clientdir, else VELORA_CLIENTDIR, else the current directory.
+// Client folder: --clientdir, else VELORA_CLIENTDIR, else
+// $XDG_CONFIG_HOME/velora-client (~/.config/velora-client): a program started
+// from the menu runs in the home folder, which is no place for its files.
 QString resolveClientDir(const QString &fromCommandLine);
+// The folder without --clientdir and VELORA_CLIENTDIR.
+QString defaultClientDir();
 // $XDG_CONFIG_HOME/autostart/velora-client.desktop (or ~/.config/...).
 QString defaultAutostartFile();
 
@@ -33,6 +37,8 @@ public:
         Minimize,
         StartWithDesktop,
         ShowTips,
+        // Added later: a file without it reads as on.
+        ReconnectAutomatically,
         LineCount
     };
 
@@ -46,6 +52,7 @@ public:
         bool minimize = false;
         bool startWithDesktop = false;
         bool showTips = false;
+        bool reconnect = true;
     };
 
     ClientSettings(QString clientDir, QString autostartFile);
@@ -61,8 +68,10 @@ public:
     void setValue(Line line, std::string v) { values_[line] = std::move(v); }
     // A flag is on only when its line is exactly "1".
     bool flag(Line line) const { return values_[line] == "1"; }
+    // Reconnect after a lost session: on unless the line says "0".
+    bool reconnectAutomatically() const { return values_[ReconnectAutomatically] != "0"; }
 
-    // Copies the file's first eight lines; settings beyond the file's length
+    // Copies the file's first lines, one a setting; settings beyond the file's length
     // keep their values. False when the file cannot be read.
     bool loadcfg();
     // Why the last loadcfg failed on a file that is there; empty otherwise.

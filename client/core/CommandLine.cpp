@@ -33,7 +33,7 @@ struct Switch {
 
 // One table for the parser and the help text, so that neither misses one.
 const Switch Switches[] = {
-    {"clientdir", "DIR", "the client's folder (default: $VELORA_CLIENTDIR, else the current one)"},
+    {"clientdir", "DIR", "the client's folder (default: $VELORA_CLIENTDIR, else ~/.config/velora-client)"},
     {"host", "H", "the server's address (default: the saved one)"},
     {"port", "P", "the server's port (default: the saved one)"},
     {"user", "U", "log in as U instead of the saved login"},

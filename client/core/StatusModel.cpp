@@ -50,7 +50,8 @@ std::int64_t StatusModel::wallClock() { return static_cast<std::int64_t>(std::ti
 bool StatusModel::apply(const wire::StatusRecord &r, std::int64_t now)
 {
     message = r.statusText;
-    activeEntry = r.activeEntry;
+    // While dialling or failing the entry is named too; nothing is connected through it yet.
+    activeEntry = r.statusText == "Connected" ? r.activeEntry : "--";
     lockStatus = r.lockStatus;
     errorNotice = r.errorNotice;
     speed = r.speedValue;

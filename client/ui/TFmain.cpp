@@ -85,6 +85,10 @@ TFmain::TFmain(core::ClientSettings &settings, core::ClientSession &session, Pro
         &session_, &core::ClientSession::loginFailed, this, [this] { error("fail to connect to server"); },
         Qt::QueuedConnection);
     connect(&session_, &core::ClientSession::statusReceived, this, &TFmain::UpdateGUI);
+    connect(&session_, &core::ClientSession::connectionLost, this, &TFmain::onConnectionLost);
+    connect(&session_, &core::ClientSession::retryScheduled, this, &TFmain::onRetryScheduled);
+    // Queued: the window may be asked for from inside a socket's signal.
+    connect(&session_, &core::ClientSession::loginNeeded, this, &TFmain::askLogin, Qt::QueuedConnection);
 
     // Initial appearance.
     Button1->show();
@@ -122,10 +126,11 @@ bool TFmain::loadcfg()
     edport->setText(shownText(settings_.value(S::ServerPort)));
     comboupdate->setEditText(shownText(settings_.value(S::UpdateInterval)));
     combodefault->setEditText(shownText(settings_.value(S::DefaultEntry)));
-    ComboBox1->setEditText(shownText(settings_.value(S::DefaultEntry)));
+    preselectEntry();
     ckautoconnect->setChecked(settings_.flag(S::Autoconnect));
     ckminimize->setChecked(settings_.flag(S::Minimize));
     ckstart->setChecked(settings_.autostartEnabled());
+    ckreconnect->setChecked(settings_.reconnectAutomatically());
     tip_->CheckBox1->setChecked(settings_.flag(S::ShowTips));
     return true;
 }
@@ -141,6 +146,7 @@ bool TFmain::savecfg()
     v.minimize = ckminimize->isChecked();
     v.startWithDesktop = ckstart->isChecked();
     v.showTips = tip_->CheckBox1->isChecked();
+    v.reconnect = ckreconnect->isChecked();
     QString why;
     if (settings_.savecfg(v, QCoreApplication::applicationFilePath(), &why))
         return true;
@@ -170,7 +176,7 @@ void TFmain::Timer2Timer()
         else
             showMinimized();  // without a tray, hiding would lose the window
     }
-    ComboBox1->setEditText(shownText(settings_.value(core::ClientSettings::DefaultEntry)));
+    preselectEntry();
     if (settings_.flag(core::ClientSettings::Autoconnect))
         session_.executeconnect(1);
     if (settings_.flag(core::ClientSettings::ShowTips))
@@ -194,8 +200,16 @@ void TFmain::Button1Click()
 
 void TFmain::Button3Click()
 {
-    if (session_.state() != core::ClientSession::State::Disconnected)
+    if (session_.state() != core::ClientSession::State::Disconnected) {
         session_.executedisconnect(0);
+        return;
+    }
+    if (!session_.retrying())
+        return;
+    session_.executedisconnect(0);
+    Button1->show();
+    Button3->hide();
+    connectHelp->hide();
 }
 
 void TFmain::connect1Click()
@@ -218,30 +232,38 @@ void TFmain::notConnected() { error("Not connected to server"); }
 
 void TFmain::error(const std::string &text) { prompter_.tell(Prompter::Kind::Error, text); }
 
-void TFmain::Button2Click()
+bool TFmain::dialEntry(const std::string &entry)
 {
-    if (!session_.isOpen())
-        return notConnected();
+    if (!session_.isOpen()) {
+        notConnected();
+        return false;
+    }
     setMessage("Dialing...");
-    if (!session_.sendDial(wireText(ComboBox1->currentText())))
-        return notConnected();
+    if (!session_.sendDial(entry)) {
+        notConnected();
+        return false;
+    }
+    lastDialled_ = entry;
     Button2->hide();
     Button4->show();
     expectStatus();
+    return true;
+}
+
+void TFmain::Button2Click()
+{
+    if (session_.isOpen() && ComboBox1->currentIndex() < 0) {
+        prompter_.tell(Prompter::Kind::Information, "You have not choose an entry yet");
+        return;
+    }
+    dialEntry(wireText(ComboBox1->currentText()));
 }
 
 void TFmain::zanfel(int index)
 {
     if (index < 0 || index >= ComboBox1->count())
         return;
-    if (!session_.isOpen())
-        return notConnected();
-    setMessage("Dialing...");
-    if (!session_.sendDial(wireText(ComboBox1->itemText(index))))
-        return notConnected();
-    Button2->hide();
-    Button4->show();
-    expectStatus();
+    dialEntry(wireText(ComboBox1->itemText(index)));
 }
 
 void TFmain::Button4Click()

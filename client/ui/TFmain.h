@@ -147,10 +147,17 @@ private:
     void onHandshakeFailed();
     void onDisconnectedState();
     void onConnectFailed(const QString &reason);
+    void onConnectionLost(const QString &reason);
+    void onRetryScheduled(int seconds);
+    void askLogin();
     void applyPrivileges();
     void setCommandsEnabled(bool on);
     void expectStatus();
     void selectActiveEntry();
+    // The entry the list starts on: the default entry, else the last one
+    // dialled, else the first.
+    void preselectEntry();
+    bool dialEntry(const std::string &entry);
     void showConnectHelp(const QString &reason);
     void setTrayImage(int index);
     void setTrayHint(const std::string &hint);
@@ -173,6 +180,8 @@ private:
     bool dialItemsExist_ = false;
     std::optional<wire::StatusRecord> lastRecord_;
     std::string selectedActive_;
+    std::string lastDialled_;
+    QString lostReason_;
     bool closing_ = false;
     // A window of its own: a tool window, shown while the main one is in the tray.
     std::unique_ptr<widgets::TFmeter> meter_;
@@ -199,7 +208,7 @@ public:
     QLabel *savedNotice = nullptr;
     QLineEdit *IPWRITER1 = nullptr, *edport = nullptr;
     QComboBox *comboupdate = nullptr, *combodefault = nullptr;
-    QCheckBox *ckautoconnect = nullptr, *ckminimize = nullptr, *ckstart = nullptr;
+    QCheckBox *ckautoconnect = nullptr, *ckminimize = nullptr, *ckstart = nullptr, *ckreconnect = nullptr;
     QPushButton *Button6 = nullptr;
     QTreeWidget *Lvclient = nullptr;
     QPushButton *SpeedButton1 = nullptr, *SpeedButton2 = nullptr;

@@ -23,6 +23,7 @@ void TFmain::buildChat()
         });
     alert_ = new widgets::NewMessageAlert(QStringLiteral("Read Now ?"), true, this);
     alert_->setSoundDir(settings_.clientDir());
+    connect(alert_, &widgets::NewMessageAlert::replyRequested, send_, &widgets::TFsend::openFor);
     connect(alert_, &widgets::NewMessageAlert::openRequested, this, [this] {
         send_->show();
         send_->raise();
@@ -98,7 +99,7 @@ void TFmain::bacapesan(const std::vector<wire::MessageRecord> &records)
     // Working in the window: no popup, but the sound all the same.
     const bool popupWanted = !send_->inputHasFocus();
     if (send_->bacapesan(records, session_.localAddress()) > 0)
-        alert_->announce(popupWanted);
+        alert_->announce(popupWanted, send_->lastReceived());
 }
 
 }  // namespace velora::client::ui

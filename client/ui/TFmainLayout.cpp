@@ -61,9 +61,12 @@ void TFmain::buildWindow()
     SpeedButton4->setToolButtonStyle(Qt::ToolButtonTextOnly);
     top->addWidget(SpeedButton4);
     top->addSpacing(8);
-    top->addWidget(new QLabel(QStringLiteral("Entry : "), this));
+    auto *entryLabel = new QLabel(QStringLiteral("Entry : "), this);
+    top->addWidget(entryLabel);
     ComboBox1 = named(new QComboBox(this), "ComboBox1");
-    ComboBox1->setEditable(true);
+    // Only the server's entries can be dialled: a list, opened by a click anywhere on it.
+    ComboBox1->setEditable(false);
+    entryLabel->setBuddy(ComboBox1);
     ComboBox1->setToolTip(QStringLiteral("Choose dialup entry to dial"));
     ComboBox1->setMinimumWidth(180);
     top->addWidget(ComboBox1, 1);
@@ -150,6 +153,9 @@ void TFmain::buildWindow()
     portRow->addWidget(new QLabel(QStringLiteral("default:  225"), Panelconfig));
     portRow->addStretch();
     form->addRow(QStringLiteral("Server port :"), portRow);
+    // The caption names the field for screen readers, not the row's layout.
+    if (auto *portLabel = qobject_cast<QLabel *>(form->labelForField(portRow)))
+        portLabel->setBuddy(edport);
     comboupdate = named(new QComboBox(Panelconfig), "comboupdate");
     comboupdate->setEditable(true);
     comboupdate->addItems({QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"),
@@ -166,7 +172,12 @@ void TFmain::buildWindow()
     ckautoconnect = named(new QCheckBox(QStringLiteral("Autoconnect on startup"), Panelconfig), "ckautoconnect");
     ckminimize = named(new QCheckBox(QStringLiteral("Minimize client on startup"), Panelconfig), "ckminimize");
     ckstart = named(new QCheckBox(QStringLiteral("Start with windows"), Panelconfig), "ckstart");
+    ckreconnect = named(new QCheckBox(QStringLiteral("Reconnect automatically"), Panelconfig), "ckreconnect");
+    ckreconnect->setToolTip(QStringLiteral("When the server drops the connection, connect again after 2, 4, 8 ... "
+                                           "up to 60 seconds"));
+    ckreconnect->setChecked(true);
     form->addRow(ckautoconnect);
+    form->addRow(ckreconnect);
     form->addRow(ckminimize);
     form->addRow(ckstart);
     Button6 = named(new QPushButton(QStringLiteral("   save   "), Panelconfig), "Button6");

@@ -16,6 +16,7 @@
 #include "client/ui/ClientIcons.h"
 #include "client/ui/TFpassword.h"
 #include "widgets/LockTimes.h"
+#include "widgets/TFsend.h"
 
 namespace velora::client::ui {
 
@@ -43,7 +44,6 @@ void refill(QComboBox *combo, const std::vector<std::string> &items)
 void TFmain::onLoginStarted()
 {
     connectHelp->hide();
-    ComboBox1->setEditText(shownText(settings_.value(core::ClientSettings::DefaultEntry)));
     setMessage("Trying to connect to" + session_.applied().host);
     hapuspopup();
     refill(ComboBox1, {});
@@ -107,11 +107,42 @@ void TFmain::onHandshakeFailed()
 
 void TFmain::onConnectFailed(const QString &reason)
 {
+    // Between the attempts after a lost session the loss stays the news.
+    if (session_.retrying()) {
+        Label1->setToolTip(reason);
+        return;
+    }
     // Say so instead of leaving the person to wonder.
     setMessage("cannot connect to server");
     Label1->setToolTip(reason);
     setTrayHint(model_.message);
     showConnectHelp(reason);
+}
+
+void TFmain::onConnectionLost(const QString &reason)
+{
+    lostReason_ = reason;
+    Label1->setToolTip(reason);
+    connectHelpText->setText(QStringLiteral("Disconnected from server: %1.").arg(reason));
+    connectHelp->show();
+}
+
+void TFmain::onRetryScheduled(int seconds)
+{
+    // Disconnect stops the attempts.
+    Button1->hide();
+    Button3->show();
+    connectHelpText->setText(QStringLiteral("Disconnected from server: %1.\nConnecting again in %2 s.")
+                                 .arg(lostReason_)
+                                 .arg(seconds));
+    connectHelp->show();
+}
+
+void TFmain::askLogin()
+{
+    if (password_->isVisible())
+        return;
+    password_->openIn(TFpassword::Mode::Login, QStringLiteral("Log in to the Velora server"));
 }
 
 void TFmain::showConnectHelp(const QString &reason)
@@ -150,7 +181,6 @@ void TFmain::onDisconnectedState()
     showLabels();
     refill(ComboBox1, {});
     refill(combodefault, {});
-    ComboBox1->setEditText(QString());
     setTrayHint(model_.message);
     connect1->setText(QStringLiteral("connect"));
     dial1->menuAction()->setEnabled(false);
@@ -240,6 +270,18 @@ void TFmain::selectActiveEntry()
         ComboBox1->setCurrentIndex(static_cast<int>(it - e.begin()));
 }
 
+void TFmain::preselectEntry()
+{
+    for (const std::string &wanted : {settings_.value(core::ClientSettings::DefaultEntry), lastDialled_}) {
+        const int i = wanted.empty() ? -1 : ComboBox1->findText(shownText(wanted), Qt::MatchExactly);
+        if (i >= 0) {
+            ComboBox1->setCurrentIndex(i);
+            return;
+        }
+    }
+    ComboBox1->setCurrentIndex(ComboBox1->count() > 0 ? 0 : -1);
+}
+
 void TFmain::hapuspopup()
 {
     shownEntries_.clear();
@@ -257,8 +299,15 @@ void TFmain::tulisentry()
         return;
     hapuspopup();
     shownEntries_ = model_.entries;
+    // A choice the person made stays while its entry is still offered.
+    const QString chosen = ComboBox1->currentText();
     refill(ComboBox1, model_.entries);
     refill(combodefault, model_.entries);
+    const int again = chosen.isEmpty() ? -1 : ComboBox1->findText(chosen, Qt::MatchExactly);
+    if (again >= 0)
+        ComboBox1->setCurrentIndex(again);
+    else
+        preselectEntry();
     for (std::size_t i = 0; i < model_.entries.size(); ++i) {
         QAction *a = dial1->addAction(shownText(model_.entries[i]));
         const int index = static_cast<int>(i);
@@ -285,6 +334,8 @@ void TFmain::isiclientlist()
         item->setText(1, shownText(wire::at(model_.clientAddresses, i)));
         item->setText(2, shownText(wire::at(model_.clientLocks, i)));
         item->setText(3, widgets::lockedSinceText(model_.clientLockedSince[i]));
+        if (widgets::TFsend::isOperator(model_.clientNames[i]))
+            widgets::TFsend::markOperatorRow(item, QString::fromLatin1(widgets::TFsend::OperatorTip));
     }
     fillSendList();
 }

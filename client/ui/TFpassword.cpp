@@ -1,6 +1,9 @@
 #include "client/ui/TFpassword.h"
 
+#include <algorithm>
+
 #include <QCheckBox>
+#include <QFontMetrics>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -30,12 +33,16 @@ TFpassword::TFpassword(core::ClientSettings &settings, core::ClientSession &sess
     failureLabel->setStyleSheet(QStringLiteral("color: #c00000; font-weight: bold;"));
     failureLabel->hide();
     grid->addWidget(failureLabel, 0, 0, 1, 2);
-    grid->addWidget(new QLabel(QStringLiteral("Username : "), this), 1, 0);
+    auto *userLabel = new QLabel(QStringLiteral("Username : "), this);
+    grid->addWidget(userLabel, 1, 0);
     Edit1 = new QLineEdit(this);
+    userLabel->setBuddy(Edit1);
     Edit1->setObjectName(QStringLiteral("Edit1"));
     grid->addWidget(Edit1, 1, 1);
-    grid->addWidget(new QLabel(QStringLiteral("Password :"), this), 2, 0);
+    auto *passwordLabel = new QLabel(QStringLiteral("Password :"), this);
+    grid->addWidget(passwordLabel, 2, 0);
     Edit2 = new QLineEdit(this);
+    passwordLabel->setBuddy(Edit2);
     Edit2->setObjectName(QStringLiteral("Edit2"));
     Edit2->setEchoMode(QLineEdit::Password);
     grid->addWidget(Edit2, 2, 1);
@@ -63,6 +70,8 @@ void TFpassword::openIn(Mode mode, const QString &caption)
 {
     mode_ = mode;
     setWindowTitle(caption);
+    // Room for the whole caption beside the title bar's buttons.
+    setMinimumWidth(std::max(320, QFontMetrics(font()).horizontalAdvance(caption) + 160));
     failureLabel->setText(caption);
     failureLabel->setVisible(mode == Mode::Retry);
     getpassword();
@@ -105,6 +114,12 @@ void TFpassword::SpeedButton1Click()
 
     const std::string user = wireText(Edit1->text());
     const std::string password = secretText(Edit2->text());
+    if (mode_ != Mode::Edit && Edit1->text().trimmed().isEmpty()) {
+        failureLabel->setText(QStringLiteral("Enter your user name."));
+        failureLabel->show();
+        Edit1->setFocus();
+        return;
+    }
 
     core::SavedLogin saved(settings_.savedLoginFile());
     const bool readable = saved.load();
@@ -124,7 +139,7 @@ void TFpassword::SpeedButton1Click()
     }
 
     session_.setTypedLogin(user, password);
-    if (mode_ == Mode::Retry && session_.state() == core::ClientSession::State::Disconnected) {
+    if (mode_ != Mode::Edit && session_.state() == core::ClientSession::State::Disconnected) {
         QString error;
         if (session_.activatecfg(&error))
             session_.executeconnect(1);

@@ -1,5 +1,6 @@
 #pragma once
-// The login window: retry mode after a refused login, edit mode from the menu.
+// The login window: login mode when there is nothing to log in with yet,
+// retry mode after a refused login, edit mode from the menu.
 
 #include <QDialog>
 
@@ -17,7 +18,7 @@ namespace velora::client::ui {
 class TFpassword : public QDialog {
     Q_OBJECT
 public:
-    enum class Mode { Retry, Edit };
+    enum class Mode { Login, Retry, Edit };
 
     TFpassword(core::ClientSettings &settings, core::ClientSession &session, Prompter &prompter,
                QWidget *parent = nullptr);

@@ -1,5 +1,7 @@
 #include "server/app/ServerCommandLine.h"
 
+#include <cstdlib>
+
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 
@@ -16,7 +18,7 @@ struct Switch {
 
 // One table for the parser and the help text, so that neither misses one.
 const Switch Switches[] = {
-    {"basedir", "DIR", "the folder holding config/ (default: $VELORA_BASEDIR, else the current one)"},
+    {"basedir", "DIR", "the folder holding config/ (default: $VELORA_BASEDIR, else ~/.local/share/velora; the service: /var/lib/velora)"},
     {"headless", nullptr, "no window and no tray icon"},
     {"service", nullptr, "run as the system service (the unit passes it)"},
     {"no-shutdown", nullptr, "log clients' shutdown requests instead of carrying them out"},
@@ -167,6 +169,18 @@ std::string serverUsage(const char *adminUsage)
     for (const auto &c : Commands)
         line(c[0], c[1]);
     return text;
+}
+
+std::string defaultBaseDir(const ServerArgs &args, const char *serviceBaseDir)
+{
+    if (args.install || args.service)
+        return serviceBaseDir;
+    const char *data = std::getenv("XDG_DATA_HOME");
+    // As the XDG base directories have it: a relative value is ignored.
+    if (data && data[0] == '/')
+        return std::string(data) + "/velora";
+    const char *home = std::getenv("HOME");
+    return std::string(home && *home ? home : "/") + "/.local/share/velora";
 }
 
 }  // namespace velora::server::app

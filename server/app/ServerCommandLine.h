@@ -32,6 +32,11 @@ struct ServerArgs {
 // arguments[0] is the program.
 ServerArgs parseServerArgs(const QStringList &arguments);
 
+// The base dir without --basedir and $VELORA_BASEDIR: the service's system
+// folder, else $XDG_DATA_HOME/velora (~/.local/share/velora). A program
+// started from the menu runs in the home folder, no place for its files.
+std::string defaultBaseDir(const ServerArgs &args, const char *serviceBaseDir);
+
 // The --help text; adminUsage lists the editors' commands.
 std::string serverUsage(const char *adminUsage);
 

@@ -209,7 +209,7 @@ void CommandGate::handleLine(Session &session, const std::string &line)
         if (!permitted(session, word, {}))
             return;
         heard(session, "shutdown");
-        shutdownRequest();
+        shutdownRequest(rec.ClientName);
     } else if (word == "pesan") {
         if (push_.deliverFromClient(wire::at(f, 1), honestRecord(rec, wire::at(f, 2))))
             session.pauseReading();
@@ -362,7 +362,7 @@ void CommandGate::tellLeftOut()
     }
 }
 
-void CommandGate::shutdownRequest()
+void CommandGate::shutdownRequest(const std::string &asker)
 {
     const int mode = readShutdownMode_ ? readShutdownMode_() : 0;
     state_.ShutdownFlags = state::shutdownFlagsFor(mode, state_.ShutdownFlags);
@@ -370,7 +370,10 @@ void CommandGate::shutdownRequest()
         const std::string why = shutdown_.lastError();
         emit problem("A client asked to shut this computer down, but the system refused" +
                      (why.empty() ? std::string(".") : ": " + why));
+        return;
     }
+    // The operator sees who asked, whether the computer goes down or not.
+    emit problem(asker + " asked to shut this computer down.");
 }
 
 }  // namespace velora::server::clientservice

@@ -89,7 +89,7 @@ private:
     bool permitted(Session &session, const std::string &word, const std::string &detail);
     bool lineFree(Session &session, const std::string &word, const std::string &detail);
     void refused(Session &session, const std::string &word, const std::string &detail, const std::string &why);
-    void shutdownRequest();
+    void shutdownRequest(const std::string &asker);
     void heard(Session &session, const std::string &action, const std::string &detail = {});
     std::string dialDetail(const std::string &entry) const;
     std::size_t sessionsOf(const std::string &user) const;

@@ -104,12 +104,16 @@ void LinePolicy::statusTick()
             attempts_ = 0;
         } else if (dialFailed_) {
             dialFailed_ = false;
+            // The line's own words for the failure, kept beside the count down.
+            failure_ = state_.StatusText;
             scheduleRedial();
         }
         break;
     case Phase::Up:
-        if (!connected && !state_.HangupRequested)
+        if (!connected && !state_.HangupRequested) {
+            failure_.clear();
             scheduleRedial();
+        }
         break;
     case Phase::Waiting:
         if (lockChanged) {
@@ -148,7 +152,7 @@ void LinePolicy::scheduleRedial()
 std::string LinePolicy::waitingText() const
 {
     return "Redialing in " + std::to_string((ticksLeft_ + 1) / 2) + " s (attempt " + std::to_string(attempts_) +
-           " of " + std::to_string(settings_.redialmaxfail) + ")";
+           " of " + std::to_string(settings_.redialmaxfail) + ")" + (failure_.empty() ? "" : " after: " + failure_);
 }
 
 void LinePolicy::cancelRedial()

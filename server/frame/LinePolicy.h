@@ -83,6 +83,7 @@ private:
     PolicySettings settings_;  // as read at the latest dial
     Phase phase_ = Phase::Idle;
     std::string entry_, dialer_;
+    std::string failure_;  // why the dial that is being redialled failed
     int attempts_ = 0;   // redials since the line was last up
     int ticksLeft_ = 0;  // of the hold-off, in status ticks
     bool ownDial_ = false;

@@ -95,7 +95,7 @@ bool LogindShutdown::MyExitWindows(int flags)
 
 bool LoggingShutdown::MyExitWindows(int flags)
 {
-    std::fprintf(stderr, "shutdown requested (flags %d), not carried out\n", flags);
+    std::fprintf(stderr, "velora: shutdown requested (flags %d), not carried out\n", flags);
     std::fflush(stderr);
     return true;
 }

@@ -144,7 +144,8 @@ void ServerCore::updateStatusView()
 {
     StatusView &v = view_;
     v.ticked = true;
-    v.entry = state_.ActiveEntry;
+    // Named while dialling or failing too: only a line that is up connects through it.
+    v.entry = state_.ActiveStatus == "Connected" ? state_.ActiveEntry : "--";
     v.device = state_.ActiveDevice;
     v.timeOnline = state_.TimeOnlineText;
     v.speed = state_.SpeedText;

@@ -144,8 +144,10 @@ void RefillingComboBox::showPopup()
 
 void RefillingComboBox::focusInEvent(QFocusEvent *event)
 {
-    // A click opens the list right after the focus: refill once, on opening.
-    if (event->reason() != Qt::MouseFocusReason)
+    // Only the keyboard brings a person here without opening the list. The
+    // focus also comes back as a chosen item's popup closes, before the
+    // choice is taken: a refill then would lose it.
+    if (event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason)
         emit entered();
     QComboBox::focusInEvent(event);
 }

@@ -121,6 +121,8 @@ public:
     void showMonthCost();
     // New audit rows are shown this long after the first of them.
     static constexpr int AuditRefreshMs = 300;
+    // How long the status bar says that the configuration was saved.
+    static constexpr int SavedNoticeMs = 10000;
 
     // The "SMTP auto relay" page (TForm1Smtp.cpp).
     void updatesmtp();

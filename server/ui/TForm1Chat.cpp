@@ -39,6 +39,7 @@ void TForm1::buildChat()
         });
     alert_ = std::make_unique<widgets::NewMessageAlert>(QStringLiteral(":"), false);
     alert_->setSoundDir(state::shownPath(console_.baseDir()));
+    connect(alert_.get(), &widgets::NewMessageAlert::replyRequested, send_.get(), &widgets::TFsend::openFor);
     connect(alert_.get(), &widgets::NewMessageAlert::openRequested, this, [this] {
         send_->show();
         send_->raise();
@@ -103,7 +104,7 @@ void TForm1::bacapesan(const std::string &records)
     // Working in the window: no popup, but the sound all the same.
     const bool popupWanted = !send_->inputHasFocus();
     if (send_->bacapesan(wire::parseMessageRecords(records), console_.operatorAddress()) > 0)
-        alert_->announce(popupWanted);
+        alert_->announce(popupWanted, send_->lastReceived());
 }
 
 }  // namespace velora::server::ui

@@ -8,6 +8,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QTimer>
 
@@ -59,7 +60,8 @@ void TForm1::savecfg()
     }
     pageToSettings();
     // The core reloads the file afterwards; configLoaded refills the page.
-    console_.savecfg(prompter_);
+    if (console_.savecfg(prompter_).ok)
+        statusBar()->showMessage(QStringLiteral("Configuration saved."), SavedNoticeMs);
 }
 
 void TForm1::Button5Click() { console_.goOnline(); }

@@ -35,6 +35,14 @@ const char *const kMonths[] = {"All",  "January", "February",  "March",   "April
 // Names keep their stored bytes beside the text shown.
 void fillNames(QComboBox *box, const std::optional<std::vector<std::string>> &names)
 {
+    // The same names again leave the list, and the choice in it, alone.
+    if (names && static_cast<std::size_t>(box->count()) == names->size() + 1) {
+        bool same = true;
+        for (std::size_t i = 0; same && i < names->size(); ++i)
+            same = box->itemData(static_cast<int>(i) + 1).toByteArray() == QByteArray::fromStdString((*names)[i]);
+        if (same)
+            return;
+    }
     const QByteArray chosen = box->currentIndex() > 0 ? box->currentData().toByteArray() : QByteArray();
     box->clear();
     box->addItem(QStringLiteral("All"));

@@ -2,6 +2,9 @@
 // editors' command starts, and what is refused.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <string>
+
 #include <QStringList>
 
 #include "server/app/ServerCommandLine.h"
@@ -9,6 +12,7 @@
 #include "client/core/CommandLine.h"
 #endif
 
+using velora::server::app::defaultBaseDir;
 using velora::server::app::parseServerArgs;
 
 namespace {
@@ -69,6 +73,23 @@ TEST(ServerCommandLine, RefusesWhatItDoesNotKnowButHelpStillAnswers)
 }
 
 #if VELORA_WITH_CLIENT
+TEST(ServerCommandLine, WithoutABaseDirTheDesktopsDataFolderOrTheServicesOwn)
+{
+    // Started from the menu the current folder is the home folder itself.
+    const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
+    ::setenv("XDG_DATA_HOME", "/tmp/xdg-data", 1);
+    ::setenv("HOME", "/home/anna", 1);
+    EXPECT_EQ(defaultBaseDir(parseServerArgs(args({})), "/var/lib/velora"), "/tmp/xdg-data/velora");
+    EXPECT_EQ(defaultBaseDir(parseServerArgs(args({"--headless"})), "/var/lib/velora"), "/tmp/xdg-data/velora");
+    ::setenv("XDG_DATA_HOME", "relative", 1);
+    EXPECT_EQ(defaultBaseDir(parseServerArgs(args({})), "/var/lib/velora"), "/home/anna/.local/share/velora");
+    ::unsetenv("XDG_DATA_HOME");
+    EXPECT_EQ(defaultBaseDir(parseServerArgs(args({})), "/var/lib/velora"), "/home/anna/.local/share/velora");
+    EXPECT_EQ(defaultBaseDir(parseServerArgs(args({"--service", "--headless"})), "/var/lib/velora"), "/var/lib/velora");
+    EXPECT_EQ(defaultBaseDir(parseServerArgs(args({"-INSTALL"})), "/var/lib/velora"), "/var/lib/velora");
+    ::setenv("HOME", home.c_str(), 1);
+}
+
 TEST(ClientCommandLine, ValuesInBothFormsAndOneActionAtMost)
 {
     using namespace velora::client::core;

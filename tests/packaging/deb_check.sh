@@ -28,6 +28,10 @@ done
 
 field() { dpkg-deb -f "$deb" "$1"; }
 case "$(field Depends)" in *libqt6core6*) ;; *) bad "Depends not from the binaries: $(field Depends)";; esac
+# Plugins nothing links: the log is off without its SQLite driver.
+for plugin in libqt6sql6-sqlite libqt6gui6 libqt6multimedia6; do
+  case ", $(field Depends)," in *", $plugin"[\ ,]*) ;; *) bad "Depends lacks $plugin: $(field Depends)";; esac
+done
 [ "$(field Recommends)" = "ppp, nftables" ] || bad "Recommends: $(field Recommends)"
 dpkg-deb -e "$deb" "$tmp/control"
 scripts=$(cd "$tmp/control" && ls | grep -E '^(pre|post)(inst|rm)$')

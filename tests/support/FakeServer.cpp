@@ -24,7 +24,7 @@ FakeServer::FakeServer(QObject *parent) : QObject(parent), server_(this)
     connect(&server_, &QTcpServer::newConnection, this, &FakeServer::onNewConnection);
 }
 
-bool FakeServer::listen() { return server_.listen(QHostAddress::LocalHost, 0); }
+bool FakeServer::listen(quint16 port) { return server_.listen(QHostAddress::LocalHost, port); }
 
 int FakeServer::openConnections() const
 {

@@ -18,7 +18,7 @@ class FakeServer : public QObject {
     Q_OBJECT
 public:
     explicit FakeServer(QObject *parent = nullptr);
-    bool listen();
+    bool listen(quint16 port = 0);
     quint16 port() const { return server_.serverPort(); }
 
     // Login: accepted when name and password match; no reply at all when

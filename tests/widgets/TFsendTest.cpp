@@ -3,6 +3,7 @@
 
 #include <QApplication>
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QProcess>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -87,12 +88,19 @@ class FakeNotifications : public QObject {
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
 public:
     QStringList told;
+    bool withActions = false;
+    QStringList actions;
 public slots:
+    QStringList GetCapabilities()
+    {
+        return withActions ? QStringList{QStringLiteral("body"), QStringLiteral("actions")} : QStringList{};
+    }
     uint Notify(const QString &, uint, const QString &, const QString &summary, const QString &body,
-                const QStringList &, const QVariantMap &, int)
+                const QStringList &offered, const QVariantMap &, int)
     {
         told << summary + QLatin1Char('|') + body;
-        return 1;
+        actions = offered;
+        return static_cast<uint>(told.size()) + 40;
     }
 };
 
@@ -120,6 +128,7 @@ private slots:
     void theListSlidesOpenAndClosedInSteps();
     void theAlertPopsUpOnlyWhenWantedAndAlwaysSounds();
     void theDesktopIsToldOnlyWhereThereIsASessionBus();
+    void ctrlEnterSendsAndTheListHasNoOwnRow();
 };
 
 void TFsendTest::oneLineMessagesFollowTheThirtyFourCharacterRule()
@@ -376,10 +385,10 @@ void TFsendTest::theAlertPopsUpOnlyWhenWantedAndAlwaysSounds()
     server.setDesktopNotifications(false);
     server.setSoundPlayer(std::make_unique<FakeSoundPlayer>(&played));
     server.setSoundDir(dir.path());
-    server.announce(false);
+    server.announce(false, {});
     QVERIFY(!server.popup()->isVisible());
     QCOMPARE(played, QStringList{dir.filePath(QStringLiteral("notify.wav"))});
-    server.announce(true);
+    server.announce(true, {});
     QVERIFY(server.popup()->isVisible());
     QCOMPARE(server.popup()->objectName(), QStringLiteral("msn"));
     QCOMPARE(server.popup()->title->text(), QStringLiteral("You Have New Message"));
@@ -402,12 +411,12 @@ void TFsendTest::theAlertPopsUpOnlyWhenWantedAndAlwaysSounds()
     client.setSoundDir(dir.filePath(QStringLiteral("nowhere")));
     int opened = 0;
     connect(&client, &NewMessageAlert::openRequested, this, [&] { ++opened; });
-    client.announce(true);
+    client.announce(true, {});
     QVERIFY(client.popup()->text->text().contains(QStringLiteral("Read Now ?")));
     QTest::mouseClick(client.popup(), Qt::LeftButton, {}, QPoint(4, 4));
     QVERIFY(!client.popup()->isVisible());
     QCOMPARE(opened, 0);
-    client.announce(true);
+    client.announce(true, {});
     emit client.popup()->text->linkActivated(QStringLiteral("read"));
     QCOMPARE(opened, 1);
     QVERIFY(!client.popup()->isVisible());
@@ -422,7 +431,8 @@ void TFsendTest::theDesktopIsToldOnlyWhereThereIsASessionBus()
     qunsetenv("DBUS_SESSION_BUS_ADDRESS");
     QElapsedTimer took;
     took.start();
-    alert.announce(true);
+    const wire::MessageRecord fromAlice{"10.0.0.1", "alice", {"hello <all>", "second line"}};
+    alert.announce(true, fromAlice);
     QVERIFY(took.elapsed() < 100);
     QCOMPARE(played.size(), 1);
 
@@ -440,17 +450,72 @@ void TFsendTest::theDesktopIsToldOnlyWhereThereIsASessionBus()
         QVERIFY(desktop.registerService(QStringLiteral("org.freedesktop.Notifications")));
         QVERIFY(desktop.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &service,
                                        QDBusConnection::ExportAllSlots));
-        alert.announce(true);
+        // Who wrote, and the first line (the body may be read as markup).
+        alert.announce(true, fromAlice);
         QVERIFY(waitFor([&] { return service.told.size() == 1; }));
-        QCOMPARE(service.told.front(), QStringLiteral("You Have New Message|:"));
+        QCOMPARE(service.told.front(), QStringLiteral("Message from alice|hello &lt;all&gt;"));
+        QVERIFY(service.actions.isEmpty());  // a service without actions gets none
         // Not wanted: neither popup nor notification.
-        alert.announce(false);
+        alert.announce(false, fromAlice);
         QVERIFY(!waitFor([&] { return service.told.size() > 1; }, 300));
+
+        // "Reply" where the service has actions; choosing it addresses the sender.
+        service.withActions = true;
+        std::vector<std::pair<std::string, std::string>> replies;
+        connect(&alert, &NewMessageAlert::replyRequested, this,
+                [&](const std::string &name, const std::string &address) { replies.emplace_back(name, address); });
+        alert.announce(true, fromAlice);
+        QVERIFY(waitFor([&] { return service.told.size() == 2; }));
+        QCOMPARE(service.actions, (QStringList{QStringLiteral("reply"), QStringLiteral("Reply")}));
+        auto invoke = [&](uint id, const QString &key) {
+            QDBusMessage message = QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/Notifications"),
+                                                             QStringLiteral("org.freedesktop.Notifications"),
+                                                             QStringLiteral("ActionInvoked"));
+            message << id << key;
+            desktop.send(message);
+        };
+        // The id of the announcement reaches the window a moment after the call.
+        QVERIFY(waitFor([&] {
+            invoke(42, QStringLiteral("reply"));
+            return waitFor([&] { return !replies.empty(); }, 50);
+        }));
+        QCOMPARE(replies.front(), std::make_pair(std::string("alice"), std::string("10.0.0.1")));
+        const std::size_t heard = replies.size();
+        invoke(42, QStringLiteral("default"));
+        invoke(7, QStringLiteral("reply"));  // not ours
+        QVERIFY(!waitFor([&] { return replies.size() > heard; }, 200));
     }
     QDBusConnection::disconnectFromBus(QStringLiteral("desktop"));
     daemon.terminate();
     daemon.waitForFinished(3000);
     qunsetenv("DBUS_SESSION_BUS_ADDRESS");
+}
+
+void TFsendTest::ctrlEnterSendsAndTheListHasNoOwnRow()
+{
+    Rig r(TFsend::Client);
+    r.w->setClients({{"Admin@srv", "10.0.0.5", "free"}, {"pc3", "10.0.0.9", "free"}, {"alice", "10.0.0.1", "free"}});
+    QCOMPARE(r.w->list->topLevelItemCount(), 2);  // not pc3 itself
+    QTreeWidgetItem *admin = r.w->list->topLevelItem(0);
+    QCOMPARE(admin->text(0), QStringLiteral("Admin@srv"));
+    QVERIFY(admin->toolTip(0).startsWith(QStringLiteral("The server's operator")));
+    QVERIFY(admin->font(0).bold());
+    QCOMPARE(r.w->list->topLevelItem(1)->toolTip(0), QStringLiteral("10.0.0.1"));
+
+    r.choose(0);
+    r.w->Memo1->setFocus();
+    QTest::keyClicks(r.w->Memo1, QStringLiteral("one"));
+    QTest::keyClick(r.w->Memo1, Qt::Key_Return);  // a new line, nothing sent
+    QTest::keyClicks(r.w->Memo1, QStringLiteral("two"));
+    QVERIFY(r.sent.empty());
+    QTest::keyClick(r.w->Memo1, Qt::Key_Return, Qt::ControlModifier);
+    QCOMPARE(r.sent.size(), 1u);
+    QCOMPARE(r.sent[0].recipient, std::string("10.0.0.5"));
+    QCOMPARE(wire::parseMessageRecords(r.sent[0].record).at(0).bodyLines,
+             (std::vector<std::string>{"one", "two"}));
+    QVERIFY(r.w->Memo1->toPlainText().isEmpty());
+    QTest::keyClick(r.w->Memo1, Qt::Key_Enter, Qt::ControlModifier | Qt::KeypadModifier);
+    QCOMPARE(r.prompter.said.back().text, std::string("Select client name to send"));
 }
 
 QTEST_MAIN(TFsendTest)

@@ -94,10 +94,66 @@ private slots:
         session_->setTypedLogin(" alice ", "secret ");
         QVERIFY(logIn());
         session_->executedisconnect(0);
-        QSignalSpy refused(session_.get(), &ClientSession::loginRefused);
+        // Nothing left to log in with: no connection, no empty login.
+        QSignalSpy needed(session_.get(), &ClientSession::loginNeeded);
         session_->executeconnect(1);
-        QVERIFY(refused.wait(2000));
-        QCOMPARE(wire::at(wire::parseCommandLine(server_->loginLines.at(1)), 3), std::string());
+        QCOMPARE(needed.count(), 1);
+        QCOMPARE(session_->state(), ClientSession::State::Disconnected);
+        QVERIFY(!waitFor([&] { return server_->connections > 1; }, 100));
+        QCOMPARE(server_->loginLines.size(), 1u);
+    }
+
+    void aLostSessionIsRetriedWithAGrowingPause()
+    {
+        QVERIFY(logIn());
+        QSignalSpy lost(session_.get(), &ClientSession::connectionLost);
+        QSignalSpy scheduled(session_.get(), &ClientSession::retryScheduled);
+        server_->dropClients();
+        QVERIFY(lost.wait(3000));
+        QCOMPARE(scheduled.count(), 1);
+        QCOMPARE(scheduled.at(0).at(0).toInt(), 2);
+
+        // The server is gone: each failed attempt waits twice as long, up to a minute.
+        const quint16 port = server_->port();
+        server_.reset();
+        std::vector<int> pauses;
+        for (int i = 0; i < 7; ++i) {
+            QSignalSpy failed(session_.get(), &ClientSession::connectFailed);
+            session_->retryTick();
+            QVERIFY(failed.wait(3000));
+            pauses.push_back(scheduled.last().at(0).toInt());
+        }
+        QCOMPARE(pauses, (std::vector<int>{4, 8, 16, 32, 60, 60, 60}));
+
+        // Back again: the next attempt logs in, and the pause starts over.
+        server_ = std::make_unique<FakeServer>();
+        QVERIFY(server_->listen(port));
+        QSignalSpy accepted(session_.get(), &ClientSession::loginAccepted);
+        session_->retryTick();
+        QVERIFY(accepted.wait(3000));
+        QVERIFY(!session_->retrying());
+        server_->dropClients();
+        QTRY_COMPARE(scheduled.last().at(0).toInt(), 2);
+
+        // Disconnecting ends the attempts.
+        session_->executedisconnect(0);
+        QVERIFY(!session_->retryTimer().isActive());
+    }
+
+    void noRetryWhenSwitchedOffOrAfterDisconnecting()
+    {
+        settings_->setValue(ClientSettings::ReconnectAutomatically, "0");
+        QVERIFY(logIn());
+        QSignalSpy lost(session_.get(), &ClientSession::connectionLost);
+        server_->dropClients();
+        QVERIFY(lost.wait(3000));
+        QVERIFY(!session_->retryTimer().isActive());
+
+        settings_->setValue(ClientSettings::ReconnectAutomatically, "");  // an older file: on
+        QVERIFY(logIn());
+        session_->executedisconnect(0);
+        QVERIFY(!session_->retryTimer().isActive());
+        QCOMPARE(lost.count(), 1);
     }
 
     void refusedLoginClosesTheConnection()

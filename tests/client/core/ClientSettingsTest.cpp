@@ -86,7 +86,7 @@ TEST(ClientSettings, DefaultsAndBadNumbers)
     EXPECT_FALSE(s.activatecfg());
 }
 
-TEST(ClientSettings, SaveWritesEightLinesAndTheAutostartEntry)
+TEST(ClientSettings, SaveWritesNineLinesAndTheAutostartEntry)
 {
     Folder f;  // no config folder yet: saving makes it
     auto s = f.settings();
@@ -100,7 +100,7 @@ TEST(ClientSettings, SaveWritesEightLinesAndTheAutostartEntry)
     v.showTips = true;
     ASSERT_TRUE(s.savecfg(v, QStringLiteral("/usr/bin/velora-client")));
     EXPECT_EQ(f.read(QStringLiteral("config/config.cfg")),
-              QByteArray("192.168.1.2\r\n225\r\n2\r\nOffice\r\n1\r\n0\r\n1\r\n1\r\n"));
+              QByteArray("192.168.1.2\r\n225\r\n2\r\nOffice\r\n1\r\n0\r\n1\r\n1\r\n1\r\n"));
     // The values in use change only when the file is read again.
     EXPECT_EQ(s.value(ClientSettings::ServerAddress), "");
 
@@ -113,11 +113,17 @@ TEST(ClientSettings, SaveWritesEightLinesAndTheAutostartEntry)
 
     // On loading, the check box follows the entry, not line 7.
     v.startWithDesktop = false;
+    v.reconnect = false;
     ASSERT_TRUE(s.savecfg(v, QStringLiteral("/usr/bin/velora-client")));
     EXPECT_FALSE(QFile::exists(f.autostart()));
-    f.write(QStringLiteral("config/config.cfg"), "a\r\n225\r\n2\r\n\r\n0\r\n0\r\n1\r\n0\r\n");
     ASSERT_TRUE(s.loadcfg());
-    EXPECT_FALSE(s.autostartEnabled());
+    EXPECT_FALSE(s.reconnectAutomatically());
+    // A file of the eight lines written before reconnecting came: on.
+    auto older = f.settings();
+    f.write(QStringLiteral("config/config.cfg"), "a\r\n225\r\n2\r\n\r\n0\r\n0\r\n1\r\n0\r\n");
+    ASSERT_TRUE(older.loadcfg());
+    EXPECT_FALSE(older.autostartEnabled());
+    EXPECT_TRUE(older.reconnectAutomatically());
 }
 
 TEST(ClientSettings, ClientFolderPrecedence)
@@ -126,7 +132,13 @@ TEST(ClientSettings, ClientFolderPrecedence)
     EXPECT_EQ(resolveClientDir(QStringLiteral("/tmp/from-arg")), QStringLiteral("/tmp/from-arg"));
     EXPECT_EQ(resolveClientDir(QString()), QStringLiteral("/tmp/from-env"));
     qunsetenv("VELORA_CLIENTDIR");
-    EXPECT_EQ(resolveClientDir(QString()), QDir::currentPath());
+    // Not the current folder, which is the home folder itself when started from the menu.
+    qputenv("XDG_CONFIG_HOME", "/tmp/xdg-config");
+    EXPECT_EQ(resolveClientDir(QString()), QStringLiteral("/tmp/xdg-config/velora-client"));
+    qputenv("XDG_CONFIG_HOME", "relative");
+    EXPECT_EQ(resolveClientDir(QString()), QDir::homePath() + QStringLiteral("/.config/velora-client"));
+    qunsetenv("XDG_CONFIG_HOME");
+    EXPECT_EQ(resolveClientDir(QString()), QDir::homePath() + QStringLiteral("/.config/velora-client"));
 }
 
 TEST(SavedLogin, OnlyLineOneChanges)

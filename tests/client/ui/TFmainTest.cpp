@@ -1,5 +1,7 @@
 // The main window offscreen, with a scripted prompter and a fake server.
 
+#include <QAbstractScrollArea>
+#include <QAccessible>
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
@@ -16,9 +18,12 @@
 
 #include "support/ScriptedPrompter.h"
 #include "support/FakeServer.h"
+#include "support/Wait.h"
 #include "client/core/SavedLogin.h"
 #include "client/ui/TFmain.h"
 #include "client/ui/TFpassword.h"
+#include "widgets/AccessibleNames.h"
+#include "widgets/TFsend.h"
 #include "widgets/TFtip.h"
 
 using namespace velora;
@@ -204,6 +209,102 @@ private slots:
         QCOMPARE(w_->connect1->text(), QStringLiteral("connect"));
     }
 
+    void anEntryIsAlwaysChosenBeforeDialling()
+    {
+        writeConfig(QByteArray("127.0.0.1\r\n") + QByteArray::number(server_->port()) + "\r\n2\r\n\r\n0\r\n0\r\n0\r\n0\r\n");
+        server_->playDial = false;  // a line in use would be the entry shown
+        connectAndWaitForStatus();
+        QVERIFY(!w_->ComboBox1->isEditable());
+        QCOMPARE(w_->ComboBox1->currentText(), QStringLiteral("Office"));  // no default: the first
+        w_->ComboBox1->setCurrentIndex(2);
+        w_->Button2Click();
+        QTRY_COMPARE(server_->count("dial\xE0" "Backup\xE0" + session_->localHostName() + "\xE0"), 1);
+        w_->Button3Click();
+        connectAndWaitForStatus();
+        QCOMPARE(w_->ComboBox1->currentText(), QStringLiteral("Backup"));  // the last one dialled
+        QCOMPARE(w_->combodefault->count(), 3);
+        w_->Button3Click();
+
+        writeConfig(QByteArray("127.0.0.1\r\n") + QByteArray::number(server_->port()) + "\r\n2\r\nHome\r\n0\r\n0\r\n0\r\n0\r\n");
+        connectAndWaitForStatus();
+        QCOMPARE(w_->ComboBox1->currentText(), QStringLiteral("Home"));  // the default wins
+
+        // Nothing to dial: said, and nothing sent.
+        server_->status.entryNames.clear();
+        pushStatus("READY");
+        QCOMPARE(w_->ComboBox1->currentIndex(), -1);
+        auto dials = [this] {
+            return std::count_if(server_->received.begin(), server_->received.end(),
+                                 [](const std::string &l) { return l.rfind("dial\xE0", 0) == 0; });
+        };
+        const auto before = dials();
+        w_->Button2Click();
+        QCOMPARE(texts(), std::vector<std::string>{"You have not choose an entry yet"});
+        QVERIFY(!waitFor([&] { return dials() > before; }, 100));
+    }
+
+    void aLostSessionComesBackByItself()
+    {
+        connectAndWaitForStatus();
+        QSignalSpy lost(session_.get(), &ClientSession::connectionLost);
+        server_->dropClients();
+        QVERIFY(lost.wait(3000));
+        QCOMPARE(w_->Label1->text(), QStringLiteral("Disconnected from server"));
+        QVERIFY(w_->connectHelp->isVisible());
+        QVERIFY2(w_->connectHelpText->text().startsWith(QStringLiteral("Disconnected from server: ")),
+                 qPrintable(w_->connectHelpText->text()));
+        QVERIFY(w_->connectHelpText->text().contains(QStringLiteral("Connecting again in 2 s.")));
+        QVERIFY(w_->Panelnormal->isVisible());
+        QVERIFY(w_->Button3->isVisible() && !w_->Button1->isVisible());
+        QVERIFY(session_->retryTimer().isActive());
+
+        QSignalSpy status(session_.get(), &ClientSession::statusReceived);
+        session_->retryTick();  // what the timer does
+        QVERIFY(status.wait(3000));
+        QCOMPARE(w_->Label1->text(), QStringLiteral("READY"));
+        QVERIFY(!w_->connectHelp->isVisible());
+        QCOMPARE(w_->ComboBox1->count(), 3);
+        QCOMPARE(w_->combodefault->count(), 3);
+
+        // Disconnect between the attempts stops them.
+        server_->dropClients();
+        QTRY_VERIFY(session_->retryTimer().isActive());
+        w_->Button3Click();
+        QVERIFY(!session_->retryTimer().isActive());
+        QVERIFY(w_->Button1->isVisible() && !w_->Button3->isVisible());
+        QVERIFY(!w_->connectHelp->isVisible());
+    }
+
+    void everyControlHasAName()
+    {
+        // What a screen reader (and the tests that drive the windows as a person) finds.
+        QStringList nameless;
+        for (QWidget *window : std::initializer_list<QWidget *>{w_.get(), w_->passwordWindow(), w_->sendWindow()}) {
+            widgets::nameForAccessibility(window);
+            for (QWidget *c : window->findChildren<QWidget *>()) {
+                // Controls only: labels show their text, and a control's
+                // own parts (a list's viewport, a combo's popup) are its.
+                if (c->focusPolicy() == Qt::NoFocus || qobject_cast<QLabel *>(c) || c->window() != window ||
+                    c->objectName().startsWith(QLatin1String("qt_")) ||
+                    qobject_cast<QAbstractScrollArea *>(c->parentWidget()) ||
+                    qobject_cast<QComboBox *>(c->parentWidget()))
+                    continue;
+                QAccessibleInterface *a = QAccessible::queryAccessibleInterface(c);
+                if (!a || a->text(QAccessible::Name).trimmed().isEmpty())
+                    nameless << QString::fromLatin1(c->metaObject()->className()) + QLatin1Char(' ') + c->objectName();
+            }
+        }
+        QVERIFY2(nameless.isEmpty(), qPrintable(nameless.join(QStringLiteral(", "))));
+        QCOMPARE(QAccessible::queryAccessibleInterface(w_->IPWRITER1)->text(QAccessible::Name),
+                 QStringLiteral("Server address :"));
+        QCOMPARE(QAccessible::queryAccessibleInterface(w_->edport)->text(QAccessible::Name),
+                 QStringLiteral("Server port :"));
+        QCOMPARE(QAccessible::queryAccessibleInterface(w_->Button1)->text(QAccessible::Name), QStringLiteral("Connect"));
+        QCOMPARE(QAccessible::queryAccessibleInterface(w_->Lvclient)->text(QAccessible::Name), QStringLiteral("Lvclient"));
+        QCOMPARE(QAccessible::queryAccessibleInterface(w_->Image6)->text(QAccessible::Name), QStringLiteral("Image6"));
+        QCOMPARE(w_->Label1->accessibleName(), QString());  // a label keeps showing its text
+    }
+
     void hugeListsDoNotFloodTheWindow()
     {
         connectAndWaitForStatus();
@@ -365,7 +466,7 @@ private slots:
     void loginWindowSaysWhyAndCancels()
     {
         SavedLogin s(settings_->savedLoginFile());
-        s.forget();
+        s.remember("alice", "wrong");
         QVERIFY(s.save());
         w_->Button1Click();
         TFpassword *p = w_->passwordWindow();
@@ -373,14 +474,14 @@ private slots:
         QVERIFY(p->failureLabel->isVisible());
         QCOMPARE(p->failureLabel->text(), QStringLiteral("Fail to connect, wrong username/password"));
         p->Edit1->setText(QStringLiteral("alice"));
-        p->CheckBox1->setChecked(true);
+        p->CheckBox1->setChecked(false);
         p->cancelButton->click();
         QVERIFY(!p->isVisible());
         // A login that Cancel started would be connecting by now.
         QCOMPARE(session_->state(), ClientSession::State::Disconnected);
         QCOMPARE(server_->connections, 1);
         SavedLogin again(settings_->savedLoginFile());
-        QVERIFY(again.load() && again.empty());
+        QVERIFY(again.load() && again.remembered()->password == "wrong");
 
         w_->Userpassword2Click();  // edit mode has no failure to tell
         QVERIFY(!p->failureLabel->isVisible());
@@ -425,7 +526,7 @@ private slots:
         QVERIFY(!w_->tipWindow()->Label2->text().isEmpty());
     }
 
-    void refusedLoginOpensRetryWindow()
+    void firstLoginAsksBeforeAnythingGoesOut()
     {
         SavedLogin s(settings_->savedLoginFile());
         s.forget();
@@ -433,9 +534,41 @@ private slots:
         w_->Button1Click();
         TFpassword *p = w_->passwordWindow();
         QTRY_VERIFY(p->isVisible());
+        QCOMPARE(p->mode(), TFpassword::Mode::Login);
+        QCOMPARE(p->windowTitle(), QStringLiteral("Log in to the Velora server"));
+        QVERIFY(!p->failureLabel->isVisible());
+        QVERIFY(p->width() >= p->fontMetrics().horizontalAdvance(p->windowTitle()) + 100);
+        QCOMPARE(server_->connections, 0);
+
+        // No name, no login.
+        p->SpeedButton1Click();
+        QVERIFY(p->isVisible());
+        QCOMPARE(p->failureLabel->text(), QStringLiteral("Enter your user name."));
+        QCOMPARE(server_->connections, 0);
+
+        p->Edit1->setText(QStringLiteral("alice"));
+        p->Edit2->setText(QStringLiteral("secret"));
+        QSignalSpy accepted(session_.get(), &ClientSession::loginAccepted);
+        p->SpeedButton1Click();
+        QVERIFY(accepted.wait(3000));
+        QVERIFY(!p->isVisible());
+        QCOMPARE(server_->loginLines.size(), 1u);
+        QCOMPARE(wire::at(wire::parseCommandLine(server_->loginLines[0]), 3), std::string("alice"));
+    }
+
+    void refusedLoginOpensRetryWindow()
+    {
+        SavedLogin s(settings_->savedLoginFile());
+        s.forget();
+        QVERIFY(s.save());
+        session_->setTypedLogin("alice", "wrong");
+        w_->Button1Click();
+        TFpassword *p = w_->passwordWindow();
+        QTRY_VERIFY(p->isVisible());
         QCOMPARE(p->windowTitle(), QStringLiteral("Fail to connect, wrong username/password"));
         QCOMPARE(p->mode(), TFpassword::Mode::Retry);
         QVERIFY(!p->CheckBox1->isChecked());
+        QVERIFY(p->width() >= p->fontMetrics().horizontalAdvance(p->windowTitle()) + 100);
 
         // OK with "save" checked remembers the login and connects again.
         p->Edit1->setText(QStringLiteral("alice"));

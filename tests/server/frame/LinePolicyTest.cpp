@@ -2,6 +2,7 @@
 // driven by hand.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -151,18 +152,22 @@ TEST_F(PolicyFixture, ConsecutiveFailuresEndTheRedials)
 {
     startCore("redial=1\nredialholdoff=0\nredialmaxfail=2\n");
     std::vector<std::string> seen;
+    std::vector<std::string> entries;  // "Connected via" while it fails
     core->dialup().executedial("Busy", "Local");
     ASSERT_TRUE(tickUntil([&] {
         if (seen.empty() || seen.back() != st().StatusText)
             seen.push_back(st().StatusText);
+        entries.push_back(core->statusView().entry);
         return noted("given up after 2 failed attempts");
     }));
     std::vector<std::string> redials;
     for (const std::string &s : seen)
         if (s.rfind("Redialing in", 0) == 0)
             redials.push_back(s);
-    EXPECT_EQ(redials, (std::vector<std::string>{"Redialing in 0 s (attempt 1 of 2)",
-                                                 "Redialing in 0 s (attempt 2 of 2)"}));
+    // Why it failed, after the count down.
+    EXPECT_EQ(redials, (std::vector<std::string>{"Redialing in 0 s (attempt 1 of 2) after: The line is busy.",
+                                                 "Redialing in 0 s (attempt 2 of 2) after: The line is busy."}));
+    EXPECT_EQ(std::count(entries.begin(), entries.end(), "--"), static_cast<std::ptrdiff_t>(entries.size()));
     EXPECT_EQ(st().StatusText, "The line is busy.");
     EXPECT_FALSE(tickUntil([this] { return core->policy().redialPending(); }, 200));
 }

@@ -53,6 +53,7 @@ class LogPageTest : public QObject {
 private slots:
     void startsOnThisMonthAndShowsTheDisabledMark();
     void gridAndSummaryFollowTheSortedFilter();
+    void aNamePickedFromTheListStaysPicked();
     void clearDeletesTheShownRowsAndNeverWhileConnected();
     void reportsAreWrittenOffTheWindowAndFallBackToText();
     void auditTabAndTheMonthsCostFollowTheLog();
@@ -133,6 +134,45 @@ void LogPageTest::gridAndSummaryFollowTheSortedFilter()
     QCOMPARE(s.text("Label28"), QStringLiteral("1"));
     QCOMPARE(s.text("Label32"), QStringLiteral("0:0:5"));
     QCOMPARE(s.text("Label33"), QStringLiteral("4.17"));
+}
+
+void LogPageTest::aNamePickedFromTheListStaysPicked()
+{
+    Server s(LoggingOn);
+    const QString m = thisMonth(), y = thisYear();
+    addRow(s, "Local", "ISP One", qPrintable(m), qPrintable(y), 0, 1);
+    addRow(s, "vm", "ISP One", qPrintable(m), qPrintable(y), 0, 1);
+    addRow(s, "vm", "ISP One", qPrintable(m), qPrintable(y), 0, 1);
+    QComboBox *users = s.get<QComboBox>("ComboBox4");
+    users->showPopup();
+    QAbstractItemView *view = users->view();
+    QTRY_VERIFY(view->isVisible());
+    // As on a desktop: the list's window closes and the focus comes back to
+    // the box before the click's item is taken.
+    struct FocusBack : QObject {
+        QComboBox *box;
+        explicit FocusBack(QComboBox *b) : box(b) {}
+        bool eventFilter(QObject *, QEvent *e) override
+        {
+            if (e->type() == QEvent::Hide) {
+                QFocusEvent in(QEvent::FocusIn, Qt::ActiveWindowFocusReason);
+                QCoreApplication::sendEvent(box, &in);
+                QFocusEvent popup(QEvent::FocusIn, Qt::PopupFocusReason);
+                QCoreApplication::sendEvent(box, &popup);
+            }
+            return false;
+        }
+    } focusBack(users);
+    view->window()->installEventFilter(&focusBack);
+    const int vm = users->findText(QStringLiteral("vm"));
+    QVERIFY(vm > 0);
+    const QRect row = view->visualRect(view->model()->index(vm, 0));
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, row.center());
+    QTRY_VERIFY(!view->isVisible());
+    QCOMPARE(users->currentText(), QStringLiteral("vm"));
+    s.click("SpeedButton5");
+    QCOMPARE(s.text("Label28"), QStringLiteral("2"));
+    QCOMPARE(s.get<QTableView>("DBGrid1")->model()->index(1, 2).data().toString(), QStringLiteral("vm"));
 }
 
 void LogPageTest::clearDeletesTheShownRowsAndNeverWhileConnected()

@@ -327,8 +327,10 @@ void TForm1Test::configurationPageRoundTripsThroughTheFile()
     shutdownMode->setCurrentIndex(0);
     polling->setCurrentIndex(5);
     edit3->setText(QStringLiteral("  other.test "));
+    s.window->statusBar()->clearMessage();
     s.click("SpeedButton3");
     QVERIFY(s.prompter.said.empty());
+    QCOMPARE(s.window->statusBar()->currentMessage(), QStringLiteral("Configuration saved."));
     QCOMPARE(s.ini("general", "winstart"), std::string("1"));
     QVERIFY(s.autostart->enabled);
     for (auto [section, key] : std::initializer_list<std::pair<const char *, const char *>>{
