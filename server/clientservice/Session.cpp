@@ -9,6 +9,9 @@ namespace velora::server::clientservice {
 Session::Session(QTcpSocket *socket, Sink &sink, QObject *parent) : QObject(parent), socket_(socket), sink_(sink)
 {
     socket_->setParent(this);
+    // However Qt reads, it never holds more than this of ours: while we
+    // take no lines (paused), the kernel's window holds the sender back.
+    socket_->setReadBufferSize(ReadBufferBytes);
     // Push lines are small and due now; do not let them wait for an ACK.
     socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     record.session = this;

@@ -65,6 +65,7 @@ public:
     std::size_t queuedBytes() const;
 
     static constexpr std::size_t MaxQueuedBytes = 1 << 20;
+    static constexpr qint64 ReadBufferBytes = 64 * 1024;
 
 private:
     void onReadyRead();

@@ -22,9 +22,9 @@ class DialledSide;
 
 namespace velora::server::clientservice {
 
-// The listening socket. Its sockets read straight from the system instead
-// of through a buffer of their own: an idle session then costs a few
-// hundred bytes, not a read buffer.
+// The listening socket. Its sockets are opened unbuffered and each session
+// caps what Qt may read ahead for it (Session::ReadBufferBytes), so an idle
+// session costs little and a paused one leaves the rest in the kernel.
 class SessionListener : public QTcpServer {
     Q_OBJECT
 public:

@@ -5,7 +5,16 @@
 #include <QSqlQuery>
 #include <QStringList>
 #include <QTcpSocket>
+#include <QElapsedTimer>
 #include <QThread>
+
+#include <atomic>
+#include <thread>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "support/RawWireClient.h"
 #include "support/ServerProcess.h"
@@ -195,4 +204,76 @@ TEST_F(WireFixture, ControlBytesOfAClientNameReachTheTerminalEscaped)
     const std::string out = server.output();
     EXPECT_EQ(out.find('\x1b'), std::string::npos);
     EXPECT_EQ(out.find('\r'), std::string::npos);
+}
+
+namespace {
+// The server's resident memory in KiB, from /proc.
+long residentKiB(qint64 pid)
+{
+    const std::string status = readFile("/proc/" + std::to_string(pid) + "/status");
+    const auto at = status.find("VmRSS:");
+    return at == std::string::npos ? -1 : std::stol(status.substr(at + 6));
+}
+}  // namespace
+
+TEST_F(WireFixture, AUserFloodingMessagesToItselfKeepsTheServerSmallAndTheOthersServed)
+{
+    // The flooder logs in and then sends 16 KB records to its own address as
+    // fast as the kernel takes them, reading what comes back.
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
+    std::atomic<bool> stop{false};
+    std::thread drainer([fd] {
+        char buf[65536];
+        while (::recv(fd, buf, sizeof buf, 0) > 0) {
+        }
+    });
+    std::thread flooder([&] {
+        const std::string hello = "connect" + F + "flood" + F + "10.0.0.9" + F + "demo" + F + "245-53-210-81-" + F + "\r\n";
+        const std::string line = "pesan" + F + "10.0.0.9" + F + "10.0.0.9" + L + "flood" + L + std::string(16000, 'x') +
+                                 "\xE4" + L + "\xE5" + F + "\r\n";
+        std::string out = hello;
+        while (!stop) {
+            for (std::size_t done = 0; done < out.size();) {
+                const ssize_t n = ::send(fd, out.data() + done, out.size() - done, MSG_NOSIGNAL);
+                if (n <= 0)
+                    return;
+                done += static_cast<std::size_t>(n);
+            }
+            out = line;
+        }
+    });
+
+    RawClient other;
+    ASSERT_TRUE(other.open(port));
+    other.send("connect" + F + "pc1" + F + "10.0.0.1" + F + "demo" + F + "245-53-210-81-" + F + "\r\n");
+    ASSERT_EQ(other.line().substr(0, 3), "OK" + F);
+    const qint64 pid = server.process().processId();
+    long peak = 0;
+    QElapsedTimer t;
+    t.start();
+    int toggles = 0;
+    while (t.elapsed() < 10000) {
+        // The others keep their push lines: a lock of ours is seen at once.
+        other.send("lock" + F + "\r\n");
+        QElapsedTimer seen;
+        seen.start();
+        ASSERT_FALSE(other.lineWith(toggles % 2 == 0 ? I + "locking" + I : I + "free" + I + "0", 3000).empty())
+            << "toggle " << toggles;
+        EXPECT_LT(seen.elapsed(), 2000) << "toggle " << toggles;
+        ++toggles;
+        peak = std::max(peak, residentKiB(pid));
+    }
+    stop = true;
+    ::shutdown(fd, SHUT_RDWR);
+    flooder.join();
+    drainer.join();
+    ::close(fd);
+    std::printf("flood: %d lock changes seen in 10 s, server at most %ld KiB resident\n", toggles, peak);
+    EXPECT_GT(peak, 0);
+    EXPECT_LT(peak, 150 * 1024);
 }

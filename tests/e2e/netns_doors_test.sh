@@ -9,34 +9,15 @@ set -u
 test_binary="$1"
 mode="$2"
 
-if [ "$(id -u)" -ne 0 ]; then
-  echo "SKIP: network namespaces need root"
-  exit 77
-fi
-for tool in ip nft socat setpriv; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-done
+. "$(dirname "$0")/netns_lib.sh"
+netns_require nft socat setpriv
 
-id="$(printf '%04x%04x' $(($$ % 65536)) $((RANDOM % 65536)))"
+id="$(netns_id)"
 lan_ns="velora-l-$id"
 server_ns="velora-s-$id"
 provider_ns="velora-p-$id"
 
-cleanup() {
-  for ns in "$lan_ns" "$server_ns" "$provider_ns"; do
-    ip netns list 2>/dev/null | grep -qw "$ns" || continue
-    # Only processes inside our own namespaces are ended, by their ids.
-    pids="$(ip netns pids "$ns" 2>/dev/null)"
-    [ -n "$pids" ] && kill -TERM $pids 2>/dev/null
-    for _ in $(seq 30); do
-      [ -z "$(ip netns pids "$ns" 2>/dev/null)" ] && break
-      sleep 0.1
-    done
-    pids="$(ip netns pids "$ns" 2>/dev/null)"
-    [ -n "$pids" ] && kill -KILL $pids 2>/dev/null
-    ip netns delete "$ns" 2>/dev/null
-  done
-}
+cleanup() { netns_cleanup "$lan_ns" "$server_ns" "$provider_ns"; }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 

@@ -6,36 +6,16 @@
 set -u
 test_binary="$1"
 
-if [ "$(id -u)" -ne 0 ]; then
-  echo "SKIP: network namespaces need root"
-  exit 77
-fi
-if ! command -v ip >/dev/null; then
-  echo "SKIP: ip (iproute2) is not installed"
-  exit 77
-fi
+. "$(dirname "$0")/netns_lib.sh"
+netns_require
 
-id="$(printf '%04x%04x' $(($$ % 65536)) $((RANDOM % 65536)))"
+id="$(netns_id)"
 server_ns="velora-s-$id"
 provider_ns="velora-p-$id"
 server_if="vs$id"
 provider_if="vp$id"
 
-cleanup() {
-  for ns in "$server_ns" "$provider_ns"; do
-    ip netns list 2>/dev/null | grep -qw "$ns" || continue
-    # Only processes inside our own namespaces are ended, by their ids.
-    pids="$(ip netns pids "$ns" 2>/dev/null)"
-    [ -n "$pids" ] && kill -TERM $pids 2>/dev/null
-    for _ in $(seq 30); do
-      [ -z "$(ip netns pids "$ns" 2>/dev/null)" ] && break
-      sleep 0.1
-    done
-    pids="$(ip netns pids "$ns" 2>/dev/null)"
-    [ -n "$pids" ] && kill -KILL $pids 2>/dev/null
-    ip netns delete "$ns" 2>/dev/null
-  done
-}
+cleanup() { netns_cleanup "$server_ns" "$provider_ns"; }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 

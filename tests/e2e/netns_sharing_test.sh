@@ -9,16 +9,11 @@ set -u
 test_binary="$1"
 sink_script="$(dirname "$0")/smtp_sink.py"
 
-if [ "$(id -u)" -ne 0 ]; then
-  echo "SKIP: network namespaces need root"
-  exit 77
-fi
-for tool in ip nft socat swaks /usr/bin/python3; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
-done
+. "$(dirname "$0")/netns_lib.sh"
+netns_require nft socat swaks /usr/bin/python3
 /usr/bin/python3 -c 'import aiosmtpd' 2>/dev/null || { echo "SKIP: python3-aiosmtpd is not installed"; exit 77; }
 
-id="$(printf '%04x%04x' $(($$ % 65536)) $((RANDOM % 65536)))"
+id="$(netns_id)"
 lan_ns="velora-l-$id"
 server_ns="velora-s-$id"
 one_ns="velora-1-$id"
@@ -26,19 +21,7 @@ two_ns="velora-2-$id"
 mail_dir="$(mktemp -d)"
 
 cleanup() {
-  for ns in "$lan_ns" "$server_ns" "$one_ns" "$two_ns"; do
-    ip netns list 2>/dev/null | grep -qw "$ns" || continue
-    # Only processes inside our own namespaces are ended, by their ids.
-    pids="$(ip netns pids "$ns" 2>/dev/null)"
-    [ -n "$pids" ] && kill -TERM $pids 2>/dev/null
-    for _ in $(seq 30); do
-      [ -z "$(ip netns pids "$ns" 2>/dev/null)" ] && break
-      sleep 0.1
-    done
-    pids="$(ip netns pids "$ns" 2>/dev/null)"
-    [ -n "$pids" ] && kill -KILL $pids 2>/dev/null
-    ip netns delete "$ns" 2>/dev/null
-  done
+  netns_cleanup "$lan_ns" "$server_ns" "$one_ns" "$two_ns"
   rm -rf "$mail_dir"
 }
 trap cleanup EXIT

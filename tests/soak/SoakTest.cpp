@@ -59,7 +59,8 @@ TEST(Soak, AWellBehavedClientKeepsItsPaceUnderFloodsStrangersAndReconnects)
     TempDir dir;
     ServerProcess server(dir.file("base"));
     const quint16 port = freePort();
-    server.writeConfig("[server]\nport=" + std::to_string(port) + "\nlisten=127.0.0.1\nlogintimeout=2\n");
+    // Every connection of the load logs in as the one user.
+    server.writeConfig("[server]\nport=" + std::to_string(port) + "\nlisten=127.0.0.1\nlogintimeout=2\nmaxperuser=1000\n");
     writeFile(server.baseDir() + "/config/user.cfg",
               "demo" + L + "Demo user" + L + "245-53-210-81-" + L + "0" + L + "1" + L + "1" + L + "1" + L + "\r\n");
     writeFile(server.baseDir() + "/config/phonebook.ini", "[Metro]\nspeed=56000\naddress=10.64.10.2\ndelay=1\n");
