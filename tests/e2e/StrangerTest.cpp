@@ -188,7 +188,8 @@ TEST_F(StrangerFixture, TwelveHundredIdleStrangersKeepNoUserOutOfAServerWith1024
     answered.start();
     user.send(login());
     ASSERT_EQ(user.line(2000).substr(0, 3), "OK" + F) << server.output();
-    EXPECT_LT(answered.elapsed(), 1000);
+    const qint64 loginMs = answered.elapsed();
+    EXPECT_LT(loginMs, 1000);
 
     // Then an office of 300, each from its own address, in waves as
     // computers start.
@@ -208,7 +209,10 @@ TEST_F(StrangerFixture, TwelveHundredIdleStrangersKeepNoUserOutOfAServerWith1024
     seen.start();
     for (std::size_t k = 0; k < office.size(); ++k)
         ASSERT_FALSE(office[k]->lineWith("Connected" + I, 3000).empty()) << "client " << k;
-    EXPECT_LT(seen.elapsed(), 2000);
+    const qint64 seenMs = seen.elapsed();
+    EXPECT_LT(seenMs, 2000);
+    std::printf("flood of 1200 idle strangers: a login answered in %lld ms; 300 clients saw the dial within %lld ms\n",
+                static_cast<long long>(loginMs), static_cast<long long>(seenMs));
     EXPECT_TRUE(server.waitForOutput("refused ")) << server.output();
 }
 

@@ -277,3 +277,71 @@ TEST_F(WireFixture, AUserFloodingMessagesToItselfKeepsTheServerSmallAndTheOthers
     EXPECT_GT(peak, 0);
     EXPECT_LT(peak, 150 * 1024);
 }
+
+TEST_F(WireFixture, StrangersAreNotHeardAndAUserWithoutPrivilegesIsRefusedWithItsRows)
+{
+    server.stop();
+    writeFile(server.baseDir() + "/config/user.cfg",
+              "demo" + L + "Demo user" + L + "245-53-210-81-" + L + "0" + L + "1" + L + "1" + L + "1" + L + "\r\n" +
+              "viewer" + L + "Looks only" + L + "245-53-210-81-" + L + "0" + L + "0" + L + "0" + L + "0" + L + "\r\n");
+    writeFile(server.baseDir() + "/config/phonebook.ini", "[Metro]\nspeed=56000\naddress=10.64.10.2\ndelay=5\n");
+    server.start();
+    ASSERT_TRUE(server.waitForOutput("1 entries")) << server.output();
+
+    RawClient demo;
+    ASSERT_TRUE(demo.open(port));
+    demo.send("connect" + F + "pc-a" + F + "10.0.0.1" + F + "demo" + F + "245-53-210-81-" + F + "\r\n");
+    ASSERT_EQ(demo.line().substr(0, 3), "OK" + F);
+    demo.send("lock" + F + "\r\n");
+    ASSERT_FALSE(demo.lineWith(I + "locked" + I).empty());
+
+    // Never logged in: nothing it sends is answered or done.
+    const std::string commands = "dial" + F + "Metro" + F + "x" + F + "\r\n" + "hangup" + F + "x" + F + "\r\n" +
+                                 "lock" + F + "\r\n" + "unlockall" + F + "\r\n" + "shutdown" + F + "\r\n" + "pesan" +
+                                 F + "All" + F + "6.6.6.6" + L + "x" + L + "hi" + "\xE4" + L + "\xE5" + F + "\r\n";
+    RawClient stranger;
+    ASSERT_TRUE(stranger.open(port));
+    stranger.send(commands);
+    EXPECT_EQ(stranger.line(1500), "");
+
+    // No privilege: every one refused, answered with the status record.
+    RawClient viewer;
+    ASSERT_TRUE(viewer.open(port));
+    viewer.send("connect" + F + "pc-v" + F + "10.0.0.3" + F + "viewer" + F + "245-53-210-81-" + F + "\r\n");
+    ASSERT_EQ(viewer.line(), "OK" + F + "Looks only" + F + "0" + F + "0" + F + "4" + F + "0" + F + "0" + F);
+    ASSERT_FALSE(viewer.lineWith("pc-v" + L).empty());
+    for (const std::string &line : {"dial" + F + "Metro" + F + "pc-v" + F + "\r\n", "hangup" + F + "pc-v" + F + "\r\n",
+                                    "unlockall" + F + "\r\n", "shutdown" + F + "\r\n"}) {
+        viewer.send(line);
+        const auto items = statusItems(viewer.line());
+        ASSERT_EQ(items.size(), 13u) << line;
+        EXPECT_EQ(items[0], "READY") << line;
+        EXPECT_EQ(items[3], "locked") << line;
+    }
+    // The one with the privileges is served as before.
+    demo.send("unlockall" + F + "\r\n");
+    ASSERT_FALSE(demo.lineWith(I + "free" + I).empty());
+    EXPECT_EQ(server.output().find("shutdown requested"), std::string::npos) << server.output();
+    EXPECT_EQ(server.output().find("6.6.6.6"), std::string::npos);
+
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("doors-read"));
+    db.setDatabaseName(QString::fromStdString(server.baseDir() + "/config/log.db"));
+    ASSERT_TRUE(db.open());
+    {
+        QSqlQuery q(db);
+        ASSERT_TRUE(q.exec(QStringLiteral("SELECT usera, action, detail FROM audit ORDER BY id")));
+        std::vector<std::string> rows;
+        while (q.next())
+            rows.push_back((QStringList{q.value(0).toString(), q.value(1).toString(), q.value(2).toString()})
+                               .join(QLatin1Char('|'))
+                               .toStdString());
+        EXPECT_EQ(rows, (std::vector<std::string>{"demo|lock|", "viewer|dial|Metro (refused: no dial privilege)",
+                                                  "viewer|hangup|refused: no hang-up privilege",
+                                                  "viewer|unlockall|refused: no unlock-all privilege",
+                                                  "viewer|shutdown|refused: no shutdown privilege",
+                                                  "demo|unlockall|"}));
+    }
+    db.close();
+    db = QSqlDatabase();
+    QSqlDatabase::removeDatabase(QStringLiteral("doors-read"));
+}
