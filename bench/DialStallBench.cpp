@@ -27,7 +27,7 @@ int main(int argc, char **argv)
     const std::string base = dir.path().toStdString();
     std::filesystem::create_directories(base + "/config");
     // Every client logs in at once: no cap on those waiting to.
-    std::ofstream(base + "/config/config.ini") << "[server]\nport=0\nmaxpending=100000\n";
+    std::ofstream(base + "/config/config.ini") << "[server]\nport=0\nmaxpending=100000\nmaxperuser=100000\n";
     std::ofstream(base + "/config/phonebook.ini") << "[Metro]\nspeed=56000\naddress=10.64.10.2\ndelay=100\n";
     std::ofstream(base + "/config/user.cfg", std::ios::binary)
         << wire::join({"bench", "", Encrypt("bench"), "0", "1", "1", "1"}, wire::ListSep) << "\r\n";

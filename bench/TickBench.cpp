@@ -94,7 +94,7 @@ int main(int argc, char **argv)
         RecordingShutdown shutdown;
         ClientService service(state, users, shutdown, [] { return 0; });
         // Every client logs in at once: no cap on those waiting to.
-        service.setStrangerLimits({30, 100000, 16});
+        service.setStrangerLimits({30, 100000, 16, 0});
         service.addOwnRecord("Admin@bench", "192.0.2.1");
         SessionListener listener;
         listener.setMaxPendingConnections(n + 16);

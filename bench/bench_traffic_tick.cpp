@@ -29,7 +29,7 @@ int main(int argc, char **argv)
     QTemporaryDir dir;
     const std::string base = dir.path().toStdString();
     std::filesystem::create_directories(base + "/config");
-    std::ofstream(base + "/config/config.ini") << "[server]\nport=0\n";
+    std::ofstream(base + "/config/config.ini") << "[server]\nport=0\nmaxperuser=100000\n";
     std::ofstream(base + "/config/phonebook.ini") << "[Metro]\nspeed=56000\naddress=10.64.10.2\ndelay=5\n";
     std::ofstream(base + "/config/user.cfg", std::ios::binary)
         << wire::join({"bench", "", Encrypt("bench"), "0", "1", "1", "1"}, wire::ListSep) << "\r\n";
