@@ -299,7 +299,9 @@ void TFmain::SpeedButton2Click()
                       Prompter::Button::Cancel) != Prompter::Button::Yes)
         return;
     if (!session_.sendShutdown())
-        notConnected();
+        return notConnected();
+    // The person sees the request went out; the server tells its operator.
+    setMessage("Shutdown request sent to the server.");
 }
 
 // ---- navigation ----

@@ -209,6 +209,8 @@ void CommandGate::handleLine(Session &session, const std::string &line)
         if (!permitted(session, word, {}))
             return;
         heard(session, "shutdown");
+        // Heard: the sender gets the status record as a sign.
+        rec.StatusOwed = true;
         shutdownRequest(rec.ClientName);
     } else if (word == "pesan") {
         if (push_.deliverFromClient(wire::at(f, 1), honestRecord(rec, wire::at(f, 2))))

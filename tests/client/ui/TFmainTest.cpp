@@ -397,6 +397,7 @@ private slots:
         w_->SpeedButton2Click();
         w_->SpeedButton2Click();
         QTRY_COMPARE(server_->count("shutdown\xE0"), 1);
+        QCOMPARE(w_->Label1->text(), QStringLiteral("Shutdown request sent to the server."));
         QCOMPARE(prompter_->said.size(), 2u);
         // Enter on the question must not shut the server down.
         QCOMPARE(prompter_->said[0].defaultButton, std::optional(Prompter::Button::Cancel));
