@@ -44,6 +44,9 @@ public:
         unseen_ += count;
         refusedTotal_ += count;
     }
+    // A connection refused before it could be a stranger (it came in over
+    // the dialled line); told on its own line, counted in the total.
+    void refusedDialled() { ++refusedTotal_; }
     bool overdue(std::int64_t acceptedAt) const;
 
     // The time before which the address's next login is not checked; 0 when

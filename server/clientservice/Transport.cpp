@@ -103,6 +103,7 @@ bool Transport::listen(const QHostAddress &address, int port, std::string *why)
     connect(listener, &SessionListener::refusedUnseen, this,
             [this](std::size_t n) { strangers_.refusedUnseen(n); });
     connect(listener, &SessionListener::refusedDialled, this, [this](const std::string &name) {
+        strangers_.refusedDialled();
         ++dialledRefused_;
         dialledInterface_ = name;
     });
