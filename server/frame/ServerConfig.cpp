@@ -93,6 +93,10 @@ ServerConfig::SaveResult ServerConfig::savecfg(ServerSettings &s, const state::S
 
 int ServerConfig::listenPort() const { return ini_.readNumber("server", "port", 0, MaxPort, DefaultPort); }
 
+int ServerConfig::tlsPort() const { return ini_.readNumber("server", "tlsport", 0, MaxPort, DefaultTlsPort); }
+
+bool ServerConfig::plaintext() const { return trimBlanks(ini_.readString("server", "plaintext", "1")) != "0"; }
+
 bool ServerConfig::onlineAtStartup() const
 {
     return ini_.readString("general", "onlinestartup", "1") == "1";
