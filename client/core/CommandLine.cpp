@@ -224,12 +224,15 @@ ScriptedCommand::ScriptedCommand(ClientSettings &settings, const CommandLineOpti
 
 void ScriptedCommand::start()
 {
-    if (!settings_.loadcfg() && !settings_.loadError().isEmpty())
+    const bool saved = settings_.loadcfg();
+    if (!saved && !settings_.loadError().isEmpty())
         err_ << "velora-client: " << settings_.loadError() << "; using the defaults\n";
     if (!options_.host.isEmpty())
         settings_.setValue(ClientSettings::ServerAddress, wireText(options_.host));
-    if (options_.tls)
-        settings_.setValue(ClientSettings::Encrypted, "1");
+    // Scripts written before encryption name the plain port: without a saved
+    // choice only --tls encrypts.
+    if (options_.tls || !saved)
+        settings_.setValue(ClientSettings::Encrypted, options_.tls ? "1" : "0");
     if (!options_.port.isEmpty())
         settings_.setValue(settings_.flag(ClientSettings::Encrypted) ? ClientSettings::EncryptedPort
                                                                      : ClientSettings::ServerPort,
