@@ -90,7 +90,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "%s\n", why.c_str());
         return 1;
     }
-    const std::string script = std::filesystem::path(__FILE__).parent_path().string() + "/tls_clients.py";
+    const std::string script = std::string(VELORA_BENCH_DIR) + "/tls_clients.py";
 
     for (const bool tls : {false, true}) {
         server::state::ServerState state;
@@ -120,8 +120,13 @@ int main(int argc, char **argv)
                        QString::fromStdString(Encrypt("bench"))});
         QElapsedTimer wait;
         wait.start();
-        while (service.clientList().size() < static_cast<std::size_t>(n) + 1 && wait.elapsed() < 300000)
+        while (service.clientList().size() < static_cast<std::size_t>(n) + 1 && wait.elapsed() < 300000 &&
+               clients.state() != QProcess::NotRunning)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        if (clients.state() == QProcess::NotRunning) {
+            std::fprintf(stderr, "the clients ended early\n");
+            return 1;
+        }
         while (!clients.canReadLine() && wait.elapsed() < 300000)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         const std::string said = clients.readLine().trimmed().toStdString();
