@@ -78,8 +78,10 @@ public:
 
     // Readers at the moments the values take effect.
     int listenPort() const;          // start-up and Online
-    // [server] tlsport: the same lines inside TLS; 0 serves none.
+    // [server] tlsport: the same lines inside TLS; 0 serves none,
+    // AnyFreePort (the default beside port=0) a port the system picks.
     int tlsPort() const;
+    static constexpr int AnyFreePort = -1;
     // [server] plaintext=0 leaves the plain port closed.
     bool plaintext() const;
     bool onlineAtStartup() const;    // second-stage start-up, default on

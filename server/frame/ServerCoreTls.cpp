@@ -2,12 +2,14 @@
 
 #include "server/frame/ServerCore.h"
 
+#include <algorithm>
+
 namespace velora::server::frame {
 
 bool ServerCore::listenEncrypted(const QHostAddress &address, std::string *why)
 {
     const int port = config_.tlsPort();
-    if (port <= 0)
+    if (port == 0)
         return true;
     if (!tls_)
         tls_ = std::make_unique<TlsIdentity>(options_.baseDir + "/config/tls");
@@ -16,8 +18,8 @@ bool ServerCore::listenEncrypted(const QHostAddress &address, std::string *why)
         *why = "no encrypted connections: " + reason;
         return false;
     }
-    if (!clients_.transport().listenTls(address, port, tls_->serverConfiguration(), &reason)) {
-        *why = "cannot listen on port " + std::to_string(port) + " (encrypted connections): " + reason;
+    if (!clients_.transport().listenTls(address, std::max(port, 0), tls_->serverConfiguration(), &reason)) {
+        *why = "cannot listen on port " + std::to_string(std::max(port, 0)) + " (encrypted connections): " + reason;
         return false;
     }
     return true;
