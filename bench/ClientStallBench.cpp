@@ -100,6 +100,7 @@ private slots:
         QVERIFY(login.save());
         settings.setValue(ClientSettings::ServerAddress, "127.0.0.1");
         settings.setValue(ClientSettings::ServerPort, std::to_string(server->port()));
+        settings.setValue(ClientSettings::Encrypted, "0");
         ClientSession session(settings);
         ScriptedPrompter prompter;
         TFmain window(settings, session, prompter);

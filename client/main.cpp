@@ -69,6 +69,9 @@ int runWindow(int argc, char **argv, const CommandLineOptions &options)
     ClientSession session(settings);
     velora::widgets::MessageBoxPrompter prompter(QStringLiteral("Velora client"));
     TFmain window(settings, session, prompter);
+    session.setFixedFingerprint(options.fingerprint);
+    if (options.acceptNew)
+        session.trustFirstUse = [](const std::string &) { return true; };
     prompter.setParent(&window);
     SleepWatcher sleep;
     QObject::connect(&sleep, &SleepWatcher::suspending, &session, &ClientSession::systemSuspending);

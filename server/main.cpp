@@ -32,6 +32,7 @@
 #include "server/frame/ServerCore.h"
 #include "server/log/LogReport.h"
 #include "server/frame/SimulatedInterfaceTable.h"
+#include "server/frame/TlsIdentity.h"
 #include "server/sharing/NftSharing.h"
 #include "server/state/Text.h"
 #include "server/ui/TForm1.h"
@@ -142,6 +143,15 @@ int runAdminAndExit(const ServerArgs &args, const std::string &baseDir, int argc
     QCoreApplication app(argc, argv);
     AdminIo io;
     io.readSecret = readSecretLine;
+    if (args.command == "tls") {
+        TlsIdentity identity(baseDir + "/config/tls");
+        const auto ask = [](const char *question) {
+            std::fputs(question, stderr);
+            char answer[16] = {};
+            return std::fgets(answer, sizeof answer, stdin) && (answer[0] == 'y' || answer[0] == 'Y');
+        };
+        return runTlsCommand(args.commandArgs, identity, ask, stdout, stderr);
+    }
     if (args.command == "user") {
         velora::server::users::UserStore users(baseDir + "/config/user.cfg");
         return runUserCommand(args.commandArgs, users, io);
@@ -306,6 +316,9 @@ int main(int argc, char **argv)
         if (core.isOnline())
             std::fprintf(stderr, "velora: online, listening on port %u of %s (base dir %s)\n",
                          core.listeningPort(), core.listeningAddress().c_str(), baseDir.c_str());
+        if (core.listeningTlsPort() != 0)
+            std::fprintf(stderr, "velora: encrypted connections on port %u, certificate fingerprint (SHA-256) %s\n",
+                         core.listeningTlsPort(), core.tlsFingerprint().c_str());
         else
             std::fprintf(stderr, "velora: offline (base dir %s)\n", baseDir.c_str());
         notifySystemdReady();

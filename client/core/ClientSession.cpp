@@ -6,9 +6,11 @@
 
 #include <QHostAddress>
 #include <QHostInfo>
-#include <QTcpSocket>
+#include <QSslConfiguration>
+#include <QSslSocket>
 
 #include "client/core/SavedLogin.h"
+#include "client/core/ServerPins.h"
 #include "client/core/WireText.h"
 #include "common/CredentialCipher.h"
 #include "common/TextCodec.h"
@@ -22,7 +24,7 @@ const std::string TrmLine = wire::terminated(wire::buildCommandLine("trm"));
 }  // namespace
 
 ClientSession::ClientSession(ClientSettings &settings, QObject *parent)
-    : QObject(parent), settings_(settings), socket_(new QTcpSocket(this))
+    : QObject(parent), settings_(settings), socket_(new QSslSocket(this))
 {
     pollTimer_.setInterval(100);
     handshakeTimer_.setSingleShot(true);
@@ -42,6 +44,13 @@ ClientSession::ClientSession(ClientSettings &settings, QObject *parent)
     connect(socket_, &QTcpSocket::readyRead, this, &ClientSession::onReadyRead);
     connect(socket_, &QTcpSocket::errorOccurred, this, &ClientSession::onSocketError);
     connect(socket_, &QTcpSocket::disconnected, this, &ClientSession::onSocketDisconnected);
+    connect(socket_, &QSslSocket::encrypted, this, &ClientSession::onEncrypted);
+    // No authority vouches for an office's server: its certificate is
+    // checked against the pinned fingerprint instead, once TLS is up.
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.setProtocol(QSsl::TlsV1_2OrLater);
+    tls.setPeerVerifyMode(QSslSocket::VerifyNone);
+    socket_->setSslConfiguration(tls);
 }
 
 ClientSession::~ClientSession()
@@ -114,7 +123,10 @@ void ClientSession::executeconnect(int flag)
     pending_.clear();
     pendingPos_ = 0;
     connectTimer_.start();
-    socket_->connectToHost(shownText(applied_.host), applied_.port);
+    if (applied_.encrypted)
+        socket_->connectToHostEncrypted(shownText(applied_.host), applied_.tlsPort);
+    else
+        socket_->connectToHost(shownText(applied_.host), applied_.port);
 }
 
 void ClientSession::executedisconnect(int flag)
@@ -152,11 +164,57 @@ void ClientSession::enterDisconnected()
 
 void ClientSession::onConnected()
 {
+    if (state_ != State::Connecting) {
+        connectTimer_.stop();
+        socket_->abort();
+        return;
+    }
+    // Inside TLS nothing goes out before the certificate is checked.
+    if (applied_.encrypted)
+        return;
+    connectTimer_.stop();
+    sendLogin();
+}
+
+void ClientSession::onEncrypted()
+{
     connectTimer_.stop();
     if (state_ != State::Connecting) {
         socket_->abort();
         return;
     }
+    const std::string presented = certificateFingerprint(socket_->peerCertificate());
+    const ServerPins pins(settings_.pinFile());
+    const int port = applied_.tlsPort;
+    const std::string trusted = fixedFingerprint_.empty() ? pins.pinned(applied_.host, port).value_or(std::string())
+                                                          : fixedFingerprint_;
+    if (!trusted.empty() && trusted != presented) {
+        enterDisconnected();
+        emit fingerprintRefused(QString::fromStdString(trusted), QString::fromStdString(presented),
+                                fixedFingerprint_.empty() ? pins.path() : QString());
+        return;
+    }
+    if (trusted.empty()) {
+        const bool yes = trustFirstUse && trustFirstUse(presented);
+        // The question may have taken a while: the connection may be gone.
+        if (state_ != State::Connecting || !isOpen()) {
+            enterDisconnected();
+            return;
+        }
+        if (!yes) {
+            enterDisconnected();
+            emit fingerprintNotTrusted(QString::fromStdString(presented));
+            return;
+        }
+        QString why;
+        if (!pins.pin(applied_.host, port, presented, &why))
+            qWarning("velora-client: the fingerprint is trusted for this connection only: %s", qPrintable(why));
+    }
+    sendLogin();
+}
+
+void ClientSession::sendLogin()
+{
     state_ = State::LoggingIn;
 
     localHostName_ = wireText(QHostInfo::localHostName());

@@ -17,7 +17,7 @@
 #include "common/LineFramer.h"
 #include "common/WireCodec.h"
 
-class QTcpSocket;
+class QSslSocket;
 
 namespace velora::client::core {
 
@@ -62,6 +62,12 @@ public:
     void setTypedLogin(std::string user, std::string password);
     // For scripts: the given login is used every time, the remembered one never.
     void setFixedLogin(std::string user, std::string password);
+    // Encrypted connections: this fingerprint for this run, whatever the
+    // client folder trusts (normalised, 64 hex digits).
+    void setFixedFingerprint(std::string fingerprint) { fixedFingerprint_ = std::move(fingerprint); }
+    // Asked when the server's certificate is not known yet, with its
+    // fingerprint; true trusts it from now on. Unset: not trusted.
+    std::function<bool(const std::string &fingerprint)> trustFirstUse;
     // A login with a user name can go out: fixed, typed or remembered (a
     // remembered one that cannot be read counts, so that its fault is told).
     bool hasLogin() const;
@@ -121,6 +127,11 @@ signals:
     // The next attempt after a lost session starts in this many seconds.
     void retryScheduled(int seconds);
     void loginAccepted();
+    // The certificate is not the one trusted: nothing was sent. pinFile is
+    // empty when the trusted one was given for this run only.
+    void fingerprintRefused(const QString &trusted, const QString &presented, const QString &pinFile);
+    // A new certificate the person (or the script) did not trust.
+    void fingerprintNotTrusted(const QString &presented);
     void loginRefused(const std::string &reason);  // after the reset
     void handshakeFailed();                        // after the reset
     void disconnectedState();                      // the reset
@@ -130,6 +141,9 @@ signals:
 
 private:
     void onConnected();
+    // TLS is up: the certificate is checked before the login goes out.
+    void onEncrypted();
+    void sendLogin();
     void onReadyRead();
     void onSocketError();
     void onSocketDisconnected();
@@ -147,7 +161,7 @@ private:
 
     ClientSettings &settings_;
     AppliedSettings applied_;
-    QTcpSocket *socket_ = nullptr;
+    QSslSocket *socket_ = nullptr;
     LineFramer framer_{MaxPushLineLength};
     State state_ = State::Disconnected;
     int wantConnected_ = 0;
@@ -158,6 +172,7 @@ private:
     std::string typedUser_;
     std::string typedPassword_;
     bool fixedLogin_ = false;
+    std::string fixedFingerprint_;
     LoginCredentials lastLogin_;
     QTimer pollTimer_;
     QTimer handshakeTimer_;

@@ -74,10 +74,13 @@ QString defaultAutostartFile() { return configHome() + QStringLiteral("/autostar
 ClientSettings::ClientSettings(QString clientDir, QString autostartFile)
     : clientDir_(std::move(clientDir)), autostartFile_(std::move(autostartFile))
 {
+    values_[Encrypted] = "1";
+    values_[EncryptedPort] = "226";
 }
 
 QString ClientSettings::configFile() const { return clientDir_ + QStringLiteral("/config/config.cfg"); }
 QString ClientSettings::savedLoginFile() const { return clientDir_ + QStringLiteral("/config/user.cfg"); }
+QString ClientSettings::pinFile() const { return clientDir_ + QStringLiteral("/config/fingerprint.cfg"); }
 QString ClientSettings::tipFile() const { return clientDir_ + QStringLiteral("/config/tip.cfg"); }
 QString ClientSettings::helpFile(const QString &name) const
 {
@@ -103,6 +106,9 @@ bool ClientSettings::loadcfg()
         return false;
     for (std::size_t i = 0; i < lines.size() && i < values_.size(); ++i)
         values_[i] = lines[i];
+    // Written before encryption existed: the server may not offer it.
+    if (lines.size() <= Encrypted)
+        values_[Encrypted] = "0";
     return true;
 }
 
@@ -116,7 +122,7 @@ bool ClientSettings::savecfg(const PanelValues &p, const QString &programPath, Q
     auto flag = [](bool on) { return std::string(on ? "1" : "0"); };
     const std::string lines[] = {trimBlanks(p.address), p.port, p.interval, p.defaultEntry,
                                  flag(p.autoconnect), flag(p.minimize), flag(p.startWithDesktop),
-                                 flag(p.showTips), flag(p.reconnect)};
+                                 flag(p.showTips), flag(p.reconnect), flag(p.encrypted), p.encryptedPort};
     QByteArray data;
     for (const auto &l : lines) {
         data.append(l.data(), static_cast<qsizetype>(l.size()));
@@ -193,6 +199,17 @@ std::optional<AppliedSettings> ClientSettings::activatecfg(QString *error)
         return std::nullopt;
     }
     s.pollIntervalMs = static_cast<int>(*interval) * 500;
+    s.encrypted = flag(Encrypted);
+    if (trimBlanks(values_[EncryptedPort]).empty())
+        values_[EncryptedPort] = "226";
+    const auto tlsPort = toWholeNumber(values_[EncryptedPort]);
+    if (!tlsPort || *tlsPort < 1 || *tlsPort > 65535) {
+        if (error)
+            *error = QStringLiteral("%1 line 11: '%2' is not a valid port number")
+                         .arg(configFile(), shownText(forMessage(values_[EncryptedPort])));
+        return std::nullopt;
+    }
+    s.tlsPort = static_cast<std::uint16_t>(*tlsPort);
     return s;
 }
 

@@ -24,6 +24,9 @@ struct AppliedSettings {
     std::string host;
     std::uint16_t port = 225;
     int pollIntervalMs = 1000;
+    // The lines travel inside TLS, to this port of the server.
+    bool encrypted = false;
+    std::uint16_t tlsPort = 226;
 };
 
 class ClientSettings {
@@ -39,6 +42,10 @@ public:
         ShowTips,
         // Added later: a file without it reads as on.
         ReconnectAutomatically,
+        // Added later still: a file without it reads as off, a new folder
+        // starts with it on. The port of encrypted connections follows it.
+        Encrypted,
+        EncryptedPort,
         LineCount
     };
 
@@ -53,6 +60,8 @@ public:
         bool startWithDesktop = false;
         bool showTips = false;
         bool reconnect = true;
+        bool encrypted = true;
+        std::string encryptedPort;
     };
 
     ClientSettings(QString clientDir, QString autostartFile);
@@ -61,6 +70,8 @@ public:
     QString configFile() const;
     QString savedLoginFile() const;
     QString tipFile() const;
+    // The fingerprints of the servers' certificates this client trusts.
+    QString pinFile() const;
     QString helpFile(const QString &name) const;
 
     // Values as read, Windows-1252 bytes.

@@ -1,5 +1,6 @@
 #include "client/core/CommandLine.h"
 #include "client/core/SavedLogin.h"
+#include "client/core/ServerPins.h"
 
 #include <algorithm>
 
@@ -38,6 +39,9 @@ const Switch Switches[] = {
     {"port", "P", "the server's port (default: the saved one)"},
     {"user", "U", "log in as U instead of the saved login"},
     {"password", "P", "the password of --user (else $VELORA_PASSWORD)"},
+    {"tls", nullptr, "connect encrypted, to the server's TLS port (default 226 or the saved one)"},
+    {"fingerprint", "HEX", "trust only the certificate with this SHA-256 fingerprint (implies --tls)"},
+    {"accept-new", nullptr, "trust a server's certificate on first use without asking"},
     {"timeout", "SECONDS", "give up after this long (default 30, 120 for --dial)"},
     {"status", nullptr, "print the line status once and exit"},
     {"dial", "ENTRY", "dial ENTRY, print the status that follows and exit"},
@@ -62,6 +66,7 @@ QString commandLineUsage()
     QString text = QStringLiteral(
         "usage: velora-client [--clientdir DIR]\n"
         "       velora-client [--clientdir DIR] [--host H] [--port P] [--user U --password P]\n"
+        "                     [--tls] [--fingerprint HEX] [--accept-new]\n"
         "                     [--timeout SECONDS] --status | --dial ENTRY | --hangup\n"
         "       velora-client --help | --version\n"
         "Without --status, --dial or --hangup it opens the window.\n\nOptions:\n");
@@ -140,6 +145,16 @@ CommandLineOptions parseCommandLine(const QStringList &arguments)
             return o;
         }
     }
+    o.tls = isSet("tls") || isSet("fingerprint");
+    o.acceptNew = isSet("accept-new");
+    if (isSet("fingerprint")) {
+        const auto fingerprint = normalFingerprint(value("fingerprint").toStdString());
+        if (!fingerprint) {
+            o.error = QStringLiteral("--fingerprint needs 64 hex digits (colons allowed)");
+            return o;
+        }
+        o.fingerprint = *fingerprint;
+    }
     if (o.user && !o.password) {
         o.password = secretText(qEnvironmentVariable("VELORA_PASSWORD"));
     }
@@ -182,6 +197,21 @@ ScriptedCommand::ScriptedCommand(ClientSettings &settings, const CommandLineOpti
         &session_, &ClientSession::disconnectedState, this,
         [this] { finish(ExitUnreachable, QStringLiteral("the server closed the connection")); },
         Qt::QueuedConnection);
+    connect(&session_, &ClientSession::fingerprintRefused, this,
+            [this](const QString &trusted, const QString &presented, const QString &) {
+                finish(ExitUnreachable, QStringLiteral("refused: the server's certificate fingerprint is %1, not the "
+                                                       "trusted %2; nothing was sent")
+                                            .arg(presented, trusted));
+            });
+    connect(&session_, &ClientSession::fingerprintNotTrusted, this, [this](const QString &presented) {
+        finish(ExitUnreachable, QStringLiteral("the server's certificate is not trusted yet; its fingerprint is %1: "
+                                               "check it with the server's operator, then give --accept-new or "
+                                               "--fingerprint")
+                                    .arg(presented));
+    });
+    if (options_.acceptNew)
+        session_.trustFirstUse = [](const std::string &) { return true; };
+    session_.setFixedFingerprint(options_.fingerprint);
     connect(&session_, &ClientSession::statusReceived, this, &ScriptedCommand::onStatus);
     // The line's speed is read a tick after it connected.
     speedWait_.setSingleShot(true);
@@ -194,12 +224,19 @@ ScriptedCommand::ScriptedCommand(ClientSettings &settings, const CommandLineOpti
 
 void ScriptedCommand::start()
 {
-    if (!settings_.loadcfg() && !settings_.loadError().isEmpty())
+    const bool saved = settings_.loadcfg();
+    if (!saved && !settings_.loadError().isEmpty())
         err_ << "velora-client: " << settings_.loadError() << "; using the defaults\n";
     if (!options_.host.isEmpty())
         settings_.setValue(ClientSettings::ServerAddress, wireText(options_.host));
+    // Scripts written before encryption name the plain port: without a saved
+    // choice only --tls encrypts.
+    if (options_.tls || !saved)
+        settings_.setValue(ClientSettings::Encrypted, options_.tls ? "1" : "0");
     if (!options_.port.isEmpty())
-        settings_.setValue(ClientSettings::ServerPort, wireText(options_.port));
+        settings_.setValue(settings_.flag(ClientSettings::Encrypted) ? ClientSettings::EncryptedPort
+                                                                     : ClientSettings::ServerPort,
+                           wireText(options_.port));
     QString error;
     if (!session_.activatecfg(&error)) {
         finish(ExitUnreachable, error);

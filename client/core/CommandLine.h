@@ -27,6 +27,9 @@ struct CommandLineOptions {
     std::optional<std::string> user;
     std::optional<std::string> password;
     int timeoutSeconds = 0;  // 0: the action's default
+    bool tls = false;         // encrypted, whatever the folder says
+    std::string fingerprint;  // trusted for this run, normalised
+    bool acceptNew = false;   // trust a server's first certificate unasked
     QString error;           // set when the arguments do not parse
     QString warning;         // to be said before anything else, on stderr
 };

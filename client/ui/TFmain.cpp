@@ -81,6 +81,28 @@ TFmain::TFmain(core::ClientSettings &settings, core::ClientSession &session, Pro
             Qt::QueuedConnection);
     connect(&session_, &core::ClientSession::disconnectedState, this, &TFmain::onDisconnectedState);
     connect(&session_, &core::ClientSession::connectFailed, this, &TFmain::onConnectFailed);
+    session_.trustFirstUse = [this](const std::string &fingerprint) {
+        return prompter_.ask("This is the first encrypted connection to this server. Its certificate's "
+                             "fingerprint (SHA-256) is\n\n" + fingerprint +
+                                 "\n\nAsk the server's operator whether it is the one on the server's "
+                                 "configuration page. Trust this server?",
+                             {Prompter::Button::Yes, Prompter::Button::No}) == Prompter::Button::Yes;
+    };
+    // Queued: the warning waits in an event loop of its own.
+    connect(
+        &session_, &core::ClientSession::fingerprintRefused, this,
+        [this](const QString &trusted, const QString &presented, const QString &pinFile) {
+            std::string how = "If the server's operator made a new certificate (velora tls renew), check the "
+                              "new fingerprint with him";
+            how += pinFile.isEmpty() ? std::string(".")
+                                     : ", then delete this server's line from " + wireText(pinFile) +
+                                           " and connect again to be asked.";
+            prompter_.tell(Prompter::Kind::Warning,
+                           "The server's certificate has changed: nothing was sent to it.\n\nTrusted fingerprint:\n" +
+                               trusted.toStdString() + "\n\nPresented fingerprint:\n" + presented.toStdString() +
+                               "\n\nSomeone may be posing as the server. " + how);
+        },
+        Qt::QueuedConnection);
     connect(
         &session_, &core::ClientSession::loginFailed, this, [this] { error("fail to connect to server"); },
         Qt::QueuedConnection);
@@ -131,6 +153,9 @@ bool TFmain::loadcfg()
     ckminimize->setChecked(settings_.flag(S::Minimize));
     ckstart->setChecked(settings_.autostartEnabled());
     ckreconnect->setChecked(settings_.reconnectAutomatically());
+    cktls->setChecked(settings_.flag(S::Encrypted));
+    edtlsport->setText(shownText(settings_.value(S::EncryptedPort)));
+    edtlsport->setEnabled(cktls->isChecked());
     tip_->CheckBox1->setChecked(settings_.flag(S::ShowTips));
     return true;
 }
@@ -147,6 +172,8 @@ bool TFmain::savecfg()
     v.startWithDesktop = ckstart->isChecked();
     v.showTips = tip_->CheckBox1->isChecked();
     v.reconnect = ckreconnect->isChecked();
+    v.encrypted = cktls->isChecked();
+    v.encryptedPort = wireText(edtlsport->text());
     QString why;
     if (settings_.savecfg(v, QCoreApplication::applicationFilePath(), &why))
         return true;

@@ -209,6 +209,8 @@ public:
     QLineEdit *IPWRITER1 = nullptr, *edport = nullptr;
     QComboBox *comboupdate = nullptr, *combodefault = nullptr;
     QCheckBox *ckautoconnect = nullptr, *ckminimize = nullptr, *ckstart = nullptr, *ckreconnect = nullptr;
+    QCheckBox *cktls = nullptr;
+    QLineEdit *edtlsport = nullptr;
     QPushButton *Button6 = nullptr;
     QTreeWidget *Lvclient = nullptr;
     QPushButton *SpeedButton1 = nullptr, *SpeedButton2 = nullptr;

@@ -156,6 +156,21 @@ void TFmain::buildWindow()
     // The caption names the field for screen readers, not the row's layout.
     if (auto *portLabel = qobject_cast<QLabel *>(form->labelForField(portRow)))
         portLabel->setBuddy(edport);
+    auto *tlsRow = new QHBoxLayout;
+    cktls = named(new QCheckBox(QStringLiteral("Encrypted connection"), Panelconfig), "cktls");
+    cktls->setToolTip(QStringLiteral("The same session inside TLS, to the server's encrypted port; the server's "
+                                     "certificate is checked against the fingerprint trusted on first use"));
+    cktls->setChecked(true);
+    edtlsport = named(new QLineEdit(Panelconfig), "edtlsport");
+    edtlsport->setMaximumWidth(80);
+    edtlsport->setAccessibleName(QStringLiteral("Encrypted port"));
+    tlsRow->addWidget(cktls);
+    tlsRow->addWidget(new QLabel(QStringLiteral("port :"), Panelconfig));
+    tlsRow->addWidget(edtlsport);
+    tlsRow->addWidget(new QLabel(QStringLiteral("default:  226"), Panelconfig));
+    tlsRow->addStretch();
+    form->addRow(QString(), tlsRow);
+    connect(cktls, &QCheckBox::toggled, edtlsport, &QWidget::setEnabled);
     comboupdate = named(new QComboBox(Panelconfig), "comboupdate");
     comboupdate->setEditable(true);
     comboupdate->addItems({QStringLiteral("1"), QStringLiteral("2"), QStringLiteral("3"),

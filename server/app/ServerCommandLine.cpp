@@ -53,7 +53,10 @@ bool isWindowsSwitch(const QString &arg, const char *name)
            arg.mid(1).compare(QLatin1String(name), Qt::CaseInsensitive) == 0;
 }
 
-bool isCommand(const QString &arg) { return arg == QLatin1String("user") || arg == QLatin1String("entry"); }
+bool isCommand(const QString &arg)
+{
+    return arg == QLatin1String("user") || arg == QLatin1String("entry") || arg == QLatin1String("tls");
+}
 
 // The parser knows only -x and --name: -INSTALL, /install and the like become
 // --INSTALL, up to the editors' command, whose arguments are theirs.

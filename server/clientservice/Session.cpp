@@ -1,5 +1,6 @@
 #include "server/clientservice/Session.h"
 
+#include <QSslSocket>
 #include <QTcpSocket>
 
 #include <vector>
@@ -13,7 +14,10 @@ Session::Session(QTcpSocket *socket, Sink &sink, QObject *parent) : QObject(pare
     // take no lines (paused), the kernel's window holds the sender back.
     socket_->setReadBufferSize(ReadBufferBytes);
     // Push lines are small and due now; do not let them wait for an ACK.
-    socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    if (auto *ssl = qobject_cast<QSslSocket *>(socket_))
+        ssl->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    else
+        socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     record.session = this;
     connect(socket_, &QTcpSocket::readyRead, this, &Session::onReadyRead);
     connect(socket_, &QTcpSocket::disconnected, this, [this] { sink_.ended(this); });
@@ -24,6 +28,25 @@ Session::Session(QTcpSocket *socket, Sink &sink, QObject *parent) : QObject(pare
 }
 
 Session::~Session() = default;
+
+void Session::startEncryption()
+{
+    auto *ssl = qobject_cast<QSslSocket *>(socket_);
+    if (!ssl)
+        return;
+    tls_ = true;
+    connect(ssl, &QSslSocket::encrypted, this, [this] {
+        encrypted_ = true;
+        onReadyRead();
+    });
+    // Whatever went wrong before the handshake was done (a plain line, an
+    // old protocol, a reset), the connection has nothing more to say.
+    connect(ssl, &QAbstractSocket::errorOccurred, this, [this](QAbstractSocket::SocketError) {
+        if (!encrypted_)
+            abort();
+    });
+    ssl->startServerEncryption();
+}
 
 std::size_t Session::queuedBytes() const { return static_cast<std::size_t>(socket_->bytesToWrite()); }
 
@@ -70,7 +93,7 @@ void Session::onReadyRead()
 {
     // One chunk per turn of the event loop: a peer that never stops sending
     // must not keep the ticks and the other sessions waiting.
-    if (closing_ || paused_ || socket_->bytesAvailable() <= 0)
+    if (closing_ || paused_ || (tls_ && !encrypted_) || socket_->bytesAvailable() <= 0)
         return;
     const QByteArray chunk = socket_->read(64 * 1024);
     if (!chunk.isEmpty())

@@ -61,6 +61,10 @@ public:
     void resumeReading();
     // Reads what has already arrived (a login line sent with the connect).
     void readNow() { onReadyRead(); }
+    // A session of the TLS port: starts the handshake; lines are read only
+    // once it is done, and a failed one ends the session.
+    void startEncryption();
+    bool isEncrypted() const { return encrypted_; }
     QTcpSocket *socket() const { return socket_; }
     std::size_t queuedBytes() const;
 
@@ -74,6 +78,8 @@ private:
     LineFramer framer_;
     bool closing_ = false;
     bool paused_ = false;
+    bool tls_ = false;
+    bool encrypted_ = false;
 };
 
 }  // namespace velora::server::clientservice

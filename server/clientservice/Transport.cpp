@@ -1,5 +1,6 @@
 #include "server/clientservice/Transport.h"
 
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <QTimer>
 #include <algorithm>
@@ -62,9 +63,21 @@ void SessionListener::incomingConnection(qintptr descriptor)
             return;
         }
     }
-    auto *socket = new QTcpSocket(this);
-    if (!socket->setSocketDescriptor(descriptor, QAbstractSocket::ConnectedState,
-                                     QIODevice::ReadWrite | QIODevice::Unbuffered)) {
+    QTcpSocket *socket = nullptr;
+    bool set = false;
+    if (encrypted_) {
+        // Decrypted bytes need a buffer to land in; the handshake starts
+        // once the transport has let the connection in.
+        auto *ssl = new QSslSocket(this);
+        ssl->setSslConfiguration(tls_);
+        socket = ssl;
+        set = ssl->setSocketDescriptor(descriptor, QAbstractSocket::ConnectedState, QIODevice::ReadWrite);
+    } else {
+        socket = new QTcpSocket(this);
+        set = socket->setSocketDescriptor(descriptor, QAbstractSocket::ConnectedState,
+                                          QIODevice::ReadWrite | QIODevice::Unbuffered);
+    }
+    if (!set) {
         delete socket;
         ::close(fd);
         return;
@@ -89,16 +102,33 @@ Transport::~Transport()
 
 bool Transport::listen(const QHostAddress &address, int port, std::string *why)
 {
-    stopListening();
+    delete listener_;
+    listener_ = startListener(address, port, nullptr, why);
+    return listener_ != nullptr;
+}
+
+bool Transport::listenTls(const QHostAddress &address, int port, const QSslConfiguration &configuration,
+                          std::string *why)
+{
+    delete tlsListener_;
+    tlsListener_ = startListener(address, port, &configuration, why);
+    return tlsListener_ != nullptr;
+}
+
+SessionListener *Transport::startListener(const QHostAddress &address, int port, const QSslConfiguration *tls,
+                                          std::string *why)
+{
     auto *listener = new SessionListener(this);
     listener->setDescriptorReserve(reserve_);
     listener->setDialledSide(dialled_);
+    if (tls)
+        listener->setTls(*tls);
     if (port < 0 || port > 65535 || !listener->listen(address, static_cast<quint16>(port))) {
         if (why)
             *why = port < 0 || port > 65535 ? std::string("not a valid port number")
                                             : listener->errorString().toStdString();
         delete listener;
-        return false;
+        return nullptr;
     }
     connect(listener, &SessionListener::refusedUnseen, this,
             [this](std::size_t n) { strangers_.refusedUnseen(n); });
@@ -111,28 +141,36 @@ bool Transport::listen(const QHostAddress &address, int port, std::string *why)
         while (listener->hasPendingConnections())
             accept(listener->nextPendingConnection());
     });
-    listener_ = listener;
-    return true;
+    return listener;
 }
 
 void Transport::stopListening()
 {
-    if (!listener_)
-        return;
-    listener_->close();
-    delete listener_;
-    listener_ = nullptr;
+    for (SessionListener **l : {&listener_, &tlsListener_}) {
+        if (!*l)
+            continue;
+        (*l)->close();
+        delete *l;
+        *l = nullptr;
+    }
 }
 
 quint16 Transport::port() const { return listener_ ? listener_->serverPort() : 0; }
 
-QHostAddress Transport::address() const { return listener_ ? listener_->serverAddress() : QHostAddress(); }
+quint16 Transport::tlsPort() const { return tlsListener_ ? tlsListener_->serverPort() : 0; }
+
+QHostAddress Transport::address() const
+{
+    const SessionListener *l = listener_ ? listener_ : tlsListener_;
+    return l ? l->serverAddress() : QHostAddress();
+}
 
 void Transport::setDialledSide(state::DialledSide *side)
 {
     dialled_ = side;
-    if (listener_)
-        listener_->setDialledSide(side);
+    for (SessionListener *l : {listener_, tlsListener_})
+        if (l)
+            l->setDialledSide(side);
 }
 
 namespace {
@@ -172,6 +210,10 @@ void Transport::accept(QTcpSocket *socket)
     session->peer = peer;
     session->acceptedAt = strangers_.now();
     sessions_.push_back(session);
+    if (qobject_cast<QSslSocket *>(socket)) {
+        session->startEncryption();
+        return;
+    }
     // A login sent with the connect is read now, before a crowd of newer
     // strangers could push this one out.
     session->readNow();

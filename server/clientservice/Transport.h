@@ -5,6 +5,7 @@
 
 #include <QHostAddress>
 #include <QObject>
+#include <QSslConfiguration>
 #include <QTcpServer>
 #include <cstdint>
 #include <functional>
@@ -40,6 +41,12 @@ public:
     // Connections whose local address faces the dialled line are closed
     // unread; null serves every side.
     void setDialledSide(state::DialledSide *side) { dialled_ = side; }
+    // Connections of this listener speak TLS from their first byte.
+    void setTls(const QSslConfiguration &configuration)
+    {
+        tls_ = configuration;
+        encrypted_ = true;
+    }
 
 signals:
     // Connections closed at once because the descriptors left are reserved.
@@ -53,6 +60,8 @@ protected:
 private:
     int reserve_ = 0;
     state::DialledSide *dialled_ = nullptr;
+    bool encrypted_ = false;
+    QSslConfiguration tls_;
 };
 
 class Transport : public QObject, private Session::Sink {
@@ -66,9 +75,16 @@ public:
 
     // Listens on address:port; false with the system's reason.
     bool listen(const QHostAddress &address, int port, std::string *why = nullptr);
+    // The same lines inside TLS on a port of their own, beside the plain one
+    // or alone.
+    bool listenTls(const QHostAddress &address, int port, const QSslConfiguration &configuration,
+                   std::string *why = nullptr);
+    // Both ports close.
     void stopListening();
-    bool isListening() const { return listener_ != nullptr; }
+    bool isListening() const { return listener_ != nullptr || tlsListener_ != nullptr; }
+    // 0 when that port is not served.
     quint16 port() const;
+    quint16 tlsPort() const;
     QHostAddress address() const;
     // Applies to the listener of the next listen() too.
     void setDialledSide(state::DialledSide *side);
@@ -102,11 +118,14 @@ private:
     // The oldest stranger, preferring one that has sent nothing.
     Session *oldestStranger() const;
     void giveBackMemory();
+    SessionListener *startListener(const QHostAddress &address, int port, const QSslConfiguration *tls,
+                                   std::string *why);
     std::string dialledReport();
 
     LineHandler onLine_;
     EndHandler onEnd_;
     SessionListener *listener_ = nullptr;
+    SessionListener *tlsListener_ = nullptr;
     state::DialledSide *dialled_ = nullptr;
     int reserve_ = 0;
     StrangerGuard strangers_;

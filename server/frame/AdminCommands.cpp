@@ -22,7 +22,9 @@ const char AdminUsage[] =
     "       velora [--basedir DIR] entry list\n"
     "       velora [--basedir DIR] entry rename OLD NEW\n"
     "       velora [--basedir DIR] entry delete NAME [--with-log]\n"
-    "       velora [--basedir DIR] entry cost NAME [VALUE]\n";
+    "       velora [--basedir DIR] entry cost NAME [VALUE]\n"
+    "       velora [--basedir DIR] tls fingerprint\n"
+    "       velora [--basedir DIR] tls renew [--yes]\n";
 
 const char BadEntryNameText[] = "An entry name must not be empty, start or end with a blank, or hold brackets, "
                                 "control characters or the characters \u00e0 \u00e2 \u00e3 \u00e4 \u00e5.";

@@ -118,6 +118,8 @@ public:
     virtual const std::vector<std::string> &entryNames() const = 0;
     virtual std::vector<clientservice::ClientRow> clientRows() const = 0;
     virtual bool isOnline() const = 0;
+    // SHA-256 of the TLS port's certificate, 64 hex digits; empty when none.
+    virtual std::string tlsFingerprint() const { return {}; }
     // "online"/"offline" once start-up has decided, else empty.
     virtual bool onlineDecided() const = 0;
     // A local path, not a wire text.

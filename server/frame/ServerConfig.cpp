@@ -93,6 +93,17 @@ ServerConfig::SaveResult ServerConfig::savecfg(ServerSettings &s, const state::S
 
 int ServerConfig::listenPort() const { return ini_.readNumber("server", "port", 0, MaxPort, DefaultPort); }
 
+int ServerConfig::tlsPort() const
+{
+    // A server told to take any free plain port (a test, a bench) does not
+    // claim a fixed one for the other door unless told to.
+    if (trimBlanks(ini_.readString("server", "tlsport", "")).empty() && listenPort() == 0)
+        return AnyFreePort;
+    return ini_.readNumber("server", "tlsport", 0, MaxPort, DefaultTlsPort);
+}
+
+bool ServerConfig::plaintext() const { return trimBlanks(ini_.readString("server", "plaintext", "1")) != "0"; }
+
 bool ServerConfig::onlineAtStartup() const
 {
     return ini_.readString("general", "onlinestartup", "1") == "1";

@@ -14,6 +14,7 @@ namespace velora::server::frame {
 class Autostart;
 
 inline constexpr int DefaultPort = 225;
+inline constexpr int DefaultTlsPort = 226;
 // Port 0 asks the system for any free one.
 inline constexpr int MaxPort = 65535;
 // The poll's minutes: more than the page offers is kept, up to an hour.
@@ -77,6 +78,12 @@ public:
 
     // Readers at the moments the values take effect.
     int listenPort() const;          // start-up and Online
+    // [server] tlsport: the same lines inside TLS; 0 serves none,
+    // AnyFreePort (the default beside port=0) a port the system picks.
+    int tlsPort() const;
+    static constexpr int AnyFreePort = -1;
+    // [server] plaintext=0 leaves the plain port closed.
+    bool plaintext() const;
     bool onlineAtStartup() const;    // second-stage start-up, default on
     bool startMinimizedAtStartup() const;
     bool tipAtStartup() const;

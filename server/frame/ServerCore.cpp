@@ -456,12 +456,22 @@ bool ServerCore::goOnline()
         listenRetry_.start();
         return false;
     }
-    if (!clients_.transport().listen(*address, port, &why)) {
+    // With no TLS port the plain one stays open whatever plaintext says.
+    if ((config_.plaintext() || config_.tlsPort() == 0) && !clients_.transport().listen(*address, port, &why)) {
         listenError_ = "cannot listen on port " + std::to_string(port) + ": " + why;
         state_.ServerState = "offline";
         emit problem(state::shownMessage(listenError_));
         emit onlineChanged(false);
         return false;
+    }
+    if (!listenEncrypted(*address, &why)) {
+        emit problem(state::shownMessage(why));
+        if (!clients_.transport().isListening()) {
+            listenError_ = why;
+            state_.ServerState = "offline";
+            emit onlineChanged(false);
+            return false;
+        }
     }
     listenError_.clear();
     state_.ServerState = "online";

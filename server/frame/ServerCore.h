@@ -19,6 +19,7 @@
 #include "server/frame/ServerConfig.h"
 #include "server/frame/ServerPlatform.h"
 #include "server/frame/StoreFileWatch.h"
+#include "server/frame/TlsIdentity.h"
 #include "server/log/LogDatabase.h"
 #include "server/sharing/SmtpRelay.h"
 #include "server/state/DialledSide.h"
@@ -88,6 +89,10 @@ public:
     bool isOnline() const override { return clients_.transport().isListening(); }
     quint16 listeningPort() const;
     std::string listeningAddress() const;
+    // The TLS port (0: not served) and the fingerprint of its certificate
+    // (empty until the first Online has read or made it).
+    quint16 listeningTlsPort() const { return clients_.transport().tlsPort(); }
+    std::string tlsFingerprint() const override;
     const std::string &lastListenError() const { return listenError_; }
 
     // The status tick, every 500 ms; tests call it directly.
@@ -233,6 +238,9 @@ private:
     int tickCounter_ = 0;
     int pruneCountdown_ = 1;
     std::string listenError_;
+    // Serves the TLS port where config.ini asks for it; false with why.
+    bool listenEncrypted(const QHostAddress &address, std::string *why);
+    std::unique_ptr<TlsIdentity> tls_;
     StatusView view_;
     std::unique_ptr<sharing::SmtpRelay> relay_;
     sharing::RelayLimits relayLimits_;

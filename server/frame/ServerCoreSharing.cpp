@@ -86,7 +86,10 @@ void ServerCore::guardDialledSide(const std::string &entry)
     // The simulated line faces nobody: nftables is left alone.
     if (names.empty())
         return;
-    std::vector<int> ports{clients_.transport().port()};
+    std::vector<int> ports;
+    for (const int port : {int(clients_.transport().port()), int(clients_.transport().tlsPort())})
+        if (port > 0)
+            ports.push_back(port);
     if (state_.dialSettings.smtpautorelay == "1" && portNumber(state_.dialSettings.smtpport) > 0)
         ports.push_back(portNumber(state_.dialSettings.smtpport));
     std::string why;

@@ -278,8 +278,13 @@ QWidget *TForm1::buildConfigurationPage()
                          QStringLiteral("3 minutes"), QStringLiteral("4 minutes"), QStringLiteral("5 minutes")});
     g->addWidget(caption(QStringLiteral("Client status polling every :"), general), 5, 0);
     g->addWidget(ComboBox6, 5, 1);
+    tlsFingerprint_ = named(new QLineEdit(general), "tlsFingerprint");
+    tlsFingerprint_->setReadOnly(true);
+    tlsFingerprint_->setPlaceholderText(QStringLiteral("no encrypted connections"));
+    g->addWidget(caption(QStringLiteral("Certificate fingerprint (SHA-256) :"), general), 6, 0);
+    g->addWidget(tlsFingerprint_, 6, 1);
     g->setColumnStretch(1, 1);
-    g->setRowStretch(6, 1);
+    g->setRowStretch(7, 1);
 
     auto *dial = named(new QGroupBox(page), "dialBox");
     auto *d = new QGridLayout(dial);

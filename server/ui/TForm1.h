@@ -234,6 +234,8 @@ private:
     QAction *About1 = nullptr;
     // "Configuration"
     QLineEdit *Edit1 = nullptr;
+    // The certificate's fingerprint, to read out to the users who trust it.
+    QLineEdit *tlsFingerprint_ = nullptr;
     QCheckBox *CheckBox1 = nullptr;
     QCheckBox *CheckBox2 = nullptr;
     QCheckBox *CheckBox3 = nullptr;

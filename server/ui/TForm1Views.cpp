@@ -90,6 +90,7 @@ void TForm1::showOnline(bool online)
 {
     Button5->setVisible(!online);
     Button6->setVisible(online);
+    tlsFingerprint_->setText(QString::fromStdString(console_.tlsFingerprint()));
 }
 
 void TForm1::showProblem(const QString &text) { statusBar()->showMessage(text); }

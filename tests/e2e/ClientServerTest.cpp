@@ -51,6 +51,7 @@ struct ClientServerFixture : ::testing::Test {
         settings = std::make_unique<ClientSettings>(clientDir.path(), clientDir.path() + QStringLiteral("/a.desktop"));
         settings->setValue(ClientSettings::ServerAddress, "127.0.0.1");
         settings->setValue(ClientSettings::ServerPort, std::to_string(port));
+        settings->setValue(ClientSettings::Encrypted, "0");
         session = std::make_unique<ClientSession>(*settings);
         ASSERT_TRUE(session->activatecfg());
         QObject::connect(session.get(), &ClientSession::statusReceived, [this](const wire::StatusRecord &r) {

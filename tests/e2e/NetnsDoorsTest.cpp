@@ -5,6 +5,9 @@
 // and removes the namespaces; run alone it skips.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -115,9 +118,12 @@ TEST(NetnsDoors, TheOfficeIsServedAndTheDialledSideIsNot)
     TempDir dir;
     ServerProcess server(dir.file("base"));
     const quint16 port = freePort();
+    quint16 tlsPort = freePort();
+    while (tlsPort == port)
+        tlsPort = freePort();
     // Sharing is what lets the server change the firewall; the plain run
     // has neither, so its own check stands alone.
-    server.writeConfig("[server]\nport=" + std::to_string(port) + "\n[line]\ndriver=command\ntimeout=10\n[dial]\nICS=" +
+    server.writeConfig("[server]\nport=" + std::to_string(port) + "\ntlsport=" + std::to_string(tlsPort) + "\n[line]\ndriver=command\ntimeout=10\n[dial]\nICS=" +
                        (plain ? "0" : "1") + "\nsmtpautorelay=1\nsmtpport=2525\n");
     writeFile(server.baseDir() + "/config/user.cfg",
               "demo" + L + "Demo user" + L + "245-53-210-81-" + L + "0" + L + "1" + L + "1" + L + "1" + L + "\r\n");
@@ -172,8 +178,8 @@ TEST(NetnsDoors, TheOfficeIsServedAndTheDialledSideIsNot)
     EXPECT_NE(readFor(mail, 3000, closed).find("220 provider ESMTP"), std::string::npos) << server.output();
     ::close(mail);
 
-    // From the provider's side: not a byte from either port, whatever it sends.
-    for (const int p : {static_cast<int>(port), 2525}) {
+    // From the provider's side: not a byte from any port, whatever it sends.
+    for (const int p : {static_cast<int>(port), static_cast<int>(tlsPort), 2525}) {
         const int fd = connectFrom(providerNs, "198.18.1.2", p, 1500);
         if (!plain) {
             EXPECT_LT(fd, 0) << "the firewall guard should drop the connection to port " << p;
@@ -210,8 +216,12 @@ TEST(NetnsDoors, TheOfficeIsServedAndTheDialledSideIsNot)
     } else {
         const std::string rules = run({QStringLiteral("nft"), QStringLiteral("list"), QStringLiteral("table"),
                                        QStringLiteral("inet"), QStringLiteral("velora")});
-        EXPECT_NE(rules.find("iifname \"" + line + "\" tcp dport { 2525, " + std::to_string(port) + " } ct state new drop"),
-                  std::string::npos)
+        std::vector<int> guarded{2525, port, tlsPort};
+        std::sort(guarded.begin(), guarded.end());
+        std::string set;
+        for (const int p : guarded)
+            set += (set.empty() ? "" : ", ") + std::to_string(p);
+        EXPECT_NE(rules.find("iifname \"" + line + "\" tcp dport { " + set + " } ct state new drop"), std::string::npos)
             << rules;
     }
     EXPECT_EQ(server.output().find("shutdown requested"), std::string::npos) << server.output();

@@ -287,6 +287,8 @@ def scenario(work):
     menu(client_process, need(main, "push button", "Menu"), ["Down", "Right", "Down", "Return"])  # View > Configuration
     set_text(need(main, "text", "Server address :"), "127.0.0.1")
     set_text(need(main, "text", "Server port :"), str(port))
+    # The plain port of this hour; a new folder starts encrypted.
+    press(need(main, "check box", "Encrypted connection"))
     press(need(main, "push button", "   save   "))
     need(main, "label", "Configuration saved.")
     if not os.path.exists(os.path.join(home, ".config", "velora-client", "config", "config.cfg")):

@@ -50,6 +50,7 @@ private slots:
         settings_ = std::make_unique<ClientSettings>(dir_.path(), dir_.path() + QStringLiteral("/a.desktop"));
         settings_->setValue(ClientSettings::ServerAddress, "127.0.0.1");
         settings_->setValue(ClientSettings::ServerPort, std::to_string(server_->port()));
+        settings_->setValue(ClientSettings::Encrypted, "0");
         session_ = std::make_unique<ClientSession>(*settings_);
         QVERIFY(session_->activatecfg());
         remember("alice", "secret");

@@ -10,6 +10,7 @@
 
 #include "client/core/ClientSettings.h"
 #include "client/core/SavedLogin.h"
+#include "client/core/ServerPins.h"
 #include "client/core/SingleInstance.h"
 #include "client/core/StatusModel.h"
 #include "common/CredentialCipher.h"
@@ -86,7 +87,7 @@ TEST(ClientSettings, DefaultsAndBadNumbers)
     EXPECT_FALSE(s.activatecfg());
 }
 
-TEST(ClientSettings, SaveWritesNineLinesAndTheAutostartEntry)
+TEST(ClientSettings, SaveWritesElevenLinesAndTheAutostartEntry)
 {
     Folder f;  // no config folder yet: saving makes it
     auto s = f.settings();
@@ -98,9 +99,10 @@ TEST(ClientSettings, SaveWritesNineLinesAndTheAutostartEntry)
     v.autoconnect = true;
     v.startWithDesktop = true;
     v.showTips = true;
+    v.encryptedPort = "2260";
     ASSERT_TRUE(s.savecfg(v, QStringLiteral("/usr/bin/velora-client")));
     EXPECT_EQ(f.read(QStringLiteral("config/config.cfg")),
-              QByteArray("192.168.1.2\r\n225\r\n2\r\nOffice\r\n1\r\n0\r\n1\r\n1\r\n1\r\n"));
+              QByteArray("192.168.1.2\r\n225\r\n2\r\nOffice\r\n1\r\n0\r\n1\r\n1\r\n1\r\n1\r\n2260\r\n"));
     // The values in use change only when the file is read again.
     EXPECT_EQ(s.value(ClientSettings::ServerAddress), "");
 
@@ -124,6 +126,51 @@ TEST(ClientSettings, SaveWritesNineLinesAndTheAutostartEntry)
     ASSERT_TRUE(older.loadcfg());
     EXPECT_FALSE(older.autostartEnabled());
     EXPECT_TRUE(older.reconnectAutomatically());
+}
+
+TEST(ClientSettings, EncryptionIsOnInANewFolderAndOffInAFileFromBefore)
+{
+    Folder f;
+    auto fresh = f.settings();
+    EXPECT_FALSE(fresh.loadcfg());
+    auto applied = fresh.activatecfg();
+    ASSERT_TRUE(applied);
+    EXPECT_TRUE(applied->encrypted);
+    EXPECT_EQ(applied->tlsPort, 226);
+
+    f.write(QStringLiteral("config/config.cfg"), "h\r\n225\r\n2\r\n\r\n0\r\n0\r\n0\r\n0\r\n1\r\n");
+    auto old = f.settings();
+    ASSERT_TRUE(old.loadcfg());
+    EXPECT_FALSE(old.activatecfg()->encrypted);
+
+    f.write(QStringLiteral("config/config.cfg"), "h\r\n225\r\n2\r\n\r\n0\r\n0\r\n0\r\n0\r\n1\r\n1\r\n70000\r\n");
+    auto bad = f.settings();
+    ASSERT_TRUE(bad.loadcfg());
+    QString why;
+    EXPECT_FALSE(bad.activatecfg(&why));
+    EXPECT_TRUE(why.contains(QStringLiteral("line 11"))) << why.toStdString();
+}
+
+TEST(ServerPins, OneLinePerServerPrivateToTheUser)
+{
+    Folder f;
+    const ServerPins pins(f.dir.path() + QStringLiteral("/config/fingerprint.cfg"));
+    const std::string a(64, 'a'), b(64, 'b');
+    EXPECT_FALSE(pins.pinned("10.0.0.1", 226));
+    ASSERT_TRUE(pins.pin("10.0.0.1", 226, a, nullptr));
+    ASSERT_TRUE(pins.pin("10.0.0.2", 226, b, nullptr));
+    ASSERT_TRUE(pins.pin("10.0.0.1", 226, b, nullptr));
+    EXPECT_EQ(pins.pinned("10.0.0.1", 226), b);
+    EXPECT_EQ(pins.pinned("10.0.0.2", 226), b);
+    EXPECT_FALSE(pins.pinned("10.0.0.1", 2260));
+    EXPECT_EQ(f.read(QStringLiteral("config/fingerprint.cfg")).count('\n'), 2);
+    struct stat st {};
+    ASSERT_EQ(::stat(pins.path().toLocal8Bit().constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    EXPECT_EQ(normalFingerprint("AB:" + std::string(62, 'c')), "ab" + std::string(62, 'c'));
+    EXPECT_FALSE(normalFingerprint(std::string(63, 'a')));
+    EXPECT_FALSE(normalFingerprint(std::string(63, 'a') + "g"));
 }
 
 TEST(ClientSettings, ClientFolderPrecedence)
