@@ -63,6 +63,10 @@ public:
     void readNow() { onReadyRead(); }
     QTcpSocket *socket() const { return socket_; }
     std::size_t queuedBytes() const;
+    // Bytes read from the peer whose lines have been handed on (or held),
+    // and bytes given to the socket for the peer.
+    std::uint64_t bytesTaken() const { return bytesTaken_; }
+    std::uint64_t bytesGiven() const { return bytesGiven_; }
 
     static constexpr std::size_t MaxQueuedBytes = 1 << 20;
 
@@ -73,6 +77,8 @@ private:
     LineFramer framer_;
     bool closing_ = false;
     bool paused_ = false;
+    std::uint64_t bytesTaken_ = 0;
+    std::uint64_t bytesGiven_ = 0;
 };
 
 }  // namespace velora::server::clientservice
