@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include "client/core/ClientSession.h"
+#include "common/Licence.h"
 #include "client/core/ClientSettings.h"
 #include "client/core/CommandLine.h"
 #include "client/core/SingleInstance.h"
@@ -101,7 +102,7 @@ int main(int argc, char **argv)
         std::fputs(qPrintable(commandLineUsage()), stdout);
         return ExitDone;
     case CommandLineOptions::Action::Version:
-        std::printf("velora-client %s\n", VELORA_VERSION);
+        std::printf("velora-client %s\n%s", VELORA_VERSION, velora::LicenceNotice);
         return ExitDone;
     case CommandLineOptions::Action::Window:
         return runWindow(argc, argv, options);

@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include "common/FileIo.h"
+#include "common/Licence.h"
 #include "common/IniProfile.h"
 #include "server/app/ServerCommandLine.h"
 #include "server/dialup/keepalive/LinuxIcmpPort.h"
@@ -208,7 +209,7 @@ int main(int argc, char **argv)
         return 0;
     }
     if (args.version) {
-        std::printf("velora %s\n", VELORA_VERSION);
+        std::printf("velora %s\n%s", VELORA_VERSION, velora::LicenceNotice);
         return 0;
     }
     if (!args.bad.empty()) {

@@ -18,6 +18,7 @@
 #include <QSystemTrayIcon>
 
 #include "client/core/WireText.h"
+#include "common/Licence.h"
 #include "client/ui/TFpassword.h"
 #include "widgets/TFsend.h"
 #include "widgets/TFmeter.h"
@@ -433,7 +434,7 @@ void TFmain::About2Click()
     prompter_.tell(Prompter::Kind::Information,
                    "Velora client " + QCoreApplication::applicationVersion().toStdString() +
                        "\nShares the office's dial-up line.\n\nServer version : " +
-                       shownText(session_.privileges().serverVersion).toStdString(),
+                       shownText(session_.privileges().serverVersion).toStdString() + "\n\n" + AboutLicence,
                    "About");
 }
 

@@ -64,6 +64,7 @@ void Session::writeFramed(const QByteArray &framed)
     if (closing_)
         return;
     socket_->write(framed);
+    bytesGiven_ += static_cast<std::uint64_t>(framed.size());
     // A peer that stopped reading must not hold its unsent lines in our
     // memory forever, nor slow the others: let it go.
     if (queuedBytes() > MaxQueuedBytes)
@@ -105,6 +106,7 @@ void Session::onReadyRead()
             return;
         sink_.lineFrom(*this, line);
     }
+    bytesTaken_ += static_cast<std::uint64_t>(chunk.size());
     if (!ok) {
         abort();
         return;

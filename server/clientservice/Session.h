@@ -67,6 +67,10 @@ public:
     bool isEncrypted() const { return encrypted_; }
     QTcpSocket *socket() const { return socket_; }
     std::size_t queuedBytes() const;
+    // Bytes read from the peer whose lines have been handed on (or held),
+    // and bytes given to the socket for the peer.
+    std::uint64_t bytesTaken() const { return bytesTaken_; }
+    std::uint64_t bytesGiven() const { return bytesGiven_; }
 
     static constexpr std::size_t MaxQueuedBytes = 1 << 20;
     static constexpr qint64 ReadBufferBytes = 64 * 1024;
@@ -80,6 +84,8 @@ private:
     bool paused_ = false;
     bool tls_ = false;
     bool encrypted_ = false;
+    std::uint64_t bytesTaken_ = 0;
+    std::uint64_t bytesGiven_ = 0;
 };
 
 }  // namespace velora::server::clientservice

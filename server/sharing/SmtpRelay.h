@@ -66,7 +66,8 @@ public:
     std::size_t peakBufferedBytes() const { return peakBuffered_.load(); }
 
 private:
-    void loop();
+    // The relay's thread: accept, resolve, pump and drain on its epoll set.
+    class Loop;
 
     RelayLimits limits_;
     Report report_;

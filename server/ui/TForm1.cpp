@@ -26,6 +26,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "common/Licence.h"
 #include "server/clientservice/ClientRow.h"
 #include "server/frame/OperatorConsole.h"
 #include "server/log/ReportJob.h"
@@ -140,7 +141,7 @@ void TForm1::About1Click()
 {
     prompter_.tell(Prompter::Kind::Information,
                    "Velora server " + QCoreApplication::applicationVersion().toStdString() +
-                       "\nShares the office's dial-up line with the clients.",
+                       "\nShares the office's dial-up line with the clients.\n\n" + AboutLicence,
                    "About");
 }
 

@@ -6,10 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <QTcpSocket>
-#include <QThread>
 
 #include "support/RawWireClient.h"
 #include "support/ServerProcess.h"
+#include "support/Wait.h"
 #include "server/dialup/keepalive/TPing.h"
 
 #include <cerrno>
@@ -185,9 +185,7 @@ TEST(NetnsCommandLine, DialKeepAliveHangupAndAFailingConnectThroughTheRealServer
     c.send("unlockall" + F + "\r\n");
     c.send("hangup" + F + "pc-a" + F + "\r\n");
     ASSERT_FALSE(c.lineWith("READY" + I + "0:0:0" + I + "--").empty()) << server.output();
-    t.restart();
-    while (interfaceIsUp(iface) && t.elapsed() < 3000)
-        QThread::msleep(20);
+    waitFor([&] { return !interfaceIsUp(iface); }, 3000);
     EXPECT_FALSE(interfaceIsUp(iface)) << "disconnect must take the link down";
     // No later tick may find the link again.
     c.send("lock" + F + "\r\n");

@@ -42,7 +42,13 @@ grep -q '^ExecStart=/usr/bin/velora ' "$tmp/root/usr/lib/systemd/system/VLOOSERV
   bad "unit does not start /usr/bin/velora"
 want="velora $(field Version)"
 out=$("$tmp/root/usr/bin/velora" --version) || bad "unpacked velora --version failed"
-[ "$out" = "$want" ] || bad "unpacked velora --version printed '$out', want '$want'"
+[ "$(head -1 <<<"$out")" = "$want" ] || bad "unpacked velora --version printed '$out', want '$want'"
+grep -q '^License: GPL-3+$' "$tmp/root/usr/share/doc/velora/copyright" || bad "copyright names no GPL-3+"
+# lintian, where installed, has nothing to say about the copyright file.
+if command -v lintian >/dev/null; then
+  lintian --no-tag-display-limit "$deb" >"$tmp/lintian" 2>&1
+  ! grep -i 'copyright' "$tmp/lintian" || bad "lintian on the copyright (above)"
+fi
 "$tmp/root/usr/bin/velora-client" --version >/dev/null || bad "unpacked velora-client --version failed"
 [ $fail = 0 ] && echo "deb check passed ($(basename "$deb"))"
 exit $fail

@@ -38,9 +38,11 @@ stray=$(find "$prefix" -iname '*test*' -o -iname '*fake*' -o -iname '*bench*')
 # The installed programs answer from their new home.
 want="velora $(sed -n 's/^project(velora VERSION \([0-9.]*\).*/\1/p' "$src/CMakeLists.txt")"
 out=$("$prefix/bin/velora" --version) || bad "velora --version failed"
-[ "$out" = "$want" ] || bad "velora --version printed '$out', want '$want'"
+[ "$(head -1 <<<"$out")" = "$want" ] || bad "velora --version printed '$out', want '$want'"
+grep -q '^License GPL-3.0-or-later' <<<"$out" || bad "velora --version names no licence: '$out'"
 out=$("$prefix/bin/velora-client" --version) || bad "velora-client --version failed"
-[ "$out" = "velora-client ${want#velora }" ] || bad "velora-client --version printed '$out'"
+[ "$(head -1 <<<"$out")" = "velora-client ${want#velora }" ] || bad "velora-client --version printed '$out'"
+grep -q '^License GPL-3.0-or-later' <<<"$out" || bad "velora-client --version names no licence: '$out'"
 for opt in --basedir --headless --service --no-shutdown -INSTALL -UNINSTALL -SILENT --report --version --help; do
   "$prefix/bin/velora" --help | grep -q -- "  $opt" || bad "velora --help misses $opt"
 done

@@ -5,10 +5,12 @@
 #include <QTest>
 
 #include "support/FakeServer.h"
+#include "support/Wait.h"
 #include "client/core/CommandLine.h"
 #include "client/core/SavedLogin.h"
 
 using namespace velora::client::core;
+using velora::test::waitFor;
 
 class CommandLineTest : public QObject {
     Q_OBJECT
@@ -30,7 +32,7 @@ class CommandLineTest : public QObject {
         p.start(QStringLiteral(VELORA_CLIENT_BIN), args);
         if (!p.waitForStarted(5000))
             return {};
-        (void)QTest::qWaitFor([&p] { return p.state() == QProcess::NotRunning; }, 20000);
+        waitFor([&p] { return p.state() == QProcess::NotRunning; }, 20000);
         if (p.state() != QProcess::NotRunning) {
             p.kill();
             p.waitForFinished();

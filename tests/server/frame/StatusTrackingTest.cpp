@@ -1,16 +1,18 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
+#include <algorithm>
 
 #include "support/ScriptedPrompter.h"
 #include "support/DialupFakes.h"
 #include "support/FakeServerPlatform.h"
 #include "common/Prompter.h"
+#include "server/dialup/entries/RasTexts.h"
 #include "server/dialup/lines/SimulatedLine.h"
 #include "server/frame/ServerCore.h"
 #include "support/RecordingShutdown.h"
 #include "support/TestFiles.h"
+#include "support/Wait.h"
 
 using namespace velora;
 using namespace velora::server::dialup;
@@ -50,13 +52,16 @@ struct TrackingFixture : ::testing::Test {
         core->Timer2Timer();
     }
     ServerState &st() { return core->state(); }
-    // Lets the simulated line walk its states.
-    void settle(int ms = 60)
+    // Lets the simulated line walk the dial to its end: up, or failed.
+    void settle()
     {
-        QElapsedTimer t;
-        t.start();
-        while (t.elapsed() < ms)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        waitFor([this] {
+            std::vector<ConnectionInfo> connections;
+            line->enumConnections(connections);
+            return std::any_of(connections.begin(), connections.end(), [](const ConnectionInfo &c) {
+                return c.state == RasState::Connected || c.errorCode != 0;
+            });
+        });
     }
 };
 
@@ -74,7 +79,7 @@ TEST_F(TrackingFixture, DialConnectAndHangUpThroughTheTicks)
     EXPECT_EQ(st().DialEventText, "Dialing...");
     EXPECT_EQ(st().DialerName, "pc7");
     EXPECT_EQ(st().dialSettings.pingip, "keepalive.test");  // read at the dial
-    settle(150);
+    settle();
     core->Timer1Timer();
     EXPECT_EQ(st().StatusText, "Connected");
     EXPECT_EQ(st().ActiveEntry, "ISP One");
@@ -97,7 +102,7 @@ TEST_F(TrackingFixture, DialConnectAndHangUpThroughTheTicks)
 TEST_F(TrackingFixture, FailedDialKeepsTheNoticeUntilHangUp)
 {
     core->dialup().executedial("Busy", "Local");
-    settle(100);
+    settle();
     core->Timer1Timer();
     EXPECT_EQ(st().StatusText, "The line is busy.");
     EXPECT_EQ(st().ErrorNotice, "Error press hangup button");
@@ -110,7 +115,7 @@ TEST_F(TrackingFixture, FailedDialKeepsTheNoticeUntilHangUp)
 
     // An entry the line does not know: "Error", the status stays.
     core->dialup().executedial("Gone", "Local");
-    settle(20);
+    waitFor([this] { return st().StatusText != "READY"; }, 20);
     EXPECT_EQ(st().DialEventText, "Error");
     EXPECT_EQ(st().StatusText, "READY");
 }
@@ -146,14 +151,15 @@ TEST_F(TrackingFixture, OutsideConnectionsAppearAndDropWithoutDialEvents)
 TEST_F(TrackingFixture, KeepAlivePingsEveryThirtySecondsWithAFreshLookup)
 {
     core->dialup().executedial("ISP One", "Local");
-    settle(150);
+    settle();
     core->Timer1Timer();
     ASSERT_EQ(st().StatusText, "Connected");
     for (int s = 0; s <= 61; ++s) {
         core->Timer3Timer();
-        if (lookup->pending)
+        if (lookup->pending) {
             lookup->complete(0, "10.9.9.9");
-        settle(1);
+            waitFor([this] { return icmp->inFlight; }, 1000);
+        }
         if (icmp->inFlight)
             icmp->finish(0);
     }
