@@ -47,7 +47,7 @@ ServerCore::ServerCore(ServerOptions options, ServerPlatform platform, QObject *
       config_(options_.baseDir, *platform_.autostart), users_(options_.baseDir + "/config/user.cfg"),
       clients_(state_, users_, *platform_.shutdown, [this] { return config_.shutdownMode(); }),
       dialUp_(*platform_.line),
-      dialOps_(state_, dialUp_, [this] { return config_.dialSettings(); }),
+      dialOps_(state_, dialUp_, [this] { return readAtDial(); }),
       ping_(*platform_.lookup, *platform_.icmp),
       sampler_(*platform_.interfaces, connectionView()),
       policy_(state_, policyParts())
@@ -515,6 +515,15 @@ void ServerCore::zanfel(std::size_t position, Prompter &prompter)
     if (dialOps_.zanfel(position, prompter))
         audit("operator", "dial", entry);
     policy_.forgetAllowance();
+}
+
+state::DialSettings ServerCore::readAtDial()
+{
+    // config.ini once per dial: its [dial] keys, the policy's and wanaccess.
+    const ServerConfig file = config_.snapshot();
+    policy_.setDialSettings(file.policySettings());
+    wanAccessAtDial_ = file.wanAccess();
+    return file.dialSettings();
 }
 
 std::optional<std::int64_t> ServerCore::monthCost()

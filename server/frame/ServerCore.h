@@ -65,6 +65,8 @@ public:
     LinePolicy &policy() { return policy_; }
     // This month's cost of the log, in ten-thousandths.
     std::optional<std::int64_t> monthCost();
+    // What a dial reads of config.ini, in one read.
+    state::DialSettings readAtDial();
     // A row of the current connection is in the log and still to be finalised.
     bool logRecordOpen() const { return LogRecordOpen; }
     // Why the configured line could not be used, if it could not.
@@ -241,6 +243,8 @@ private:
     std::vector<std::string> entryInterfaces_;
     std::string dialIface_;  // the interface of the last dial, when the line names one
     bool guardFailureTold_ = false;
+    // [server] wanaccess as the dial in progress read it.
+    bool wanAccessAtDial_ = false;
 };
 
 }  // namespace velora::server::frame

@@ -76,7 +76,7 @@ void ServerCore::guardDialledSide(const std::string &entry)
     dialledSide_.addLineInterface(iface);
     // nftables only where sharing is asked for: a server without it never
     // touches the firewall, and its own check stands alone.
-    if (config_.wanAccess() || state_.dialSettings.ics != "1")
+    if (wanAccessAtDial_ || state_.dialSettings.ics != "1")
         return;
     std::vector<std::string> names = entryInterfaces_;
     if (!iface.empty() && std::find(names.begin(), names.end(), iface) == names.end())
