@@ -1,49 +1,24 @@
 #include "server/frame/ServerCore.h"
 
 #include <QHostAddress>
-#include <QHostInfo>
-#include <QNetworkInterface>
-#include <QTcpServer>
-#include <QTcpSocket>
-
-#include <QDate>
-#include <QDateTime>
-#include <QLocale>
-
-#include <stdexcept>
 
 #include "common/NumberFormat.h"
-#include "common/TextCodec.h"
-#include "server/frame/FileChecks.h"
 #include "common/WireCodec.h"
+#include "server/frame/FileChecks.h"
+#include "server/frame/LineConnectionView.h"
+#include "server/frame/ListenAddress.h"
 #include "server/state/Text.h"
 
 namespace velora::server::frame {
 
 namespace {
 
-// A core without one of its parts would fail later and far from the cause.
-ServerPlatform complete(ServerPlatform platform)
-{
-    const char *missing = !platform.line       ? "line"
-                          : !platform.lookup   ? "lookup"
-                          : !platform.icmp     ? "icmp"
-                          : !platform.shutdown ? "shutdown"
-                          : !platform.autostart ? "autostart"
-                          : !platform.interfaces ? "interfaces"
-                          : !platform.sharing  ? "sharing"
-                                                : nullptr;
-    if (missing)
-        throw std::invalid_argument(std::string("ServerPlatform lacks its ") + missing);
-    return platform;
-}
-
 using state::localeSeparators;
 
 }  // namespace
 
 ServerCore::ServerCore(ServerOptions options, ServerPlatform platform, QObject *parent)
-    : OperatorConsole(parent), platform_(complete(std::move(platform))), options_(std::move(options)),
+    : OperatorConsole(parent), platform_(completePlatform(std::move(platform))), options_(std::move(options)),
       config_(options_.baseDir, *platform_.autostart), users_(options_.baseDir + "/config/user.cfg"),
       sharing_(state_, {*platform_.line, *platform_.sharing, log_.database(),
                         [this] { return clients_.transport().port(); }, [this] { return config_.wanAccess(); },
@@ -52,7 +27,7 @@ ServerCore::ServerCore(ServerOptions options, ServerPlatform platform, QObject *
       dialUp_(*platform_.line),
       dialOps_(state_, dialUp_, [this] { return readAtDial(); }),
       ping_(*platform_.lookup, *platform_.icmp),
-      sampler_(*platform_.interfaces, connectionView()),
+      sampler_(*platform_.interfaces, lineConnectionView(*platform_.line, dialOps_)),
       policy_(state_, policyParts()),
       settingsModel_(config_, state_, [this] { return sharing_.sharingUsable(); }),
       commands_({state_, dialUp_, dialOps_, policy_, clients_, log_})
@@ -198,32 +173,6 @@ void ServerCore::sampleTraffic()
     clients_.setTrafficText(sampler_.BandwidthText());
 }
 
-traffic::ConnectionView ServerCore::connectionView()
-{
-    traffic::ConnectionView v;
-    v.entryForAddress = [this](const std::string &address) { return dialOps_.EntryForAddress(address, "unknown"); };
-    v.namedInterfaces = [this] {
-        std::vector<traffic::NamedInterface> named;
-        std::vector<dialup::ConnectionInfo> connections;
-        if (platform_.line->enumConnections(connections) != 0)
-            return named;
-        for (const dialup::ConnectionInfo &c : connections)
-            if (std::string name = platform_.line->connectionInterface(c.handle); !name.empty())
-                named.push_back({std::move(name), c.entryName});
-        return named;
-    };
-    v.connectionSpeed = [this](const std::string &entry) {
-        std::vector<dialup::ConnectionInfo> connections;
-        std::uint32_t bps = 0;
-        if (platform_.line->enumConnections(connections) == 0)
-            for (const dialup::ConnectionInfo &c : connections)
-                if (c.entryName == entry && platform_.line->connectionSpeed(c.handle, bps) == 0 && bps)
-                    return bps;
-        return std::uint32_t{0};
-    };
-    return v;
-}
-
 void ServerCore::Timer3Timer()
 {
     state_.TimeOnlineText = olahwaktu(state_.SecondsOnline);
@@ -278,23 +227,11 @@ void ServerCore::inisiasiawal()
 
 void ServerCore::checkFiles()
 {
-    const std::string config = options_.baseDir + "/config/";
-    std::vector<PrivateFile> files{{config + "user.cfg", "passwords"},
-                                   {config + "phonebook.ini", "passwords"},
-                                   {config + "log.db", "the connection log"}};
-    if (platform_.line->driverName() == "pppd") {
-        const std::string dir = config_.ini().readString("line", "secretsdir", "/etc/ppp");
-        files.push_back({dir + "/pap-secrets", "passwords"});
-        files.push_back({dir + "/chap-secrets", "passwords"});
-    }
-    for (const std::string &line : unusableFiles(users_, config + "phonebook.ini"))
+    const std::string secrets = platform_.line->driverName() == "pppd"
+                                    ? config_.ini().readString("line", "secretsdir", "/etc/ppp")
+                                    : std::string();
+    for (const std::string &line : baseDirProblems(options_.baseDir, users_, secrets))
         emit problem(state::shownMessage(line));
-    for (const std::string &line : unusableTextFiles(config + "config.ini", config + "tip.cfg"))
-        emit problem(state::shownMessage(line));
-    for (const std::string &line : readableByOthers(files))
-        emit problem(state::shownMessage(line));
-    for (const std::string &line : writableByOthers(options_.baseDir))
-        emit problem(state::shownMessage("warning: " + line));
 }
 
 void ServerCore::start()
@@ -327,7 +264,8 @@ bool ServerCore::goOnline()
     // The provider's side of the line is not the office, unless asked for.
     clients_.transport().setDialledSide(config_.wanAccess() ? nullptr : &sharing_.dialledSide());
     std::string why;
-    const std::optional<QHostAddress> address = listenAddress(&why);
+    const std::optional<QHostAddress> address =
+        listenAddressFor(config_.listenSetting(), options_.listenAddress, config_.path(), &why);
     if (!address) {
         listenError_ = why;
         state_.ServerState = "offline";
@@ -409,30 +347,6 @@ std::vector<clientservice::ClientRow> ServerCore::clientRows() const
 void ServerCore::pesanserver(const std::string &recipient, const std::string &record)
 {
     clients_.pesanserver(recipient, record);
-}
-
-std::optional<QHostAddress> ServerCore::listenAddress(std::string *why)
-{
-    const std::string setting = config_.listenSetting();
-    const QHostAddress fallback(QString::fromStdString(options_.listenAddress));
-    if (setting.empty() || setting == "*")
-        return fallback;
-    const QString text = QString::fromStdString(setting);
-    QHostAddress a;
-    if (a.setAddress(text))
-        return a;
-    // An interface's name: its first IPv4 address, for a LAN card whose
-    // address the office's DHCP may change.
-    const QNetworkInterface nic = QNetworkInterface::interfaceFromName(text);
-    for (const QNetworkAddressEntry &e : nic.addressEntries())
-        if (e.ip().protocol() == QAbstractSocket::IPv4Protocol)
-            return e.ip();
-    // Never all addresses by accident: those include the dialled line's.
-    *why = config_.path() + ": [server] listen=" + setting +
-           (nic.isValid() ? " names an interface without an IPv4 address yet"
-                          : " is neither an address nor an interface with an IPv4 address") +
-           "; the server stays offline and tries again each minute";
-    return std::nullopt;
 }
 
 void ServerCore::applyStrangerLimits()

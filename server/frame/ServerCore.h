@@ -203,13 +203,9 @@ private:
     static constexpr int DescriptorReserve = 16;
 
     void updateStatusView();
-    // Where [server] listen= says; nothing (and why) while its interface
-    // has no address.
-    std::optional<QHostAddress> listenAddress(std::string *why);
     void applyStrangerLimits();
     // Step 3 of the status tick: the sample and the entry update.
     void sampleTraffic();
-    traffic::ConnectionView connectionView();
     LinePolicy::Parts policyParts();
     // What a dial reads of config.ini, in one read.
     state::DialSettings readAtDial();
