@@ -73,7 +73,14 @@ bool hasLineBreak(std::string_view s)
 
 IniProfile::IniProfile(std::string path) : path_(std::move(path)) {}
 
-std::optional<std::string> IniProfile::load() const { return readWholeFile(path_); }
+std::optional<std::string> IniProfile::load() const { return held_ ? *held_ : readWholeFile(path_); }
+
+IniProfile IniProfile::snapshot() const
+{
+    IniProfile copy(path_);
+    copy.held_ = std::make_shared<const std::optional<std::string>>(load());
+    return copy;
+}
 
 namespace {
 std::optional<std::string_view> findValue(std::string_view content, std::string_view section,

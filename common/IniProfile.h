@@ -2,6 +2,7 @@
 // A profile (INI) file read and written the way profile-string functions do:
 // opened by path at each call, nothing kept open, defaults for anything missing.
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,6 +15,11 @@ public:
     explicit IniProfile(std::string path);
 
     const std::string &path() const { return path_; }
+
+    // The file as it is now, read once: reads from the copy never touch the
+    // disk again (one moment's settings read in one go). Writes still go to
+    // the file and are not seen by the copy.
+    IniProfile snapshot() const;
 
     // Section and key names compare without regard to ASCII case; the value
     // is trimmed of blanks and of one pair of surrounding quotes.
@@ -36,6 +42,7 @@ public:
 private:
     std::optional<std::string> load() const;
     std::string path_;
+    std::shared_ptr<const std::optional<std::string>> held_;
 };
 
 }  // namespace velora

@@ -47,7 +47,7 @@ const Switch Switches[] = {
     {"dial", "ENTRY", "dial ENTRY, print the status that follows and exit"},
     {"hangup", nullptr, "hang up, print the status that follows and exit"},
     {"help", nullptr, "print this text and exit (also -h)"},
-    {"version", nullptr, "print the version and exit"},
+    {"version", nullptr, "print the version and the licence and exit"},
 };
 
 // The server's answers to a dial it would not start: the line stays as it

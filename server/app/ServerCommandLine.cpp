@@ -32,7 +32,7 @@ const Switch Switches[] = {
     {"user", "U", "the report's user (default: all)"},
     {"output", "FILE", "the report's file: .xlsx for a workbook, .txt for text"},
     {"help", nullptr, "print this text and exit (also -h)"},
-    {"version", nullptr, "print the version and exit"},
+    {"version", nullptr, "print the version and the licence and exit"},
 };
 
 const char *const Commands[][2] = {

@@ -180,11 +180,13 @@ void CommandGate::handleLine(Session &session, const std::string &line)
         const std::string detail = dialDetail(entry);
         if (!permitted(session, word, detail))
             return;
-        // The engine's entry follows every permitted dial, locked or not.
-        if (dial_)
-            dial_->setDialEntry(entry);
-        if (!lineFree(session, word, detail))
+        // The engine's entry follows every permitted dial, locked or not; a
+        // dial that goes ahead sets it itself.
+        if (!lineFree(session, word, detail)) {
+            if (dial_)
+                dial_->setDialEntry(entry);
             return;
+        }
         rec.StatusOwed = true;
         heard(session, "dial", detail);
         if (dial_)

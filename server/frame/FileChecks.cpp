@@ -152,4 +152,25 @@ std::vector<std::string> unusableTextFiles(const std::string &configPath, const 
     return out;
 }
 
+std::vector<std::string> baseDirProblems(const std::string &baseDir, const users::UserStore &users,
+                                         const std::string &secretsDir)
+{
+    const std::string config = baseDir + "/config/";
+    std::vector<PrivateFile> files{{config + "user.cfg", "passwords"},
+                                   {config + "phonebook.ini", "passwords"},
+                                   {config + "log.db", "the connection log"}};
+    if (!secretsDir.empty()) {
+        files.push_back({secretsDir + "/pap-secrets", "passwords"});
+        files.push_back({secretsDir + "/chap-secrets", "passwords"});
+    }
+    std::vector<std::string> lines = unusableFiles(users, config + "phonebook.ini");
+    for (std::string &line : unusableTextFiles(config + "config.ini", config + "tip.cfg"))
+        lines.push_back(std::move(line));
+    for (std::string &line : readableByOthers(files))
+        lines.push_back(std::move(line));
+    for (const std::string &line : writableByOthers(baseDir))
+        lines.push_back("warning: " + line);
+    return lines;
+}
+
 }  // namespace velora::server::frame

@@ -31,4 +31,9 @@ std::vector<std::string> unusableFiles(const users::UserStore &users, const std:
 // config.ini or tip.cfg that is there but is no text file of its kind.
 std::vector<std::string> unusableTextFiles(const std::string &configPath, const std::string &tipPath);
 
+// All of the above for the base dir at start-up, the pppd secrets in
+// secretsDir among the private files where it is not empty.
+std::vector<std::string> baseDirProblems(const std::string &baseDir, const users::UserStore &users,
+                                         const std::string &secretsDir);
+
 }  // namespace velora::server::frame

@@ -1,5 +1,7 @@
 #include "server/frame/LinePolicy.h"
 
+#include <utility>
+
 #include <cctype>
 
 namespace velora::server::frame {
@@ -45,7 +47,11 @@ LinePolicy::LinePolicy(state::ServerState &state, Parts parts) : state_(state), 
 
 bool LinePolicy::budgetReached()
 {
-    const PolicySettings s = parts_.readSettings ? parts_.readSettings() : PolicySettings{};
+    return budgetReached(parts_.readSettings ? parts_.readSettings() : PolicySettings{});
+}
+
+bool LinePolicy::budgetReached(const PolicySettings &s)
+{
     const auto budget = costUnits(s.monthlybudget);
     if (!budget || *budget <= 0 || !parts_.monthCost)
         return false;
@@ -55,10 +61,13 @@ bool LinePolicy::budgetReached()
 
 bool LinePolicy::mayDial(const std::string &, std::string *refusal)
 {
-    settings_ = parts_.readSettings ? parts_.readSettings() : PolicySettings{};
+    if (dialSettings_)
+        settings_ = *std::exchange(dialSettings_, std::nullopt);
+    else
+        settings_ = parts_.readSettings ? parts_.readSettings() : PolicySettings{};
     const bool allowed = allowOnce_;
     allowOnce_ = false;
-    if (!allowed && budgetReached()) {
+    if (!allowed && budgetReached(settings_)) {
         if (refusal)
             *refusal = kBudgetReached;
         if (parts_.note)

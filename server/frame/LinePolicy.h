@@ -56,6 +56,9 @@ public:
     void forgetAllowance() { allowOnce_ = false; }
     // The month's cost has reached a set budget.
     bool budgetReached();
+    // The settings the next mayDial uses instead of reading them: the dial
+    // has read config.ini already.
+    void setDialSettings(PolicySettings settings) { dialSettings_ = std::move(settings); }
 
     // Status tick, after the line's status of this tick is known.
     void statusTick();
@@ -72,6 +75,7 @@ public:
 
 private:
     enum class Phase { Idle, Dialing, Up, Waiting };
+    bool budgetReached(const PolicySettings &settings);
     void scheduleRedial();
     void cancelRedial();
     void redialNow();
@@ -81,6 +85,7 @@ private:
     state::ServerState &state_;
     Parts parts_;
     PolicySettings settings_;  // as read at the latest dial
+    std::optional<PolicySettings> dialSettings_;  // read by the dial in progress
     Phase phase_ = Phase::Idle;
     std::string entry_, dialer_;
     std::string failure_;  // why the dial that is being redialled failed

@@ -17,6 +17,13 @@ ServerConfig::ServerConfig(std::string baseDir, Autostart &autostart)
 {
 }
 
+ServerConfig ServerConfig::snapshot() const
+{
+    ServerConfig copy(*this);
+    copy.ini_ = ini_.snapshot();
+    return copy;
+}
+
 ServerSettings ServerConfig::loadcfg(state::ServerState &state, std::vector<std::string> *problems) const
 {
     ServerSettings s;

@@ -57,6 +57,8 @@ public:
     ServerConfig(std::string baseDir, Autostart &autostart);
 
     IniProfile &ini() { return ini_; }
+    // The same readers over config.ini as it is now, read once.
+    ServerConfig snapshot() const;
     const std::string &path() const { return ini_.path(); }
 
     // File (and autostart entry) -> page. Sets PollingMinutes; in service

@@ -1,63 +1,45 @@
 #include "server/frame/ServerCore.h"
 
 #include <QHostAddress>
-#include <QHostInfo>
-#include <QNetworkInterface>
-#include <QTcpServer>
-#include <QTcpSocket>
-
-#include <QDate>
-#include <QDateTime>
-#include <QLocale>
-
-#include <stdexcept>
 
 #include "common/NumberFormat.h"
-#include "common/TextCodec.h"
-#include "server/frame/FileChecks.h"
 #include "common/WireCodec.h"
+#include "server/frame/FileChecks.h"
+#include "server/frame/LineConnectionView.h"
+#include "server/frame/ListenAddress.h"
 #include "server/state/Text.h"
 
 namespace velora::server::frame {
 
 namespace {
 
-// A core without one of its parts would fail later and far from the cause.
-ServerPlatform complete(ServerPlatform platform)
-{
-    const char *missing = !platform.line       ? "line"
-                          : !platform.lookup   ? "lookup"
-                          : !platform.icmp     ? "icmp"
-                          : !platform.shutdown ? "shutdown"
-                          : !platform.autostart ? "autostart"
-                          : !platform.interfaces ? "interfaces"
-                          : !platform.sharing  ? "sharing"
-                                                : nullptr;
-    if (missing)
-        throw std::invalid_argument(std::string("ServerPlatform lacks its ") + missing);
-    return platform;
-}
-
 using state::localeSeparators;
 
 }  // namespace
 
 ServerCore::ServerCore(ServerOptions options, ServerPlatform platform, QObject *parent)
-    : OperatorConsole(parent), platform_(complete(std::move(platform))), options_(std::move(options)),
+    : OperatorConsole(parent), platform_(completePlatform(std::move(platform))), options_(std::move(options)),
       config_(options_.baseDir, *platform_.autostart), users_(options_.baseDir + "/config/user.cfg"),
+      sharing_(state_, {*platform_.line, *platform_.sharing, log_.database(),
+                        [this] {
+                            return std::vector<int>{int(clients_.transport().port()), int(clients_.transport().tlsPort())};
+                        }, [this] { return config_.wanAccess(); },
+                        options_.listenAddress}),
       clients_(state_, users_, *platform_.shutdown, [this] { return config_.shutdownMode(); }),
       dialUp_(*platform_.line),
-      dialOps_(state_, dialUp_, [this] { return config_.dialSettings(); }),
+      dialOps_(state_, dialUp_, [this] { return readAtDial(); }),
       ping_(*platform_.lookup, *platform_.icmp),
-      sampler_(*platform_.interfaces, connectionView()),
-      policy_(state_, policyParts())
+      sampler_(*platform_.interfaces, lineConnectionView(*platform_.line, dialOps_)),
+      policy_(state_, policyParts()),
+      settingsModel_(config_, state_, [this] { return sharing_.sharingUsable(); }),
+      commands_({state_, dialUp_, dialOps_, policy_, clients_, log_})
 {
     sampler_.onFigures = [this](const std::string &entry, std::uint64_t download, std::uint64_t upload) {
         policy_.countBytes(download + upload);
         emit bandwidthSample(state::shownText(entry), download, upload);
     };
     clients_.setDialControl(&dialOps_);
-    dialOps_.setSharingSwitch(this);
+    dialOps_.setSharingSwitch(&sharing_);
     dialOps_.setDialPolicy(&policy_);
     timer3_.setInterval(1000);
     connect(&timer3_, &QTimer::timeout, this, &ServerCore::Timer3Timer);
@@ -69,13 +51,19 @@ ServerCore::ServerCore(ServerOptions options, ServerPlatform platform, QObject *
     connect(&clients_, &clientservice::ClientService::clientListUpdated, this, &OperatorConsole::clientRowsChanged);
     connect(&clients_, &clientservice::ClientService::serverInboxReady, this, &OperatorConsole::serverInboxReady);
     connect(&dialOps_, &dialup::DialupOperations::entriesChanged, this, &OperatorConsole::entriesChanged);
-    connect(&dialOps_, &dialup::DialupOperations::dialStarting, this, &ServerCore::guardDialledSide);
-    connect(&dialOps_, &dialup::DialupOperations::entriesChanged, this, &ServerCore::readEntryInterfaces);
-    connect(&clients_, &clientservice::ClientService::commandHeard, this,
-            [this](const std::string &user, const std::string &host, const std::string &address,
-                   const std::string &action, const std::string &detail) {
-                audit(user, host, address, action, detail);
-            });
+    connect(&dialOps_, &dialup::DialupOperations::dialStarting, &sharing_, &SharingCoordinator::guardDialledSide);
+    connect(&dialOps_, &dialup::DialupOperations::entriesChanged, &sharing_,
+            &SharingCoordinator::readEntryInterfaces);
+    connect(&clients_, &clientservice::ClientService::commandHeard, &log_,
+            qOverload<const std::string &, const std::string &, const std::string &, const std::string &,
+                      const std::string &>(&ConnectionLog::audit));
+    connect(&log_, &ConnectionLog::problem, this, &OperatorConsole::problem);
+    connect(&sharing_, &SharingCoordinator::problem, this, &OperatorConsole::problem);
+    connect(&settingsModel_, &SettingsModel::problem, this, &OperatorConsole::problem);
+    connect(&log_, &ConnectionLog::rowsChanged, this, &OperatorConsole::logChanged);
+    connect(&commands_, &OperatorCommands::logChanged, this, &OperatorConsole::logChanged);
+    connect(&log_, &ConnectionLog::auditChanged, this, &OperatorConsole::auditChanged);
+    connect(&settingsModel_, &SettingsModel::loaded, this, &OperatorConsole::configLoaded);
     state_.BaseDir = options_.baseDir;
     state_.ServiceMode = options_.serviceMode;
     listenRetry_.setSingleShot(true);
@@ -89,16 +77,16 @@ ServerCore::ServerCore(ServerOptions options, ServerPlatform platform, QObject *
 ServerCore::~ServerCore()
 {
     goOffline();
-    endSharing();
+    sharing_.endSharing();
 }
 
 void ServerCore::Timer1Timer()
 {
     tickCounter_ = tickCounter_ >= 10 ? 0 : tickCounter_ + 1;
     dialOps_.enumerateActive();
-    followLineInterfaces();
+    sharing_.followLineInterfaces();
     const bool connected = state_.ActiveStatus == "Connected";
-    completeSharing();
+    sharing_.completeSharing();
     if (connected && tickCounter_ % 2 == 0)
         sampleTraffic();
     if (connected && !timer3_.isActive()) {
@@ -124,20 +112,9 @@ void ServerCore::Timer1Timer()
                              : std::string();
     clients_.runTickSteps();
     dialOps_.statusPushed();
-    pruneAuditStep();
+    log_.pruneAuditStep([this] { return config_.auditDays(); });
     updateStatusView();
     emit ticked();
-}
-
-void ServerCore::pruneAuditStep()
-{
-    // Once a minute, or on every tick while a backlog of old rows goes.
-    if (--pruneCountdown_ > 0)
-        return;
-    constexpr int Batch = 500;
-    const std::int64_t before = QDateTime::currentSecsSinceEpoch() - std::int64_t{86400} * config_.auditDays();
-    const auto removed = log_.pruneAudit(before, Batch);
-    pruneCountdown_ = removed && *removed == Batch ? 1 : 120;
 }
 
 void ServerCore::updateStatusView()
@@ -176,35 +153,6 @@ void ServerCore::updateStatusView()
         }
 }
 
-ServerCore::CloseAction ServerCore::FormClose(Prompter &prompter)
-{
-    using B = Prompter::Button;
-    if (state_.ActiveStatus == "Connected" && !state_.ServiceMode) {
-        switch (prompter.ask("Close application ?\nVelora ditect that connection is still online\n"
-                             "Do you want to hangup current dial up connection ?\n"
-                             "Or Velora will not correctly record the online time",
-                             {B::Yes, B::No, B::Cancel})) {
-        case B::Yes:
-            state_.HangupRequested = true;
-            dialUp_.HangUp();
-            return CloseAction::EndProgram;
-        case B::No:
-            return CloseAction::EndProgram;
-        default:
-            return CloseAction::KeepOpen;
-        }
-    }
-    if (!state_.ServiceMode)
-        return prompter.ask("Do you really want to stop Velora ?\nVelora will stop tracking your connection",
-                            {B::Ok, B::Cancel}) == B::Ok
-                   ? CloseAction::EndProgram
-                   : CloseAction::KeepOpen;
-    prompter.ask("You can not close Velora because it runs in service mode\n"
-                 "Plese go to Start menu > Velora > dialer server > server manager to stop the service.",
-                 {B::Ok});
-    return CloseAction::KeepOpen;
-}
-
 void ServerCore::Getspeed()
 {
     if (state_.StatusText != "Connected") {
@@ -227,32 +175,6 @@ void ServerCore::sampleTraffic()
     clients_.setTrafficText(sampler_.BandwidthText());
 }
 
-traffic::ConnectionView ServerCore::connectionView()
-{
-    traffic::ConnectionView v;
-    v.entryForAddress = [this](const std::string &address) { return dialOps_.EntryForAddress(address, "unknown"); };
-    v.namedInterfaces = [this] {
-        std::vector<traffic::NamedInterface> named;
-        std::vector<dialup::ConnectionInfo> connections;
-        if (platform_.line->enumConnections(connections) != 0)
-            return named;
-        for (const dialup::ConnectionInfo &c : connections)
-            if (std::string name = platform_.line->connectionInterface(c.handle); !name.empty())
-                named.push_back({std::move(name), c.entryName});
-        return named;
-    };
-    v.connectionSpeed = [this](const std::string &entry) {
-        std::vector<dialup::ConnectionInfo> connections;
-        std::uint32_t bps = 0;
-        if (platform_.line->enumConnections(connections) == 0)
-            for (const dialup::ConnectionInfo &c : connections)
-                if (c.entryName == entry && platform_.line->connectionSpeed(c.handle, bps) == 0 && bps)
-                    return bps;
-        return std::uint32_t{0};
-    };
-    return v;
-}
-
 void ServerCore::Timer3Timer()
 {
     state_.TimeOnlineText = olahwaktu(state_.SecondsOnline);
@@ -263,8 +185,8 @@ void ServerCore::Timer3Timer()
             emit problem(state::shownMessage("keep-alive off until the next dial: " + why));
         }
     }
-    recordConnection();
-    startRelayIfDue();
+    log_.recordConnection(state_);
+    sharing_.startRelayIfDue();
     if (state_.ActiveStatus == "Connected")
         policy_.secondTick();
     if (state_.ActiveStatus != "Connected") {
@@ -278,53 +200,12 @@ void ServerCore::Timer3Timer()
     }
 }
 
-void ServerCore::recordConnection()
-{
-    const bool connected = state_.ActiveStatus == "Connected";
-    // Cached at the dial, so a switch-off since does not cut a logged dial short.
-    const bool logging = state_.dialSettings.connectionlogging == "1";
-    if (connected && logging) {
-        if (!LogRecordOpen) {
-            if (log_.writelog(0, state_)) {
-                LogRecordOpen = true;
-                emit logChanged();
-            }
-        } else if (state_.SecondsOnline != 0 && state_.SecondsOnline % 60 == 0) {
-            if (log_.writelog(1, state_))
-                emit logChanged();
-        }
-    } else {
-        if (LogRecordOpen && log_.writelog(1, state_))
-            emit logChanged();
-        // Closed even when the last update failed: the next connection must
-        // start a row of its own, never write into this one.
-        LogRecordOpen = false;
-        log_.forgetRow();
-    }
-}
-
-bool ServerCore::clearLog(const log::LogFilter &filter, Prompter &prompter)
-{
-    // The open connection's row is still being written by the second tick.
-    if (state_.ActiveStatus == "Connected") {
-        prompter.tell(Prompter::Kind::Information, "Can not clear log while connection is online\nHang up first");
-        return false;
-    }
-    if (prompter.ask("Do you really want to erase all log that shows in the grid ?",
-                     {Prompter::Button::Yes, Prompter::Button::Cancel}) != Prompter::Button::Yes)
-        return false;
-    if (!log_.clearLog(filter))
-        return false;
-    emit logChanged();
-    return true;
-}
-
 NumberSeparators ServerCore::numberSeparators() const { return localeSeparators(); }
 
 void ServerCore::inisiasiawal()
 {
     std::string why;
-    if (!log_.isOpen() && !log_.open(options_.baseDir + "/config/log.db", &why))
+    if (!log_.database().isOpen() && !log_.database().open(options_.baseDir + "/config/log.db", &why))
         emit problem(state::shownMessage(why));
     why.clear();
     if (!users_.updateuserlist(&why))
@@ -348,23 +229,11 @@ void ServerCore::inisiasiawal()
 
 void ServerCore::checkFiles()
 {
-    const std::string config = options_.baseDir + "/config/";
-    std::vector<PrivateFile> files{{config + "user.cfg", "passwords"},
-                                   {config + "phonebook.ini", "passwords"},
-                                   {config + "log.db", "the connection log"}};
-    if (platform_.line->driverName() == "pppd") {
-        const std::string dir = config_.ini().readString("line", "secretsdir", "/etc/ppp");
-        files.push_back({dir + "/pap-secrets", "passwords"});
-        files.push_back({dir + "/chap-secrets", "passwords"});
-    }
-    for (const std::string &line : unusableFiles(users_, config + "phonebook.ini"))
+    const std::string secrets = platform_.line->driverName() == "pppd"
+                                    ? config_.ini().readString("line", "secretsdir", "/etc/ppp")
+                                    : std::string();
+    for (const std::string &line : baseDirProblems(options_.baseDir, users_, secrets))
         emit problem(state::shownMessage(line));
-    for (const std::string &line : unusableTextFiles(config + "config.ini", config + "tip.cfg"))
-        emit problem(state::shownMessage(line));
-    for (const std::string &line : readableByOthers(files))
-        emit problem(state::shownMessage(line));
-    for (const std::string &line : writableByOthers(options_.baseDir))
-        emit problem(state::shownMessage("warning: " + line));
 }
 
 void ServerCore::start()
@@ -386,56 +255,6 @@ void ServerCore::Timer2Timer()
     emit secondStageDone();
 }
 
-void ServerCore::loadcfg()
-{
-    std::vector<std::string> problems;
-    settings_ = config_.loadcfg(state_, &problems);
-    // Said once, not at every save or Online, until the file changes.
-    if (problems != configProblems_)
-        for (const std::string &p : problems)
-            emit problem(state::shownMessage(p));
-    configProblems_ = std::move(problems);
-    // The box stays ticked only where sharing can be driven.
-    if (settings_.ics && !sharingUsable()) {
-        settings_.ics = false;
-        state_.dialSettings.ics.assign(1, '0');
-    }
-    emit configLoaded();
-}
-
-ServerConfig::SaveResult ServerCore::savecfg()
-{
-    auto result = config_.savecfg(settings_, state_);
-    loadcfg();
-    return result;
-}
-
-ServerConfig::SaveResult ServerCore::savecfg(Prompter &prompter)
-{
-    auto result = savecfg();
-    // A write that failed must not pass for a saved configuration.
-    if (!result.ok)
-        prompter.tell(Prompter::Kind::Error, "The configuration could not be saved: " + result.error);
-    if (result.restartNotice)
-        prompter.tell(Prompter::Kind::Information,
-                      "you should stop the server  and start it again to activate configuration");
-    return result;
-}
-
-std::string ServerCore::ownClientName()
-{
-    // The record goes on the wire: Windows-1252, like every client's name.
-    return "Admin@" + utf8ToCp1252(QHostInfo::localHostName().toStdString());
-}
-
-std::string ServerCore::ownAddress()
-{
-    for (const QHostAddress &a : QNetworkInterface::allAddresses())
-        if (a.protocol() == QAbstractSocket::IPv4Protocol && !a.isLoopback())
-            return a.toString().toStdString();
-    return "127.0.0.1";
-}
-
 bool ServerCore::goOnline()
 {
     if (clients_.transport().isListening())
@@ -445,33 +264,30 @@ bool ServerCore::goOnline()
     applyStrangerLimits();
     clients_.transport().setDescriptorReserve(DescriptorReserve);
     // The provider's side of the line is not the office, unless asked for.
-    clients_.transport().setDialledSide(config_.wanAccess() ? nullptr : &dialledSide_);
+    clients_.transport().setDialledSide(config_.wanAccess() ? nullptr : &sharing_.dialledSide());
     std::string why;
-    const std::optional<QHostAddress> address = listenAddress(&why);
-    if (!address) {
-        listenError_ = why;
+    const auto offline = [this](const std::string &reason, bool tell) {
+        listenError_ = reason;
         state_.ServerState = "offline";
-        emit problem(state::shownMessage(listenError_));
+        if (tell)
+            emit problem(state::shownMessage(reason));
         emit onlineChanged(false);
-        listenRetry_.start();
         return false;
+    };
+    const std::optional<QHostAddress> address =
+        listenAddressFor(config_.listenSetting(), options_.listenAddress, config_.path(), &why);
+    if (!address) {
+        listenRetry_.start();
+        return offline(why, true);
     }
     // With no TLS port the plain one stays open whatever plaintext says.
     if ((config_.plaintext() || config_.tlsPort() == 0) && !clients_.transport().listen(*address, port, &why)) {
-        listenError_ = "cannot listen on port " + std::to_string(port) + ": " + why;
-        state_.ServerState = "offline";
-        emit problem(state::shownMessage(listenError_));
-        emit onlineChanged(false);
-        return false;
+        return offline("cannot listen on port " + std::to_string(port) + ": " + why, true);
     }
     if (!listenEncrypted(*address, &why)) {
         emit problem(state::shownMessage(why));
-        if (!clients_.transport().isListening()) {
-            listenError_ = why;
-            state_.ServerState = "offline";
-            emit onlineChanged(false);
-            return false;
-        }
+        if (!clients_.transport().isListening())
+            return offline(why, false);
     }
     listenError_.clear();
     state_.ServerState = "online";
@@ -495,41 +311,13 @@ void ServerCore::goOffline()
         emit onlineChanged(false);
 }
 
-bool ServerCore::confirmPastBudget(Prompter &prompter)
+state::DialSettings ServerCore::readAtDial()
 {
-    if (!policy_.budgetReached())
-        return true;
-    if (prompter.ask("Monthly budget reached\nDo you want to dial anyway ?",
-                     {Prompter::Button::Yes, Prompter::Button::No}) != Prompter::Button::Yes)
-        return false;
-    policy_.allowNextDial();
-    audit("operator", "dial past the budget", "");
-    return true;
-}
-
-void ServerCore::operatorDial(const std::string &selected, Prompter &prompter)
-{
-    if (!selected.empty() && !confirmPastBudget(prompter))
-        return;
-    // Written once carried out: a dial the operator called off is no dial.
-    if (dialOps_.operatorDial(selected, prompter))
-        audit("operator", "dial", selected);
-    policy_.forgetAllowance();
-}
-
-void ServerCore::zanfel(std::size_t position, Prompter &prompter)
-{
-    if (position < state_.EntryNames.size() && !confirmPastBudget(prompter))
-        return;
-    const std::string entry = position < state_.EntryNames.size() ? state_.EntryNames[position] : std::string();
-    if (dialOps_.zanfel(position, prompter))
-        audit("operator", "dial", entry);
-    policy_.forgetAllowance();
-}
-
-std::optional<std::int64_t> ServerCore::monthCost()
-{
-    return log_.costTenThousandths(log::monthOf(QDate::currentDate()));
+    // config.ini once per dial: its [dial] keys, the policy's and wanaccess.
+    const ServerConfig file = config_.snapshot();
+    policy_.setDialSettings(file.policySettings());
+    sharing_.setWanAccessAtDial(file.wanAccess());
+    return file.dialSettings();
 }
 
 LinePolicy::Parts ServerCore::policyParts()
@@ -538,75 +326,23 @@ LinePolicy::Parts ServerCore::policyParts()
     p.readSettings = [this] { return config_.policySettings(); };
     p.dial = [this](const std::string &entry, const std::string &dialer) { dialOps_.executedial(entry, dialer); };
     p.hangup = [this] { dialOps_.executehangup(); };
-    p.monthCost = [this] { return monthCost(); };
+    p.monthCost = [this] { return log_.monthCost(); };
     p.hourlyCost = [this](const std::string &entry) {
-        return costUnits(log_.harga(entry).value_or("0")).value_or(0);
+        return costUnits(log_.database().harga(entry).value_or("0")).value_or(0);
     };
-    p.connectionLogged = [this] { return LogRecordOpen; };
+    p.connectionLogged = [this] { return log_.rowOpen(); };
     p.tellEveryone = [this](const std::string &body) {
         const std::string record = ownAddress() + wire::ListSep + ownClientName() + wire::ListSep + body +
                                    wire::LineSep + wire::ListSep + wire::RecordSep;
         clients_.pesanserver("All", record);
     };
     p.note = [this](const std::string &text) {
-        audit("server", "policy", text);
+        log_.audit("server", "policy", text);
         emit problem(state::shownMessage(text));
     };
-    p.audit = [this](const std::string &action, const std::string &detail) { audit("server", action, detail); };
+    p.audit = [this](const std::string &action, const std::string &detail) { log_.audit("server", action, detail); };
     return p;
 }
-
-void ServerCore::audit(const std::string &user, const std::string &action, const std::string &detail)
-{
-    audit(user, ownClientName(), ownAddress(), action, detail);
-}
-
-void ServerCore::audit(const std::string &user, const std::string &host, const std::string &address,
-                       const std::string &action, const std::string &detail)
-{
-    log::AuditRow row;
-    row.time = QDateTime::currentSecsSinceEpoch();
-    row.user = user;
-    row.host = host;
-    row.address = address;
-    row.action = action;
-    row.detail = detail;
-    if (log_.audit(row)) {
-        auditFailureTold_ = false;
-        emit auditChanged();
-        return;
-    }
-    if (log_.isOpen() && !auditFailureTold_) {
-        auditFailureTold_ = true;
-        emit problem(state::shownMessage("The audit trail could not be written; the line goes on."));
-    }
-}
-
-void ServerCore::operatorHangup(Prompter &prompter)
-{
-    if (dialOps_.operatorHangup(prompter))
-        audit("operator", "hangup", "");
-}
-
-void ServerCore::operatorLock()
-{
-    audit("operator", "lock", "");
-    clients_.operatorLock();
-}
-
-void ServerCore::operatorUnlock()
-{
-    audit("operator", "unlock", "");
-    clients_.operatorUnlock();
-}
-
-void ServerCore::unlockAll()
-{
-    audit("operator", "unlockall", "");
-    clients_.unlockAll();
-}
-
-void ServerCore::getentry() { dialOps_.getentry(); }
 
 std::vector<clientservice::ClientRow> ServerCore::clientRows() const
 {
@@ -619,30 +355,6 @@ std::vector<clientservice::ClientRow> ServerCore::clientRows() const
 void ServerCore::pesanserver(const std::string &recipient, const std::string &record)
 {
     clients_.pesanserver(recipient, record);
-}
-
-std::optional<QHostAddress> ServerCore::listenAddress(std::string *why)
-{
-    const std::string setting = config_.listenSetting();
-    const QHostAddress fallback(QString::fromStdString(options_.listenAddress));
-    if (setting.empty() || setting == "*")
-        return fallback;
-    const QString text = QString::fromStdString(setting);
-    QHostAddress a;
-    if (a.setAddress(text))
-        return a;
-    // An interface's name: its first IPv4 address, for a LAN card whose
-    // address the office's DHCP may change.
-    const QNetworkInterface nic = QNetworkInterface::interfaceFromName(text);
-    for (const QNetworkAddressEntry &e : nic.addressEntries())
-        if (e.ip().protocol() == QAbstractSocket::IPv4Protocol)
-            return e.ip();
-    // Never all addresses by accident: those include the dialled line's.
-    *why = config_.path() + ": [server] listen=" + setting +
-           (nic.isValid() ? " names an interface without an IPv4 address yet"
-                          : " is neither an address nor an interface with an IPv4 address") +
-           "; the server stays offline and tries again each minute";
-    return std::nullopt;
 }
 
 void ServerCore::applyStrangerLimits()
@@ -661,6 +373,26 @@ std::string ServerCore::listeningAddress() const
         return {};
     const QHostAddress a = clients_.transport().address();
     return a == QHostAddress::AnyIPv4 || a == QHostAddress::Any ? "all addresses" : a.toString().toStdString();
+}
+
+void ServerCore::watchUsers()
+{
+    const std::string phonebook = options_.baseDir + "/config/phonebook.ini";
+    storeWatch_.watch(users_.path());
+    storeWatch_.watch(phonebook);
+    connect(&storeWatch_, &StoreFileWatch::changed, this, &ServerCore::storeFileChanged, Qt::UniqueConnection);
+}
+
+void ServerCore::storeFileChanged(const std::string &path)
+{
+    // The phonebook edited beside the server: the entry list follows.
+    if (path != users_.path()) {
+        dialOps_.getentry();
+        return;
+    }
+    std::string why;
+    if (users_.updateuserlist(&why))
+        emit usersChanged();
 }
 
 }  // namespace velora::server::frame

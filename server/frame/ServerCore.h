@@ -1,7 +1,11 @@
 #pragma once
 // The server's core: wires the modules to the platform it is handed, owns
 // the state block, runs start-up and the ticks, and takes the listener online
-// and offline. The window sees it only as an OperatorConsole.
+// and offline. Beside it, one concern each: the connection log and audit rows
+// (ConnectionLog), sharing, the relay and the dialled side
+// (SharingCoordinator), the configuration page (SettingsModel) and the
+// operator's commands (OperatorCommands). The window sees it only as an
+// OperatorConsole.
 
 #include <QObject>
 #include <QTimer>
@@ -14,15 +18,19 @@
 #include "server/dialup/engine/DialupOperations.h"
 #include "server/dialup/engine/TDialUp.h"
 #include "server/dialup/keepalive/TPing.h"
+#include "server/frame/ConnectionLog.h"
 #include "server/frame/LinePolicy.h"
+#include "server/frame/OperatorCommands.h"
 #include "server/frame/OperatorConsole.h"
+#include "server/frame/OwnRecord.h"
 #include "server/frame/ServerConfig.h"
 #include "server/frame/ServerPlatform.h"
+#include "server/frame/SettingsModel.h"
+#include "server/frame/SharingCoordinator.h"
 #include "server/frame/StoreFileWatch.h"
 #include "server/frame/TlsIdentity.h"
 #include "server/log/LogDatabase.h"
 #include "server/sharing/SmtpRelay.h"
-#include "server/state/DialledSide.h"
 #include "server/state/ServerState.h"
 #include "server/traffic/TrafficSampler.h"
 #include "server/users/UserStore.h"
@@ -43,7 +51,7 @@ struct ServerOptions {
     int secondStageDelayMs = 1000;
 };
 
-class ServerCore : public OperatorConsole, private dialup::SharingSwitch {
+class ServerCore : public OperatorConsole {
     Q_OBJECT
 public:
     // Every part of the platform must be there; a missing one throws
@@ -61,17 +69,19 @@ public:
     dialup::TDialUp &dialUp() { return dialUp_; }
     dialup::DialupOperations &dialup() { return dialOps_; }
     dialup::TPing &ping() { return ping_; }
-    log::LogDatabase &logDatabase() { return log_; }
+    log::LogDatabase &logDatabase() { return log_.database(); }
     traffic::TrafficSampler &sampler() { return sampler_; }
     LinePolicy &policy() { return policy_; }
+    const ConnectionLog &connectionLog() const { return log_; }
+    const SharingCoordinator &sharing() const { return sharing_; }
     // This month's cost of the log, in ten-thousandths.
-    std::optional<std::int64_t> monthCost();
+    std::optional<std::int64_t> monthCost() { return log_.monthCost(); }
     // A row of the current connection is in the log and still to be finalised.
-    bool logRecordOpen() const { return LogRecordOpen; }
+    bool logRecordOpen() const { return log_.rowOpen(); }
     // Why the configured line could not be used, if it could not.
     const std::string &lineProblem() const { return platform_.lineProblem; }
-    const ServerSettings &settings() const { return settings_; }
-    ServerSettings &settings() override { return settings_; }
+    const ServerSettings &settings() const { return settingsModel_.settings(); }
+    ServerSettings &settings() override { return settingsModel_.settings(); }
 
     // Initial set-up; then the second stage one second later (or at once
     // when called directly).
@@ -104,35 +114,59 @@ public:
     void Getspeed();
 
     // loadcfg / savecfg against the settings model.
-    void loadcfg() override;
-    ServerConfig::SaveResult savecfg();
+    void loadcfg() override { settingsModel_.load(); }
+    ServerConfig::SaveResult savecfg() { return settingsModel_.save(); }
     // savecfg, then tells the person what step 9 (or a failed write) calls for.
-    ServerConfig::SaveResult savecfg(Prompter &prompter) override;
+    ServerConfig::SaveResult savecfg(Prompter &prompter) override { return settingsModel_.save(prompter); }
 
-    // ---- OperatorConsole ----
-    void operatorDial(const std::string &selected, Prompter &prompter) override;
-    void zanfel(std::size_t position, Prompter &prompter) override;
-    void operatorHangup(Prompter &prompter) override;
-    void operatorLock() override;
-    void operatorUnlock() override;
-    void unlockAll() override;
-    void getentry() override;
+    // ---- OperatorConsole: the operator's commands ----
+    void operatorDial(const std::string &selected, Prompter &prompter) override
+    {
+        commands_.operatorDial(selected, prompter);
+    }
+    void zanfel(std::size_t position, Prompter &prompter) override { commands_.zanfel(position, prompter); }
+    void operatorHangup(Prompter &prompter) override { commands_.operatorHangup(prompter); }
+    void operatorLock() override { commands_.operatorLock(); }
+    void operatorUnlock() override { commands_.operatorUnlock(); }
+    void unlockAll() override { commands_.unlockAll(); }
+    void getentry() override { dialOps_.getentry(); }
     // EndProgram or KeepOpen, after asking.
-    CloseAction FormClose(Prompter &prompter) override;
+    CloseAction FormClose(Prompter &prompter) override { return commands_.FormClose(prompter); }
 
     users::UserStore &userStore() override { return users_; }
-    EntryDetails entryDetails(const std::string &entry) override;
+    EntryDetails entryDetails(const std::string &entry) override { return commands_.entryDetails(entry); }
     std::optional<std::string> saveEntryCredentials(const std::string &entry, const std::string &userName,
-                                                    const std::string &password) override;
-    std::optional<std::string> saveEntryCost(const std::string &entry, const std::string &cost) override;
-    std::optional<std::string> renameEntry(const std::string &oldName, const std::string &newName) override;
-    std::optional<std::string> deleteEntry(const std::string &entry, bool withLog) override;
-    std::vector<dialup::EntryField> entryFields(const std::string &entry) override;
+                                                    const std::string &password) override
+    {
+        return commands_.saveEntryCredentials(entry, userName, password);
+    }
+    std::optional<std::string> saveEntryCost(const std::string &entry, const std::string &cost) override
+    {
+        return commands_.saveEntryCost(entry, cost);
+    }
+    std::optional<std::string> renameEntry(const std::string &oldName, const std::string &newName) override
+    {
+        return commands_.renameEntry(oldName, newName);
+    }
+    std::optional<std::string> deleteEntry(const std::string &entry, bool withLog) override
+    {
+        return commands_.deleteEntry(entry, withLog);
+    }
+    std::vector<dialup::EntryField> entryFields(const std::string &entry) override
+    {
+        return commands_.entryFields(entry);
+    }
     std::optional<std::string> saveEntryFields(const std::string &entry, const std::vector<dialup::EntryField> &fields,
-                                               bool create) override;
+                                               bool create) override
+    {
+        return commands_.saveEntryFields(entry, fields, create);
+    }
 
-    log::LogDatabase *logBook() override { return log_.isOpen() ? &log_ : nullptr; }
-    bool clearLog(const log::LogFilter &filter, Prompter &prompter) override;
+    log::LogDatabase *logBook() override { return log_.database().isOpen() ? &log_.database() : nullptr; }
+    bool clearLog(const log::LogFilter &filter, Prompter &prompter) override
+    {
+        return log_.clearLog(filter, state_.ActiveStatus == "Connected", prompter);
+    }
     std::string logPath() const override { return options_.baseDir + "/config/log.db"; }
     NumberSeparators numberSeparators() const override;
 
@@ -146,21 +180,15 @@ public:
     bool showTipAtStart() const override { return config_.tipAtStartup(); }
     std::string tipFilePath() const override { return options_.baseDir + "/config/tip.cfg"; }
 
-    // ---- sharing and relay (ServerCoreSharing.cpp) ----
-    // Connection sharing follows the entry about to be dialled; false (and
-    // the dial is aborted) when the switch refused.
-    bool executeics(const std::string &entry, std::string *why = nullptr);
-    // The relay of the entry's smtp row takes over from the previous one;
-    // false when the entry has no complete row or the port cannot be bound.
-    bool executesmtp(const std::string &entry);
-    bool sharingUsable() override;
+    // ---- sharing and relay ----
+    bool sharingUsable() override { return sharing_.sharingUsable(); }
     // Null until a relay was started.
-    const sharing::SmtpRelay *smtpRelay() const { return relay_.get(); }
-    void setRelayLimits(const sharing::RelayLimits &limits) { relayLimits_ = limits; }
+    const sharing::SmtpRelay *smtpRelay() const { return sharing_.smtpRelay(); }
+    void setRelayLimits(const sharing::RelayLimits &limits) { sharing_.setRelayLimits(limits); }
 
     // The server's own client record: "Admin@" + host name, local address.
-    static std::string ownClientName();
-    static std::string ownAddress();
+    static std::string ownClientName() { return frame::ownClientName(); }
+    static std::string ownAddress() { return frame::ownAddress(); }
 
     // ---- chat ----
     void pesanserver(const std::string &recipient, const std::string &record) override;
@@ -180,35 +208,12 @@ private:
     static constexpr int DescriptorReserve = 16;
 
     void updateStatusView();
-    // Where [server] listen= says; nothing (and why) while its interface
-    // has no address.
-    std::optional<QHostAddress> listenAddress(std::string *why);
     void applyStrangerLimits();
-    void recordConnection();
-    // Audit rows older than [log] auditdays go, a few at a time.
-    void pruneAuditStep();
     // Step 3 of the status tick: the sample and the entry update.
     void sampleTraffic();
-    traffic::ConnectionView connectionView();
-    // dialup::SharingSwitch: the engine's hook before each dial.
-    bool switchTo(const std::string &entry, std::string *error) override { return executeics(entry, error); }
-    // A link whose interface showed only once up gets its rule now.
-    void completeSharing();
-    void startRelayIfDue();
-    // A dial is about to raise the entry's link: its interface faces the
-    // provider, so the ports are closed to it.
-    void guardDialledSide(const std::string &entry);
-    // The status tick: the interfaces of the line's connections.
-    void followLineInterfaces();
-    void readEntryInterfaces(const std::vector<std::string> &entries);
-    void endSharing();
     LinePolicy::Parts policyParts();
-    // One audit row; a failed write is told once, the line goes on.
-    void audit(const std::string &user, const std::string &action, const std::string &detail);
-    void audit(const std::string &user, const std::string &host, const std::string &address,
-               const std::string &action, const std::string &detail);
-    // A dial past a spent budget only after the operator confirmed it.
-    bool confirmPastBudget(Prompter &prompter);
+    // What a dial reads of config.ini, in one read.
+    state::DialSettings readAtDial();
 
     // First: every module below is built on its parts.
     ServerPlatform platform_;
@@ -216,39 +221,28 @@ private:
     state::ServerState state_;
     ServerConfig config_;
     users::UserStore users_;
-    ServerSettings settings_;
+    ConnectionLog log_;
+    // Before the client service: its listener asks the dialled side.
+    SharingCoordinator sharing_;
     clientservice::ClientService clients_;
-    // Which local addresses face the line: the client port and the relay
-    // close what comes in there.
-    state::DialledSide dialledSide_;
     dialup::TDialUp dialUp_;
     dialup::DialupOperations dialOps_;
     dialup::TPing ping_;
-    log::LogDatabase log_;
     traffic::TrafficSampler sampler_;
     LinePolicy policy_;
-    bool LogRecordOpen = false;
-    bool auditFailureTold_ = false;
+    SettingsModel settingsModel_;
+    OperatorCommands commands_;
     StoreFileWatch storeWatch_;
-    std::vector<std::string> configProblems_;  // the last load's, said once
     QTimer timer1_;
     QTimer timer3_;
     QTimer timer2_;
     QTimer listenRetry_;
     int tickCounter_ = 0;
-    int pruneCountdown_ = 1;
     std::string listenError_;
     // Serves the TLS port where config.ini asks for it; false with why.
     bool listenEncrypted(const QHostAddress &address, std::string *why);
     std::unique_ptr<TlsIdentity> tls_;
     StatusView view_;
-    std::unique_ptr<sharing::SmtpRelay> relay_;
-    sharing::RelayLimits relayLimits_;
-    std::string shareWhenUp_;  // the entry whose interface was not known at its dial
-    bool sharedThisRun_ = false;
-    std::vector<std::string> entryInterfaces_;
-    std::string dialIface_;  // the interface of the last dial, when the line names one
-    bool guardFailureTold_ = false;
 };
 
 }  // namespace velora::server::frame

@@ -29,4 +29,8 @@ struct ServerPlatform {
     std::unique_ptr<sharing::SharingSwitch> sharing;
 };
 
+// The platform as handed in; a missing part throws std::invalid_argument
+// naming it (a core without one would fail later and far from the cause).
+ServerPlatform completePlatform(ServerPlatform platform);
+
 }  // namespace velora::server::frame

@@ -86,3 +86,16 @@ TEST(IniProfile, WriteRefusesLineBreaksAndKeepsFileMode)
     IniProfile unwritable("/proc/velora-no/such.ini");
     EXPECT_FALSE(unwritable.writeString("a", "k", "v", &why));
 }
+
+TEST(IniProfile, ASnapshotKeepsTheFileAsItWasWhenTaken)
+{
+    TempDir dir;
+    writeFile(dir.file("c.ini"), "[dial]\nICS=1\npingip=10.0.0.1\n");
+    IniProfile ini(dir.file("c.ini"));
+    const IniProfile then = ini.snapshot();
+    writeFile(dir.file("c.ini"), "[dial]\nICS=0\n");
+    EXPECT_EQ(then.readString("dial", "ICS", "0"), "1");
+    EXPECT_EQ(then.readString("dial", "pingip", ""), "10.0.0.1");
+    EXPECT_EQ(ini.readString("dial", "ICS", "1"), "0");
+    EXPECT_EQ(IniProfile(dir.file("none.ini")).snapshot().readInteger("server", "port", 225), 225);
+}

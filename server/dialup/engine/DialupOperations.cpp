@@ -40,6 +40,8 @@ void DialupOperations::setDialEntry(const std::string &entry) { engine_.setEntry
 
 void DialupOperations::executedial(const std::string &entry, const std::string &dialer)
 {
+    // The one place a dial sets the engine's entry (refused or not, as before).
+    engine_.setEntry(entry);
     state_.dialSettings = readDialSettings_ ? readDialSettings_() : state::DialSettings{};
     if (std::string refusal; policy_ && !policy_->mayDial(entry, &refusal)) {
         refuse(refusal);
@@ -56,7 +58,6 @@ void DialupOperations::executedial(const std::string &entry, const std::string &
         // An entry the line does not know ends in OnError: "Error".
         state_.DialedEntry = entry;
         state_.DialerName = dialer;
-        engine_.setEntry(entry);
         engine_.Dial();
         if (policy_)
             policy_->dialing(entry, dialer);

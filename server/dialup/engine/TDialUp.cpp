@@ -33,7 +33,7 @@ int TDialUp::Dial()
 {
     HangUp();
     DialParams params;
-    int rc = driver_.entries().getDialParams(entry_, params);
+    int rc = driver_.dialParams(entry_, params);
     if (rc != 0) {
         emit OnError(rc, "GetEntryDialParams failed");
         return rc;

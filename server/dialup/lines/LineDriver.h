@@ -61,6 +61,12 @@ public:
     // The network interface the entry's link is on, or will be on; empty
     // while it is not known (a link that names its interface only once up).
     virtual std::string interfaceOf(const std::string & /*entry*/) const { return {}; }
+    // What a dial of the entry needs from the store before dial(): by
+    // default all it keeps, the password included.
+    virtual int dialParams(const std::string &entry, DialParams &params) const
+    {
+        return entries_.getDialParams(entry, params);
+    }
 
 signals:
     // One dial step: a state number of the state table, and a non-zero

@@ -297,6 +297,13 @@ int PppdLine::projectionAddress(ConnHandle handle, std::string &ipv4) const
     return ipv4.empty() ? RasError::ProjectionNotComplete : 0;
 }
 
+int PppdLine::dialParams(const std::string &entry, DialParams &params) const
+{
+    params = {};
+    params.entryName = entry;
+    return 0;
+}
+
 std::string PppdLine::interfaceOf(const std::string &entry) const
 {
     for (const auto &[handle, d] : dials_)

@@ -46,6 +46,9 @@ public:
     int connectionSpeed(ConnHandle handle, std::uint32_t &bitsPerSecond) const override;
     // Known once pppd has said which interface it uses.
     std::string interfaceOf(const std::string &entry) const override;
+    // pppd reads the peer and its secrets itself: the name is all a dial
+    // needs, and startDial reads the peer file once.
+    int dialParams(const std::string &entry, DialParams &params) const override;
 
 protected:
     int startDial(const DialParams &params, ConnHandle &handle) override;

@@ -1,6 +1,7 @@
 #include "support/DialupTestSupport.h"
 #include "support/FakeNetInterfaces.h"
 
+#include "server/dialup/engine/TDialUp.h"
 #include "server/dialup/lines/PppdLine.h"
 #include "server/dialup/entries/RasTexts.h"
 
@@ -316,6 +317,28 @@ TEST_F(PppdLineTest, DialReachesConnectedAndHangupEndsPppd)
     EXPECT_EQ(ip, "10.64.64.65") << "pppd's word, while the interface is not seen";
     EXPECT_EQ(line->hangUp(q), 0);
     EXPECT_TRUE(waitFor([&] { return line->childrenLeft() == 0; }));
+}
+
+TEST_F(PppdLineTest, TheEngineDialsAPeerByItsNameAlonePppdReadsTheSecrets)
+{
+    DialParams params;
+    params.password = "left over";
+    EXPECT_EQ(line->dialParams("provider", params), 0);
+    EXPECT_EQ(params.entryName, "provider");
+    EXPECT_EQ(params.password, "") << "the secrets are pppd's to read";
+    net->set("ppp0", true, "10.64.64.64", kArphrdPpp);
+    TDialUp engine(*line);
+    std::vector<int> errors;
+    QObject::connect(&engine, &TDialUp::OnError, [&](int code, const std::string &) { errors.push_back(code); });
+    engine.setEntry("provider");
+    EXPECT_EQ(engine.Dial(), 0);
+    ASSERT_TRUE(waitFor([&] { return !steps.empty() && steps.back().state == RasState::Connected; }, 3000));
+    engine.HangUp();
+    ASSERT_TRUE(waitFor([&] { return line->childrenLeft() == 0; }));
+    // A peer that is not there still ends the dial at once.
+    engine.setEntry("nobody");
+    EXPECT_EQ(engine.Dial(), RasError::CannotFindPhonebookEntry);
+    EXPECT_EQ(errors, std::vector<int>{RasError::CannotFindPhonebookEntry});
 }
 
 TEST_F(PppdLineTest, FailuresAreExitStatusesWithTheirTexts)

@@ -1,8 +1,4 @@
-// The core's part in sharing and the relay: the switch before each dial, its
-// completion once the link's interface is known, the relay at the first
-// online second, and the clean-up at the end.
-
-#include "server/frame/ServerCore.h"
+#include "server/frame/SharingCoordinator.h"
 
 #include <QMetaObject>
 #include <QPointer>
@@ -29,21 +25,28 @@ int portNumber(const std::string &text)
 
 }  // namespace
 
-bool ServerCore::sharingUsable()
+SharingCoordinator::SharingCoordinator(state::ServerState &state, Parts parts, QObject *parent)
+    : QObject(parent), state_(state), parts_(std::move(parts))
+{
+}
+
+SharingCoordinator::~SharingCoordinator() { endSharing(); }
+
+bool SharingCoordinator::sharingUsable()
 {
     std::string why;
-    if (platform_.sharing->usable(&why))
+    if (parts_.sharing.usable(&why))
         return true;
     emit problem(state::shownMessage("connection sharing cannot be used here: " + why));
     return false;
 }
 
-bool ServerCore::executeics(const std::string &entry, std::string *why)
+bool SharingCoordinator::executeics(const std::string &entry, std::string *why)
 {
     const std::string name = trimBlanks(entry);
-    const std::string iface = platform_.line->interfaceOf(name);
+    const std::string iface = parts_.line.interfaceOf(name);
     std::string reason;
-    if (!platform_.sharing->share(iface, &reason)) {
+    if (!parts_.sharing.share(iface, &reason)) {
         emit problem(state::shownMessage("connection sharing was not switched to " + name + ": " + reason));
         if (why)
             *why = reason;
@@ -55,45 +58,45 @@ bool ServerCore::executeics(const std::string &entry, std::string *why)
     return true;
 }
 
-void ServerCore::completeSharing()
+void SharingCoordinator::completeSharing()
 {
     if (shareWhenUp_.empty())
         return;
-    const std::string iface = platform_.line->interfaceOf(shareWhenUp_);
+    const std::string iface = parts_.line.interfaceOf(shareWhenUp_);
     if (iface.empty())
         return;
     std::string why;
-    if (!platform_.sharing->share(iface, &why))
+    if (!parts_.sharing.share(iface, &why))
         emit problem(state::shownMessage("connection sharing was not switched to " + iface + ": " + why));
     shareWhenUp_.clear();
 }
 
-void ServerCore::guardDialledSide(const std::string &entry)
+void SharingCoordinator::guardDialledSide(const std::string &entry)
 {
-    const std::string iface = platform_.line->interfaceOf(trimBlanks(entry));
+    const std::string iface = parts_.line.interfaceOf(trimBlanks(entry));
     // Known from now on, before the link raises its address.
     dialIface_ = iface;
     dialledSide_.addLineInterface(iface);
     // nftables only where sharing is asked for: a server without it never
     // touches the firewall, and its own check stands alone.
-    if (config_.wanAccess() || state_.dialSettings.ics != "1")
+    if (wanAccessAtDial_ || state_.dialSettings.ics != "1")
         return;
     std::vector<std::string> names = entryInterfaces_;
     if (!iface.empty() && std::find(names.begin(), names.end(), iface) == names.end())
         names.push_back(iface);
-    if (platform_.line->driverName() == "pppd")
+    if (parts_.line.driverName() == "pppd")
         names.push_back("ppp*");
     // The simulated line faces nobody: nftables is left alone.
     if (names.empty())
         return;
     std::vector<int> ports;
-    for (const int port : {int(clients_.transport().port()), int(clients_.transport().tlsPort())})
+    for (const int port : parts_.clientPorts())
         if (port > 0)
             ports.push_back(port);
     if (state_.dialSettings.smtpautorelay == "1" && portNumber(state_.dialSettings.smtpport) > 0)
         ports.push_back(portNumber(state_.dialSettings.smtpport));
     std::string why;
-    if (platform_.sharing->guardInput(names, ports, &why)) {
+    if (parts_.sharing.guardInput(names, ports, &why)) {
         sharedThisRun_ = true;
         return;
     }
@@ -103,22 +106,22 @@ void ServerCore::guardDialledSide(const std::string &entry)
     guardFailureTold_ = true;
 }
 
-void ServerCore::readEntryInterfaces(const std::vector<std::string> &entries)
+void SharingCoordinator::readEntryInterfaces(const std::vector<std::string> &entries)
 {
     // An entry's own link faces its provider, dialled or not.
     entryInterfaces_.clear();
     for (const std::string &entry : entries)
-        if (std::string name = platform_.line->interfaceOf(entry); !name.empty())
+        if (std::string name = parts_.line.interfaceOf(entry); !name.empty())
             entryInterfaces_.push_back(std::move(name));
 }
 
-void ServerCore::followLineInterfaces()
+void SharingCoordinator::followLineInterfaces()
 {
     std::vector<std::string> names;
     std::vector<dialup::ConnectionInfo> connections;
-    if (platform_.line->enumConnections(connections) == 0)
+    if (parts_.line.enumConnections(connections) == 0)
         for (const dialup::ConnectionInfo &c : connections)
-            if (std::string name = platform_.line->connectionInterface(c.handle); !name.empty())
+            if (std::string name = parts_.line.connectionInterface(c.handle); !name.empty())
                 names.push_back(std::move(name));
     if (!dialIface_.empty())
         names.push_back(dialIface_);
@@ -127,31 +130,31 @@ void ServerCore::followLineInterfaces()
     dialledSide_.refresh();
 }
 
-void ServerCore::endSharing()
+void SharingCoordinator::endSharing()
 {
     relay_.reset();
     std::string why;
     // Only what this run made: a server that never shared leaves nftables alone.
-    if (sharedThisRun_ && !platform_.sharing->unshareAll(&why))
+    if (sharedThisRun_ && !parts_.sharing.unshareAll(&why))
         std::fprintf(stderr, "velora: the sharing table could not be removed: %s\n", why.c_str());
     sharedThisRun_ = false;
 }
 
-void ServerCore::startRelayIfDue()
+void SharingCoordinator::startRelayIfDue()
 {
     if (state_.ActiveStatus == "Connected" && !state_.SmtpRelayStarted && state_.dialSettings.smtpautorelay == "1")
         executesmtp(state_.ActiveEntry);
     state_.SmtpRelayStarted = true;
 }
 
-bool ServerCore::executesmtp(const std::string &entry)
+bool SharingCoordinator::executesmtp(const std::string &entry)
 {
-    const auto row = log_.smtp(entry);
+    const auto row = parts_.log.smtp(entry);
     if (!row || trimBlanks(row->server).empty() || trimBlanks(row->port).empty())
         return false;
     // The previous relay ends (its port and connections with it) before the new one binds.
     relay_.reset();
-    const QPointer<ServerCore> self(this);
+    const QPointer<SharingCoordinator> self(this);
     auto relay = std::make_unique<sharing::SmtpRelay>(relayLimits_, [self](const std::string &note) {
         // From the relay's thread: the note crosses to ours.
         QMetaObject::invokeMethod(
@@ -166,9 +169,9 @@ bool ServerCore::executesmtp(const std::string &entry)
     const std::string server = trimBlanks(row->server);
     // Mail from the Internet through our provider's server would make us an
     // open relay: what comes in over the line is closed unread.
-    relay->setDialledSide(config_.wanAccess() ? nullptr : &dialledSide_);
+    relay->setDialledSide(parts_.wanAccess() ? nullptr : &dialledSide_);
     std::string why;
-    if (!relay->start(options_.listenAddress, listenPort, server, targetPort, &why)) {
+    if (!relay->start(parts_.listenAddress, listenPort, server, targetPort, &why)) {
         // Said aloud: a relay that silently does not run leaves mail unsent.
         emit problem(state::shownMessage("SMTP relay not started: " + why));
         return false;
