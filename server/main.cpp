@@ -314,14 +314,14 @@ int main(int argc, char **argv)
     QObject::connect(&core, &ServerCore::secondStageDone, [&core, baseDir] {
         std::fprintf(stderr, "velora: line: %s, %zu entries\n", core.line().driverName().c_str(),
                      core.entryNames().size());
-        if (core.isOnline())
-            std::fprintf(stderr, "velora: online, listening on port %u of %s (base dir %s)\n",
-                         core.listeningPort(), core.listeningAddress().c_str(), baseDir.c_str());
-        if (core.listeningTlsPort() != 0)
+        if (!core.isOnline())
+            std::fprintf(stderr, "velora: offline (base dir %s)\n", baseDir.c_str());
+        else
+            std::fprintf(stderr, "velora: online, listening on port %u of %s (base dir %s)\n", core.listeningPort(),
+                         core.listeningAddress().c_str(), baseDir.c_str());
+        if (core.isOnline() && core.listeningTlsPort() != 0)
             std::fprintf(stderr, "velora: encrypted connections on port %u, certificate fingerprint (SHA-256) %s\n",
                          core.listeningTlsPort(), core.tlsFingerprint().c_str());
-        else
-            std::fprintf(stderr, "velora: offline (base dir %s)\n", baseDir.c_str());
         notifySystemdReady();
     });
     // Declared after the core, so that the window is destroyed before it.
