@@ -32,10 +32,13 @@ ServerCore::ServerCore(ServerOptions options, ServerPlatform platform, QObject *
       sampler_(*platform_.interfaces, lineConnectionView(*platform_.line, dialOps_)),
       policy_(state_, policyParts()),
       settingsModel_(config_, state_, [this] { return sharing_.sharingUsable(); }),
-      commands_({state_, dialUp_, dialOps_, policy_, clients_, log_})
+      commands_({state_, dialUp_, dialOps_, policy_, clients_, log_}),
+      web_({state_, clients_, [this] { return log_.monthCost(); },
+            [this] { return log_.database().isOpen() ? &log_.database() : nullptr; }})
 {
     sampler_.onFigures = [this](const std::string &entry, std::uint64_t download, std::uint64_t upload) {
         policy_.countBytes(download + upload);
+        web_.meterSample(download, upload);
         emit bandwidthSample(state::shownText(entry), download, upload);
     };
     clients_.setDialControl(&dialOps_);
@@ -111,6 +114,7 @@ void ServerCore::Timer1Timer()
                              ? state_.DialEventText
                              : std::string();
     clients_.runTickSteps();
+    web_.tick();
     dialOps_.statusPushed();
     log_.pruneAuditStep([this] { return config_.auditDays(); });
     updateStatusView();
@@ -289,6 +293,8 @@ bool ServerCore::goOnline()
         if (!clients_.transport().isListening())
             return offline(why, false);
     }
+    if (!listenWeb(*address, &why))
+        emit problem(state::shownMessage(why));
     listenError_.clear();
     state_.ServerState = "online";
     clients_.addOwnRecord(ownClientName(), ownAddress());
@@ -302,6 +308,7 @@ bool ServerCore::goOnline()
 void ServerCore::goOffline()
 {
     listenRetry_.stop();
+    web_.stop();
     clients_.transport().stopListening();
     clients_.goOffline();
     policy_.offline();
