@@ -22,7 +22,8 @@ ServerCore::ServerCore(ServerOptions options, ServerPlatform platform, QObject *
       config_(options_.baseDir, *platform_.autostart), users_(options_.baseDir + "/config/user.cfg"),
       sharing_(state_, {*platform_.line, *platform_.sharing, log_.database(),
                         [this] {
-                            return std::vector<int>{int(clients_.transport().port()), int(clients_.transport().tlsPort())};
+                            return std::vector<int>{int(clients_.transport().port()), int(clients_.transport().tlsPort()),
+                                                    int(web_.port())};
                         }, [this] { return config_.wanAccess(); },
                         options_.listenAddress}),
       clients_(state_, users_, *platform_.shutdown, [this] { return config_.shutdownMode(); }),
