@@ -8,6 +8,7 @@
 #include <QJsonObject>
 #include <QTcpSocket>
 #include <QUrlQuery>
+#include <map>
 
 #include "common/CredentialCipher.h"
 #include "common/TextCodec.h"
@@ -385,13 +386,17 @@ void WebServer::tick()
     const bool beat = now() - lastBeat_ >= BeatMs;
     if (beat)
         lastBeat_ = now();
+    // Streams of one login share its record: its JSON is built once a tick.
+    std::map<std::string, QByteArray> meOf;
     for (Stream &s : streams_) {
         WebUser *u = sessions_.find(s.token, now());
         if (!u) {
             s.socket->disconnectFromHost();
             continue;
         }
-        const QByteArray me = meJson(*u);
+        QByteArray &me = meOf[s.token];
+        if (me.isEmpty())
+            me = meJson(*u);
         if (me != s.lastMe) {
             s.lastMe = me;
             s.socket->write(sseEvent("me", me));
