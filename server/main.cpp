@@ -319,6 +319,8 @@ int main(int argc, char **argv)
         else
             std::fprintf(stderr, "velora: online, listening on port %u of %s (base dir %s)\n", core.listeningPort(),
                          core.listeningAddress().c_str(), baseDir.c_str());
+        if (core.listeningWebPort() != 0)
+            std::fprintf(stderr, "velora: web page on https port %u\n", core.listeningWebPort());
         if (core.isOnline() && core.listeningTlsPort() != 0)
             std::fprintf(stderr, "velora: encrypted connections on port %u, certificate fingerprint (SHA-256) %s\n",
                          core.listeningTlsPort(), core.tlsFingerprint().c_str());

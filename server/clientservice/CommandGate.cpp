@@ -130,31 +130,30 @@ std::string CommandGate::dialDetail(const std::string &entry) const
     return entry;
 }
 
-bool CommandGate::permitted(Session &session, const std::string &word, const std::string &detail)
+std::string CommandGate::permitted(const Caller &caller, const std::string &word, const std::string &detail)
 {
-    std::string why = refusal(session.loginName, session.loginCipher, privilegeFor(word));
+    std::string why = refusal(caller.loginName, caller.loginCipher, privilegeFor(word));
     if (why.empty())
-        return true;
+        return {};
     if (word == "hangup" && why == "refused: no dial privilege")
         why = "refused: no hang-up privilege";
-    refused(session, word, detail, why);
-    return false;
+    return refused(caller, word, detail, why);
 }
 
-bool CommandGate::lineFree(Session &session, const std::string &word, const std::string &detail)
+std::string CommandGate::lineFree(const Caller &caller, const std::string &word, const std::string &detail)
 {
     if (state_.LockStatus == "free")
-        return true;
-    refused(session, word, detail, "refused: the line is locked");
-    return false;
+        return {};
+    return refused(caller, word, detail, "refused: the line is locked");
 }
 
-void CommandGate::refused(Session &session, const std::string &word, const std::string &detail,
-                          const std::string &why)
+std::string CommandGate::refused(const Caller &caller, const std::string &word, const std::string &detail,
+                                 const std::string &why)
 {
-    heard(session, word, detail.empty() ? why : detail + " (" + why + ")");
+    heard(caller, word, detail.empty() ? why : detail + " (" + why + ")");
     // Nothing changes; the sender still hears where the line stands.
-    session.record.StatusOwed = true;
+    caller.record.StatusOwed = true;
+    return why;
 }
 
 void CommandGate::handleLine(Session &session, const std::string &line)
@@ -162,15 +161,26 @@ void CommandGate::handleLine(Session &session, const std::string &line)
     const auto f = wire::parseCommandLine(line);
     if (f.empty() || session.loginHeld)
         return;
-    const std::string &word = f[0];
-    if (word == "connect") {
+    if (f[0] == "connect") {
         login(session, f);
         return;
     }
     // Until its login is answered "OK", a connection is a stranger.
     if (!session.inList)
         return;
-    TSimpleClient &rec = session.record;
+    const Caller caller{session.record, session.peer, session.loginName, session.loginCipher,
+                        session.record.ClientName};
+    if (command(caller, f).verdict == Verdict::MailboxFull)
+        session.pauseReading();
+}
+
+Outcome CommandGate::command(const Caller &caller, const std::vector<std::string> &f)
+{
+    if (f.empty())
+        return {};
+    const std::string &word = f[0];
+    TSimpleClient &rec = caller.record;
+    const auto no = [](std::string why) { return Outcome{Verdict::Refused, std::move(why)}; };
     if (word == "stat") {
         state_.StatusChanged = 2;
     } else if (word == "trm") {
@@ -178,48 +188,74 @@ void CommandGate::handleLine(Session &session, const std::string &line)
     } else if (word == "dial") {
         const std::string &entry = wire::at(f, 1);
         const std::string detail = dialDetail(entry);
-        if (!permitted(session, word, detail))
-            return;
+        if (std::string why = permitted(caller, word, detail); !why.empty())
+            return no(why);
         // The engine's entry follows every permitted dial, locked or not; a
         // dial that goes ahead sets it itself.
-        if (!lineFree(session, word, detail)) {
+        if (std::string why = lineFree(caller, word, detail); !why.empty()) {
             if (dial_)
                 dial_->setDialEntry(entry);
-            return;
+            return no(why);
         }
         rec.StatusOwed = true;
-        heard(session, "dial", detail);
+        heard(caller, "dial", detail);
         if (dial_)
             dial_->executedial(entry, printableName(wire::at(f, 2)));
     } else if (word == "hangup") {
-        if (!permitted(session, word, {}) || !lineFree(session, word, {}))
-            return;
+        if (std::string why = permitted(caller, word, {}); !why.empty())
+            return no(why);
+        if (std::string why = lineFree(caller, word, {}); !why.empty())
+            return no(why);
         rec.StatusOwed = true;
-        heard(session, "hangup");
+        heard(caller, "hangup");
         if (dial_)
             dial_->executehangup();
     } else if (word == "lock") {
         StatusPush::setLock(rec, rec.LockState == "free");
-        heard(session, rec.LockState == "free" ? "unlock" : "lock");
+        heard(caller, rec.LockState == "free" ? "unlock" : "lock");
     } else if (word == "unlockall") {
-        if (!permitted(session, word, {}))
-            return;
-        heard(session, "unlockall");
+        if (std::string why = permitted(caller, word, {}); !why.empty())
+            return no(why);
+        heard(caller, "unlockall");
         push_.unlockAll();
         state_.StatusChanged = 1;
     } else if (word == "shutdown") {
-        if (!permitted(session, word, {}))
-            return;
-        heard(session, "shutdown");
+        if (std::string why = permitted(caller, word, {}); !why.empty())
+            return no(why);
+        heard(caller, "shutdown");
         // Heard: the sender gets the status record as a sign.
         rec.StatusOwed = true;
         shutdownRequest(rec.ClientName);
     } else if (word == "pesan") {
         if (push_.deliverFromClient(wire::at(f, 1), honestRecord(rec, wire::at(f, 2))))
-            session.pauseReading();
+            return {Verdict::MailboxFull, {}};
     } else if (word == "bandwidth") {
         rec.MeterWanted = wire::at(f, 1) == "active";
     }
+    return {};
+}
+
+LoginCheck CommandGate::checkLogin(const std::string &peer, const std::string &name, const std::string &cipher)
+{
+    LoginCheck c;
+    if (const std::int64_t heldUntil = strangers_.loginHeldUntil(peer); heldUntil > 0) {
+        c.answer = LoginCheck::Answer::HeldBack;
+        c.retryAfterMs = std::max<std::int64_t>(1, heldUntil - strangers_.now());
+        return c;
+    }
+    const users::LoginResult r = users_.check(name, cipher);
+    if (r.outcome != users::LoginResult::Outcome::Accepted) {
+        c.reason = r.outcome == users::LoginResult::Outcome::Malformed ? "malformed password field" : r.reason;
+        loginFailed(peer, name, c.reason.c_str());
+        return c;
+    }
+    strangers_.loginSucceeded(peer);
+    c.answer = LoginCheck::Answer::Accepted;
+    c.description = r.record.description;
+    c.unlockAll = r.record.unlockAll;
+    c.dialHangup = r.record.dialHangup;
+    c.shutdown = r.record.shutdown;
+    return c;
 }
 
 void CommandGate::login(Session &session, const std::vector<std::string> &f)
@@ -268,12 +304,12 @@ void CommandGate::login(Session &session, const std::vector<std::string> &f)
         }
         break;
     case users::LoginResult::Outcome::Refused:
-        loginFailed(session, wire::at(f, 3), r.reason.c_str());
+        loginFailed(session.peer, wire::at(f, 3), r.reason.c_str());
         session.writeLine(wire::buildLoginRefused(r.reason));
         session.closeAfterWrite();
         break;
     case users::LoginResult::Outcome::Malformed:
-        loginFailed(session, wire::at(f, 3), "malformed password field");
+        loginFailed(session.peer, wire::at(f, 3), "malformed password field");
         session.abort();
         break;
     }
@@ -288,11 +324,11 @@ std::size_t CommandGate::sessionsOf(const std::string &user) const
     return n;
 }
 
-void CommandGate::loginFailed(Session &session, const std::string &user, const char *how)
+void CommandGate::loginFailed(const std::string &peer, const std::string &user, const char *how)
 {
-    strangers_.loginFailed(session.peer);
-    std::string text = "failed login from " + session.peer + " as \"" + loggable(user) + "\": " + how;
-    if (const std::int64_t until = strangers_.loginHeldUntil(session.peer))
+    strangers_.loginFailed(peer);
+    std::string text = "failed login from " + peer + " as \"" + loggable(user) + "\": " + how;
+    if (const std::int64_t until = strangers_.loginHeldUntil(peer))
         text += "; its next login is checked in " + std::to_string((until - strangers_.now() + 999) / 1000) + " s";
     emit notice(text);
 }
@@ -316,18 +352,18 @@ CommandGate::AuditBucket &CommandGate::bucket(const std::string &key, std::int64
     return b;
 }
 
-void CommandGate::heard(Session &session, const std::string &action, const std::string &detail)
+void CommandGate::heard(const Caller &caller, const std::string &action, const std::string &detail)
 {
     // Counted per user and per address, across connections: reconnecting
     // does not buy a new burst.
     const std::int64_t now = strangers_.now();
-    const TSimpleClient &rec = session.record;
+    const TSimpleClient &rec = caller.record;
     AuditBucket &user = bucket("u:" + rec.UserName, now);
-    AuditBucket &address = bucket("a:" + session.peer, now);
+    AuditBucket &address = bucket("a:" + caller.peer, now);
     for (AuditBucket *b : {&user, &address}) {
         b->user = rec.UserName;
-        b->host = rec.ClientName;
-        b->address = session.peer;
+        b->host = caller.host;
+        b->address = caller.peer;
     }
     if (user.tokens < 1 || address.tokens < 1) {
         ++user.leftOut;
@@ -345,7 +381,7 @@ void CommandGate::heard(Session &session, const std::string &action, const std::
         user.leftOut = 0;
         address.leftOut = 0;
     }
-    emit commandHeard(rec.UserName, rec.ClientName, session.peer, action, text);
+    emit commandHeard(rec.UserName, caller.host, caller.peer, action, text);
 }
 
 void CommandGate::tellLeftOut()

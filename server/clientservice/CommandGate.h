@@ -32,6 +32,33 @@ class StrangerGuard;
 // What a command needs beyond the login.
 enum class Privilege { None, DialHangup, UnlockAll, Shutdown };
 
+// Who sends a command, whichever way it came in.
+struct Caller {
+    TSimpleClient &record;
+    // The address the connection comes from, as the system saw it.
+    const std::string &peer;
+    // The login it holds: its privileges are looked up again at each command.
+    const std::string &loginName;
+    const std::string &loginCipher;
+    // What the audit row names as the host.
+    const std::string &host;
+};
+
+// What became of a command.
+enum class Verdict { Done, Refused, MailboxFull };
+struct Outcome {
+    Verdict verdict = Verdict::Done;
+    std::string why;  // of a refusal, as the audit row says it
+};
+
+// A login checked for another way in, with the wire's back-off.
+struct LoginCheck {
+    enum class Answer { Accepted, Refused, HeldBack } answer = Answer::Refused;
+    std::string description, unlockAll, dialHangup, shutdown;
+    std::string reason;
+    std::int64_t retryAfterMs = 0;
+};
+
 class CommandGate : public QObject {
     Q_OBJECT
 public:
@@ -45,6 +72,12 @@ public:
 
     // One command line of a session.
     void handleLine(Session &session, const std::string &line);
+    // A logged-in caller's command, split into its fields ("dial", entry,
+    // dialler): the same rules and rows as a wire line.
+    Outcome command(const Caller &caller, const std::vector<std::string> &fields);
+    // A login from another way in: the address's back-off first, failures
+    // counted with the wire's.
+    LoginCheck checkLogin(const std::string &peer, const std::string &name, const std::string &cipher);
     // Once a second at most per user and address: how many commands a
     // flood left off the audit trail.
     void tellLeftOut();
@@ -83,14 +116,15 @@ signals:
 
 private:
     void login(Session &session, const std::vector<std::string> &fields);
-    void loginFailed(Session &session, const std::string &user, const char *how);
+    void loginFailed(const std::string &peer, const std::string &user, const char *how);
     // The privilege, then the lock; a refusal is audited and answered with
-    // the status record. True when the command may go on.
-    bool permitted(Session &session, const std::string &word, const std::string &detail);
-    bool lineFree(Session &session, const std::string &word, const std::string &detail);
-    void refused(Session &session, const std::string &word, const std::string &detail, const std::string &why);
+    // the status record. Empty when the command may go on, else why not.
+    std::string permitted(const Caller &caller, const std::string &word, const std::string &detail);
+    std::string lineFree(const Caller &caller, const std::string &word, const std::string &detail);
+    std::string refused(const Caller &caller, const std::string &word, const std::string &detail,
+                        const std::string &why);
     void shutdownRequest(const std::string &asker);
-    void heard(Session &session, const std::string &action, const std::string &detail = {});
+    void heard(const Caller &caller, const std::string &action, const std::string &detail = {});
     std::string dialDetail(const std::string &entry) const;
     std::size_t sessionsOf(const std::string &user) const;
     struct AuditBucket {

@@ -43,14 +43,14 @@ std::string SessionListener::raiseDescriptorLimit()
     return "descriptor limit raised from " + std::to_string(before) + " to " + std::to_string(r.rlim_cur);
 }
 
-void SessionListener::incomingConnection(qintptr descriptor)
+bool SessionListener::admitDescriptor(qintptr descriptor)
 {
     const int fd = static_cast<int>(descriptor);
     // Before a byte is read: the provider's side of the line is not the office.
     if (dialled_ && dialled_->isDialledSocket(fd)) {
         ::close(fd);
         emit refusedDialled(dialled_->lastInterface());
-        return;
+        return false;
     }
     if (reserve_ > 0) {
         // The system hands out the lowest free number, so the number is at
@@ -60,9 +60,17 @@ void SessionListener::incomingConnection(qintptr descriptor)
             static_cast<rlim_t>(descriptor) + static_cast<rlim_t>(reserve_) >= r.rlim_cur) {
             ::close(fd);
             emit refusedUnseen(1);
-            return;
+            return false;
         }
     }
+    return true;
+}
+
+void SessionListener::incomingConnection(qintptr descriptor)
+{
+    if (!admitDescriptor(descriptor))
+        return;
+    const int fd = static_cast<int>(descriptor);
     QTcpSocket *socket = nullptr;
     bool set = false;
     if (encrypted_) {

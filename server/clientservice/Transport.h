@@ -56,6 +56,9 @@ signals:
 
 protected:
     void incomingConnection(qintptr descriptor) override;
+    // The doors before a byte is read: the dialled side and the reserved
+    // descriptors. False when the descriptor was closed.
+    bool admitDescriptor(qintptr descriptor);
 
 private:
     int reserve_ = 0;

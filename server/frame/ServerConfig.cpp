@@ -109,6 +109,10 @@ int ServerConfig::tlsPort() const
     return ini_.readNumber("server", "tlsport", 0, MaxPort, DefaultTlsPort);
 }
 
+int ServerConfig::webPort() const { return ini_.readNumber("web", "port", 0, MaxPort, 0); }
+
+bool ServerConfig::webMetrics() const { return trimBlanks(ini_.readString("web", "metrics", "1")) != "0"; }
+
 bool ServerConfig::plaintext() const { return trimBlanks(ini_.readString("server", "plaintext", "1")) != "0"; }
 
 bool ServerConfig::onlineAtStartup() const

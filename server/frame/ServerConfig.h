@@ -86,6 +86,10 @@ public:
     static constexpr int AnyFreePort = -1;
     // [server] plaintext=0 leaves the plain port closed.
     bool plaintext() const;
+    // [web] port: the web page over HTTPS; 0 (the default) serves none.
+    int webPort() const;
+    // [web] metrics: /metrics beside the page, on unless 0.
+    bool webMetrics() const;
     bool onlineAtStartup() const;    // second-stage start-up, default on
     bool startMinimizedAtStartup() const;
     bool tipAtStartup() const;

@@ -22,7 +22,8 @@ ServerCore::ServerCore(ServerOptions options, ServerPlatform platform, QObject *
       config_(options_.baseDir, *platform_.autostart), users_(options_.baseDir + "/config/user.cfg"),
       sharing_(state_, {*platform_.line, *platform_.sharing, log_.database(),
                         [this] {
-                            return std::vector<int>{int(clients_.transport().port()), int(clients_.transport().tlsPort())};
+                            return std::vector<int>{int(clients_.transport().port()), int(clients_.transport().tlsPort()),
+                                                    int(web_.port())};
                         }, [this] { return config_.wanAccess(); },
                         options_.listenAddress}),
       clients_(state_, users_, *platform_.shutdown, [this] { return config_.shutdownMode(); }),
@@ -32,10 +33,13 @@ ServerCore::ServerCore(ServerOptions options, ServerPlatform platform, QObject *
       sampler_(*platform_.interfaces, lineConnectionView(*platform_.line, dialOps_)),
       policy_(state_, policyParts()),
       settingsModel_(config_, state_, [this] { return sharing_.sharingUsable(); }),
-      commands_({state_, dialUp_, dialOps_, policy_, clients_, log_})
+      commands_({state_, dialUp_, dialOps_, policy_, clients_, log_}),
+      web_({state_, clients_, [this] { return log_.monthCost(); },
+            [this] { return log_.database().isOpen() ? &log_.database() : nullptr; }})
 {
     sampler_.onFigures = [this](const std::string &entry, std::uint64_t download, std::uint64_t upload) {
         policy_.countBytes(download + upload);
+        web_.meterSample(download, upload);
         emit bandwidthSample(state::shownText(entry), download, upload);
     };
     clients_.setDialControl(&dialOps_);
@@ -111,6 +115,7 @@ void ServerCore::Timer1Timer()
                              ? state_.DialEventText
                              : std::string();
     clients_.runTickSteps();
+    web_.tick();
     dialOps_.statusPushed();
     log_.pruneAuditStep([this] { return config_.auditDays(); });
     updateStatusView();
@@ -289,6 +294,8 @@ bool ServerCore::goOnline()
         if (!clients_.transport().isListening())
             return offline(why, false);
     }
+    if (!listenWeb(*address, &why))
+        emit problem(state::shownMessage(why));
     listenError_.clear();
     state_.ServerState = "online";
     clients_.addOwnRecord(ownClientName(), ownAddress());
@@ -302,6 +309,7 @@ bool ServerCore::goOnline()
 void ServerCore::goOffline()
 {
     listenRetry_.stop();
+    web_.stop();
     clients_.transport().stopListening();
     clients_.goOffline();
     policy_.offline();

@@ -34,6 +34,7 @@
 #include "server/state/ServerState.h"
 #include "server/traffic/TrafficSampler.h"
 #include "server/users/UserStore.h"
+#include "server/web/WebServer.h"
 
 class QHostAddress;
 class QTcpServer;
@@ -103,6 +104,9 @@ public:
     // (empty until the first Online has read or made it).
     quint16 listeningTlsPort() const { return clients_.transport().tlsPort(); }
     std::string tlsFingerprint() const override;
+    // The web page's port (0: not served).
+    quint16 listeningWebPort() const { return web_.port(); }
+    web::WebServer &web() { return web_; }
     const std::string &lastListenError() const { return listenError_; }
 
     // The status tick, every 500 ms; tests call it directly.
@@ -241,7 +245,12 @@ private:
     std::string listenError_;
     // Serves the TLS port where config.ini asks for it; false with why.
     bool listenEncrypted(const QHostAddress &address, std::string *why);
+    // Serves the web page where config.ini asks for it; false with why.
+    bool listenWeb(const QHostAddress &address, std::string *why);
+    // The identity of both encrypted doors, read or made at first need.
+    bool tlsIdentity(std::string *why);
     std::unique_ptr<TlsIdentity> tls_;
+    web::WebServer web_;
     StatusView view_;
 };
 

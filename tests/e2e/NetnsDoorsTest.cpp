@@ -121,10 +121,13 @@ TEST(NetnsDoors, TheOfficeIsServedAndTheDialledSideIsNot)
     quint16 tlsPort = freePort();
     while (tlsPort == port)
         tlsPort = freePort();
+    quint16 webPort = freePort();
+    while (webPort == port || webPort == tlsPort)
+        webPort = freePort();
     // Sharing is what lets the server change the firewall; the plain run
     // has neither, so its own check stands alone.
     server.writeConfig("[server]\nport=" + std::to_string(port) + "\ntlsport=" + std::to_string(tlsPort) + "\n[line]\ndriver=command\ntimeout=10\n[dial]\nICS=" +
-                       (plain ? "0" : "1") + "\nsmtpautorelay=1\nsmtpport=2525\n");
+                       (plain ? "0" : "1") + "\nsmtpautorelay=1\nsmtpport=2525\n[web]\nport=" + std::to_string(webPort) + "\n");
     writeFile(server.baseDir() + "/config/user.cfg",
               "demo" + L + "Demo user" + L + "245-53-210-81-" + L + "0" + L + "1" + L + "1" + L + "1" + L + "\r\n");
     // The modem: the test raises the link when asked, since a server without
@@ -179,7 +182,7 @@ TEST(NetnsDoors, TheOfficeIsServedAndTheDialledSideIsNot)
     ::close(mail);
 
     // From the provider's side: not a byte from any port, whatever it sends.
-    for (const int p : {static_cast<int>(port), static_cast<int>(tlsPort), 2525}) {
+    for (const int p : {static_cast<int>(port), static_cast<int>(tlsPort), static_cast<int>(webPort), 2525}) {
         const int fd = connectFrom(providerNs, "198.18.1.2", p, 1500);
         if (!plain) {
             EXPECT_LT(fd, 0) << "the firewall guard should drop the connection to port " << p;
@@ -216,7 +219,7 @@ TEST(NetnsDoors, TheOfficeIsServedAndTheDialledSideIsNot)
     } else {
         const std::string rules = run({QStringLiteral("nft"), QStringLiteral("list"), QStringLiteral("table"),
                                        QStringLiteral("inet"), QStringLiteral("velora")});
-        std::vector<int> guarded{2525, port, tlsPort};
+        std::vector<int> guarded{2525, port, tlsPort, webPort};
         std::sort(guarded.begin(), guarded.end());
         std::string set;
         for (const int p : guarded)
