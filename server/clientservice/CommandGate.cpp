@@ -40,11 +40,11 @@ bool CommandGate::grants(const users::UserRecord &user, Privilege privilege)
     case Privilege::None:
         return true;
     case Privilege::DialHangup:
-        return user.dialHangup == "1";
+        return state::flagFromText(user.dialHangup);
     case Privilege::UnlockAll:
-        return user.unlockAll == "1";
+        return state::flagFromText(user.unlockAll);
     case Privilege::Shutdown:
-        return user.shutdown == "1";
+        return state::flagFromText(user.shutdown);
     }
     return false;
 }
@@ -143,7 +143,7 @@ bool CommandGate::permitted(Session &session, const std::string &word, const std
 
 bool CommandGate::lineFree(Session &session, const std::string &word, const std::string &detail)
 {
-    if (state_.LockStatus == "free")
+    if (state_.LockStatus == state::LineLock::Free)
         return true;
     refused(session, word, detail, "refused: the line is locked");
     return false;
@@ -199,8 +199,8 @@ void CommandGate::handleLine(Session &session, const std::string &line)
         if (dial_)
             dial_->executehangup();
     } else if (word == "lock") {
-        StatusPush::setLock(rec, rec.LockState == "free");
-        heard(session, rec.LockState == "free" ? "unlock" : "lock");
+        StatusPush::setLock(rec, rec.LockState == state::ClientLock::Free);
+        heard(session, rec.LockState == state::ClientLock::Free ? "unlock" : "lock");
     } else if (word == "unlockall") {
         if (!permitted(session, word, {}))
             return;
