@@ -233,7 +233,7 @@ int main(int argc, char **argv)
     core.dialup().executedial("ISP", "Local");
     QElapsedTimer t;
     t.start();
-    while (core.state().ActiveStatus != "Connected" && t.elapsed() < 3000) {
+    while (core.state().ActiveStatus != velora::server::state::LinkState::Connected && t.elapsed() < 3000) {
         core.Timer1Timer();
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     }

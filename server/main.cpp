@@ -353,7 +353,8 @@ int main(int argc, char **argv)
                 clients += " and " + std::to_string(rows.size() - 10) + " more";
             std::fprintf(stderr, "velora: status %s | entry %s | lock %s | clients: %s\n",
                          forTerminal(st.StatusText).c_str(), forTerminal(st.ActiveEntry).c_str(),
-                         forTerminal(st.LockStatus).c_str(), clients.empty() ? "none" : forTerminal(clients).c_str());
+                         forTerminal(toText(st.LockStatus)).c_str(),
+                         clients.empty() ? "none" : forTerminal(clients).c_str());
         });
         // The month's cost only when it moved, so a busy line does not repeat it.
         QObject::connect(&core, &ServerCore::statusChanged, [&core, last = std::string()]() mutable {

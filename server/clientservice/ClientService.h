@@ -58,7 +58,7 @@ public:
     void operatorLock() { push_.operatorLock(); }
     void operatorUnlock() { push_.operatorUnlock(); }
     void unlockAll() { push_.unlockAll(); }
-    const std::string &operatorLockWord() const { return push_.operatorLockWord(); }
+    state::ClientLock operatorLockState() const { return push_.operatorLockState(); }
     void setTrafficText(std::string text) { push_.setTrafficText(std::move(text)); }
     int statusFresh() const { return push_.statusFresh(); }
     int pollCount() const { return push_.pollCount(); }

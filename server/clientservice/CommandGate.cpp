@@ -40,11 +40,11 @@ bool CommandGate::grants(const users::UserRecord &user, Privilege privilege)
     case Privilege::None:
         return true;
     case Privilege::DialHangup:
-        return user.dialHangup == "1";
+        return state::flagFromText(user.dialHangup);
     case Privilege::UnlockAll:
-        return user.unlockAll == "1";
+        return state::flagFromText(user.unlockAll);
     case Privilege::Shutdown:
-        return user.shutdown == "1";
+        return state::flagFromText(user.shutdown);
     }
     return false;
 }
@@ -142,7 +142,7 @@ std::string CommandGate::permitted(const Caller &caller, const std::string &word
 
 std::string CommandGate::lineFree(const Caller &caller, const std::string &word, const std::string &detail)
 {
-    if (state_.LockStatus == "free")
+    if (state_.LockStatus == state::LineLock::Free)
         return {};
     return refused(caller, word, detail, "refused: the line is locked");
 }
@@ -211,8 +211,8 @@ Outcome CommandGate::command(const Caller &caller, const std::vector<std::string
         if (dial_)
             dial_->executehangup();
     } else if (word == "lock") {
-        StatusPush::setLock(rec, rec.LockState == "free");
-        heard(caller, rec.LockState == "free" ? "unlock" : "lock");
+        StatusPush::setLock(rec, rec.LockState == state::ClientLock::Free);
+        heard(caller, rec.LockState == state::ClientLock::Free ? "unlock" : "lock");
     } else if (word == "unlockall") {
         if (std::string why = permitted(caller, word, {}); !why.empty())
             return no(why);

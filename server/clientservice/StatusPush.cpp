@@ -19,7 +19,7 @@ void StatusPush::addOwnRecord(const std::string &name, const std::string &addres
     own_ = std::make_unique<TSimpleClient>();
     own_->ClientName = name;
     own_->Address = address;
-    own_->LockState = "free";
+    own_->LockState = state::ClientLock::Free;
     list_.insert(list_.begin(), own_.get());
 }
 
@@ -108,11 +108,11 @@ void StatusPush::pesanserver(const std::string &recipient, const std::string &re
 
 void StatusPush::setLock(TSimpleClient &record, bool locking)
 {
-    if (locking && record.LockState != "locking")
+    if (locking && record.LockState != state::ClientLock::Locking)
         record.LockedSince = QDateTime::currentSecsSinceEpoch();
     else if (!locking)
         record.LockedSince = 0;
-    record.LockState = locking ? "locking" : "free";
+    record.LockState = locking ? state::ClientLock::Locking : state::ClientLock::Free;
 }
 
 void StatusPush::operatorLock()
@@ -120,7 +120,7 @@ void StatusPush::operatorLock()
     if (!own_)
         return;
     setLock(*own_, true);
-    operatorLockWord_ = "locking";
+    operatorLock_ = state::ClientLock::Locking;
     emit operatorLockChanged(true);
 }
 
@@ -129,7 +129,7 @@ void StatusPush::operatorUnlock()
     if (!own_)
         return;
     setLock(*own_, false);
-    operatorLockWord_ = "free";
+    operatorLock_ = state::ClientLock::Free;
     emit operatorLockChanged(false);
 }
 
@@ -143,10 +143,10 @@ void StatusPush::unlockAll()
 
 void StatusPush::updateLockStatus()
 {
-    state_.LockStatus = "free";
+    state_.LockStatus = state::LineLock::Free;
     for (const TSimpleClient *r : list_) {
-        if (r->LockState == "locking") {
-            state_.LockStatus = "locked";
+        if (r->LockState == state::ClientLock::Locking) {
+            state_.LockStatus = state::LineLock::Locked;
             break;
         }
     }
@@ -160,7 +160,7 @@ void StatusPush::buildClientLists()
     for (const TSimpleClient *r : list_) {
         names_ += r->ClientName;
         names_ += wire::ListSep;
-        locks_ += r->LockState;
+        locks_ += state::toText(r->LockState);
         locks_ += wire::ListSep;
         addresses_ += r->Address;
         addresses_ += wire::ListSep;
@@ -178,7 +178,7 @@ void StatusPush::pollClients()
             s->abort();
         for (TSimpleClient *r : list_)
             if (r->session)
-                r->Alive = "0";
+                r->Alive.assign(1, '0');  // (assign: avoids a false -Wrestrict of GCC 12)
         state_.StatusChanged = 1;
         pollCount_ = 0;
     } else {
@@ -188,7 +188,7 @@ void StatusPush::pollClients()
 
 void StatusPush::markTrafficSubscribers()
 {
-    if (state_.ActiveStatus != "Connected")
+    if (state_.ActiveStatus != state::LinkState::Connected)
         return;
     for (TSimpleClient *r : list_)
         if (r->session && r->MeterWanted)
@@ -200,9 +200,10 @@ const std::string &StatusPush::buildStatusRecordText()
     std::string &s = statusRecordText_;
     s.clear();
     static const std::string fixedTime = "0:0:0";
+    const std::string lineLock = state::toText(state_.LockStatus);
     for (const std::string *item :
          std::initializer_list<const std::string *>{&state_.StatusText, &fixedTime, &state_.ActiveEntry,
-                                                    &state_.LockStatus, &state_.ErrorNotice, &state_.SpeedValue,
+                                                    &lineLock, &state_.ErrorNotice, &state_.SpeedValue,
                                                     &state_.ActiveDevice, &state_.EntryListText, &names_, &locks_,
                                                     &addresses_}) {
         s += *item;
@@ -223,7 +224,7 @@ void StatusPush::handOperatorInbox()
 void StatusPush::updateOperatorLock()
 {
     if (!list_.empty())
-        operatorLockWord_ = list_.front()->LockState;
+        operatorLock_ = list_.front()->LockState;
 }
 
 void StatusPush::UpdateClientList()
@@ -231,7 +232,7 @@ void StatusPush::UpdateClientList()
     std::vector<ClientRow> rows;
     rows.reserve(list_.size());
     for (const TSimpleClient *r : list_)
-        rows.push_back({r->ClientName, r->Address, r->LockState, r->LockedSince});
+        rows.push_back({r->ClientName, r->Address, state::toText(r->LockState), r->LockedSince});
     emit clientListUpdated(rows);
 }
 
@@ -300,10 +301,11 @@ void StatusPush::sendclientdata()
         if (s.isClosing())
             continue;
         if (r->Mailbox.empty()) {
-            QByteArray &line = sameLine[(withStatus ? "s" : "-") + r->LockState];
+            const std::string lock = state::toText(r->LockState);
+            QByteArray &line = sameLine[(withStatus ? "s" : "-") + lock];
             if (line.isEmpty()) {
                 std::string text = wire::buildPushLine(
-                    withStatus ? wire::buildStatusRecord(shared, r->LockState, std::to_string(state_.SecondsOnline))
+                    withStatus ? wire::buildStatusRecord(shared, lock, std::to_string(state_.SecondsOnline))
                                : std::string(),
                     {}, trafficText_);
                 text += "\r\n";
@@ -314,7 +316,7 @@ void StatusPush::sendclientdata()
         }
         std::string status;
         if (withStatus)
-            status = wire::buildStatusRecord(shared, r->LockState, std::to_string(state_.SecondsOnline));
+            status = wire::buildStatusRecord(shared, state::toText(r->LockState), std::to_string(state_.SecondsOnline));
         writePushLines(s, status);
     }
 }

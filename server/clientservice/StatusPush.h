@@ -64,7 +64,7 @@ public:
     void operatorLock();
     void operatorUnlock();
     void unlockAll();
-    const std::string &operatorLockWord() const { return operatorLockWord_; }
+    state::ClientLock operatorLockState() const { return operatorLock_; }
 
     // The latest traffic sample, download â upload â.
     void setTrafficText(std::string text) { trafficText_ = std::move(text); }
@@ -91,7 +91,7 @@ private:
     int statusFresh_ = 0;
     int pollCount_ = 0;
     std::string serverInbox_;
-    std::string operatorLockWord_;
+    state::ClientLock operatorLock_ = state::ClientLock::Free;
     std::string trafficText_;
 };
 

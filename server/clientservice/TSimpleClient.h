@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "server/state/StateWords.h"
+
 class QTcpSocket;
 
 namespace velora::server::clientservice {
@@ -11,12 +13,12 @@ namespace velora::server::clientservice {
 class Session;
 
 struct TSimpleClient {
-    std::string LockState = "free";
+    state::ClientLock LockState = state::ClientLock::Free;
     std::string ClientName = "login";
     std::string Address = "0.0.0.0";
     // The user it logged in as, for the audit trail.
     std::string UserName;
-    // When it last turned "locking", in seconds since the epoch; 0 while free.
+    // When it last took the lock, in seconds since the epoch; 0 while free.
     std::int64_t LockedSince = 0;
     std::string Mailbox;
     bool PushPending = false;

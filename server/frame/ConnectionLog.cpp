@@ -10,9 +10,9 @@ namespace velora::server::frame {
 
 void ConnectionLog::recordConnection(state::ServerState &state)
 {
-    const bool connected = state.ActiveStatus == "Connected";
+    const bool connected = state.ActiveStatus == state::LinkState::Connected;
     // Cached at the dial, so a switch-off since does not cut a logged dial short.
-    const bool logging = state.dialSettings.connectionlogging == "1";
+    const bool logging = state.dialSettings.connectionlogging;
     if (connected && logging) {
         if (!rowOpen_) {
             if (log_.writelog(0, state)) {

@@ -96,7 +96,7 @@ void LinePolicy::dialFailed() { dialFailed_ = true; }
 
 void LinePolicy::statusTick()
 {
-    const bool connected = state_.ActiveStatus == "Connected";
+    const bool connected = state_.ActiveStatus == state::LinkState::Connected;
     if (!connected) {
         bytesThisMinute_ = 0;
         idleMinutes_ = 0;
@@ -200,7 +200,7 @@ void LinePolicy::secondTick()
     // more than the budget leaves.
     if (s > 0 && settings_.idlehangup > 0) {
         // Someone holding the lock wants the line, busy or not.
-        if (state_.LockStatus == "locked" || moved >= static_cast<std::uint64_t>(settings_.idlebytes))
+        if (state_.LockStatus == state::LineLock::Locked || moved >= static_cast<std::uint64_t>(settings_.idlebytes))
             idleMinutes_ = 0;
         else
             ++idleMinutes_;

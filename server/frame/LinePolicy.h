@@ -94,7 +94,7 @@ private:
     bool ownDial_ = false;
     bool dialFailed_ = false;
     bool allowOnce_ = false;
-    std::string lastLock_;
+    state::LineLock lastLock_ = state::LineLock::Unset;
     std::uint64_t bytesThisMinute_ = 0;
     int idleMinutes_ = 0;
     bool budgetWarned_ = false;

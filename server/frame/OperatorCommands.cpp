@@ -10,7 +10,7 @@ namespace velora::server::frame {
 OperatorConsole::CloseAction OperatorCommands::FormClose(Prompter &prompter)
 {
     using B = Prompter::Button;
-    if (p_.state.ActiveStatus == "Connected" && !p_.state.ServiceMode) {
+    if (p_.state.ActiveStatus == state::LinkState::Connected && !p_.state.ServiceMode) {
         switch (prompter.ask("Close application ?\nVelora ditect that connection is still online\n"
                              "Do you want to hangup current dial up connection ?\n"
                              "Or Velora will not correctly record the online time",

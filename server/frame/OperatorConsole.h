@@ -120,7 +120,7 @@ public:
     virtual bool isOnline() const = 0;
     // SHA-256 of the TLS port's certificate, 64 hex digits; empty when none.
     virtual std::string tlsFingerprint() const { return {}; }
-    // "online"/"offline" once start-up has decided, else empty.
+    // Whether start-up has decided to be online or offline.
     virtual bool onlineDecided() const = 0;
     // A local path, not a wire text.
     virtual std::string baseDir() const = 0;

@@ -8,10 +8,6 @@
 
 namespace velora::server::frame {
 
-namespace {
-const char *flag(bool on) { return on ? "1" : "0"; }
-}  // namespace
-
 ServerConfig::ServerConfig(std::string baseDir, Autostart &autostart)
     : baseDir_(std::move(baseDir)), ini_(baseDir_ + "/config/config.ini"), autostart_(autostart)
 {
@@ -35,19 +31,19 @@ ServerSettings ServerConfig::loadcfg(state::ServerState &state, std::vector<std:
         s.startWithSystemEnabled = false;
         autostart_.disable();
     }
-    s.onlineStartup = ini_.readString("general", "onlinestartup", "0") == "1";
-    s.startMinimized = ini_.readString("general", "startminimized", "0") == "1";
+    s.onlineStartup = state::flagFromText(ini_.readString("general", "onlinestartup", "0"));
+    s.startMinimized = state::flagFromText(ini_.readString("general", "startminimized", "0"));
     s.shutdownMode = ini_.readNumber("general", "shutdownmode", 0, 2, 0, problems);
-    s.keepAlive = ini_.readString("dial", "keepalive", "0") == "1";
-    s.tipOfTheDay = ini_.readString("general", "tipoftheday", "0") == "1";
+    s.keepAlive = state::flagFromText(ini_.readString("dial", "keepalive", "0"));
+    s.tipOfTheDay = state::flagFromText(ini_.readString("general", "tipoftheday", "0"));
     // The file decides here; the core then clears the box where sharing cannot be driven.
-    s.ics = ini_.readString("dial", "ICS", "0") == "1";
+    s.ics = state::flagFromText(ini_.readString("dial", "ICS", "0"));
     if (!s.ics)
-        state.dialSettings.ics.assign(1, '0');  // (assign: avoids a false -Wrestrict of GCC 12)
+        state.dialSettings.ics = false;
     s.pingIp = ini_.readString("dial", "pingip", "127.0.0.1");
-    s.smtpAutoRelay = ini_.readString("dial", "smtpautorelay", "0") == "1";
+    s.smtpAutoRelay = state::flagFromText(ini_.readString("dial", "smtpautorelay", "0"));
     s.smtpPort = ini_.readString("dial", "smtpport", "25");
-    s.connectionLogging = ini_.readString("dial", "connectionlogging", "0") == "1";
+    s.connectionLogging = state::flagFromText(ini_.readString("dial", "connectionlogging", "0"));
     s.clientPolling = ini_.readNumber("general", "clientpolling", 0, MaxPollingMinutes, 0, problems);
     state.PollingMinutes = s.clientPolling;
     s.policy = policySettings(problems);
@@ -66,19 +62,19 @@ ServerConfig::SaveResult ServerConfig::savecfg(ServerSettings &s, const state::S
     };
     const bool startWithSystem = s.startWithSystem && !state.ServiceMode;
     write("server", "port", sanitizeTyped(s.port));
-    write("general", "winstart", flag(startWithSystem));
-    write("general", "onlinestartup", flag(s.onlineStartup));
-    write("general", "startminimized", flag(s.startMinimized));
+    write("general", "winstart", state::flagText(startWithSystem));
+    write("general", "onlinestartup", state::flagText(s.onlineStartup));
+    write("general", "startminimized", state::flagText(s.startMinimized));
     write("general", "shutdownmode", std::to_string(s.shutdownMode));
-    write("dial", "keepalive", flag(s.keepAlive));
-    write("general", "tipoftheday", flag(s.tipOfTheDay));
-    write("dial", "ICS", flag(s.ics));
+    write("dial", "keepalive", state::flagText(s.keepAlive));
+    write("general", "tipoftheday", state::flagText(s.tipOfTheDay));
+    write("dial", "ICS", state::flagText(s.ics));
     write("dial", "pingip", sanitizeTyped(trimBlanks(s.pingIp)));
-    write("dial", "smtpautorelay", flag(s.smtpAutoRelay));
+    write("dial", "smtpautorelay", state::flagText(s.smtpAutoRelay));
     write("dial", "smtpport", sanitizeTyped(trimBlanks(s.smtpPort)));
-    write("dial", "connectionlogging", flag(s.connectionLogging));
+    write("dial", "connectionlogging", state::flagText(s.connectionLogging));
     write("general", "clientpolling", std::to_string(s.clientPolling));
-    write("policy", "redial", flag(s.policy.redial));
+    write("policy", "redial", state::flagText(s.policy.redial));
     write("policy", "redialholdoff", std::to_string(std::max(0, s.policy.redialholdoff)));
     write("policy", "redialmaxfail", std::to_string(std::max(1, s.policy.redialmaxfail)));
     write("policy", "idlehangup", std::to_string(std::max(0, s.policy.idlehangup)));
@@ -91,7 +87,7 @@ ServerConfig::SaveResult ServerConfig::savecfg(ServerSettings &s, const state::S
         result.ok = false;
         result.error = why;
     }
-    if (state.ServerState == "online" && s.portChanged) {
+    if (state.ServerState == state::ServerMode::Online && s.portChanged) {
         result.restartNotice = true;
         s.portChanged = false;
     }
@@ -117,7 +113,7 @@ bool ServerConfig::plaintext() const { return trimBlanks(ini_.readString("server
 
 bool ServerConfig::onlineAtStartup() const
 {
-    return ini_.readString("general", "onlinestartup", "1") == "1";
+    return state::flagFromText(ini_.readString("general", "onlinestartup", "1"));
 }
 
 bool ServerConfig::startMinimizedAtStartup() const
@@ -127,7 +123,7 @@ bool ServerConfig::startMinimizedAtStartup() const
 
 bool ServerConfig::tipAtStartup() const
 {
-    return ini_.readString("general", "tipoftheday", "0") == "1";
+    return state::flagFromText(ini_.readString("general", "tipoftheday", "0"));
 }
 
 int ServerConfig::shutdownMode() const { return ini_.readNumber("general", "shutdownmode", 0, 2, 0); }
@@ -135,12 +131,12 @@ int ServerConfig::shutdownMode() const { return ini_.readNumber("general", "shut
 state::DialSettings ServerConfig::dialSettings() const
 {
     state::DialSettings d;
-    d.keepalive = ini_.readString("dial", "keepalive", "0");
-    d.ics = ini_.readString("dial", "ICS", "0");
+    d.keepalive = state::flagFromText(ini_.readString("dial", "keepalive", "0"));
+    d.ics = state::flagFromText(ini_.readString("dial", "ICS", "0"));
     d.pingip = trimBlanks(ini_.readString("dial", "pingip", "127.0.0.1"));
-    d.smtpautorelay = ini_.readString("dial", "smtpautorelay", "0");
+    d.smtpautorelay = state::flagFromText(ini_.readString("dial", "smtpautorelay", "0"));
     d.smtpport = trimBlanks(ini_.readString("dial", "smtpport", "25"));
-    d.connectionlogging = ini_.readString("dial", "connectionlogging", "0");
+    d.connectionlogging = state::flagFromText(ini_.readString("dial", "connectionlogging", "0"));
     return d;
 }
 
@@ -174,7 +170,10 @@ int ServerConfig::auditDays() const
     return days > 0 ? days : DefaultAuditDays;
 }
 
-bool ServerConfig::wanAccess() const { return trimBlanks(ini_.readString("server", "wanaccess", "0")) == "1"; }
+bool ServerConfig::wanAccess() const
+{
+    return state::flagFromText(trimBlanks(ini_.readString("server", "wanaccess", "0")));
+}
 
 }  // namespace velora::server::frame
 
@@ -183,7 +182,7 @@ namespace velora::server::frame {
 PolicySettings ServerConfig::policySettings(std::vector<std::string> *problems) const
 {
     PolicySettings p;
-    p.redial = ini_.readString("policy", "redial", "0") == "1";
+    p.redial = state::flagFromText(ini_.readString("policy", "redial", "0"));
     p.redialholdoff = ini_.readNumber("policy", "redialholdoff", 0, 86400, p.redialholdoff, problems);
     p.redialmaxfail = ini_.readNumber("policy", "redialmaxfail", 1, 1000, p.redialmaxfail, problems);
     p.idlehangup = ini_.readNumber("policy", "idlehangup", 0, 1440, 0, problems);

@@ -57,6 +57,7 @@ public:
     ServerConfig(std::string baseDir, Autostart &autostart);
 
     IniProfile &ini() { return ini_; }
+    const IniProfile &ini() const { return ini_; }
     // The same readers over config.ini as it is now, read once.
     ServerConfig snapshot() const;
     const std::string &path() const { return ini_.path(); }

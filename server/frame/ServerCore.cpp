@@ -89,7 +89,7 @@ void ServerCore::Timer1Timer()
     tickCounter_ = tickCounter_ >= 10 ? 0 : tickCounter_ + 1;
     dialOps_.enumerateActive();
     sharing_.followLineInterfaces();
-    const bool connected = state_.ActiveStatus == "Connected";
+    const bool connected = state_.ActiveStatus == state::LinkState::Connected;
     sharing_.completeSharing();
     if (connected && tickCounter_ % 2 == 0)
         sampleTraffic();
@@ -101,14 +101,14 @@ void ServerCore::Timer1Timer()
     }
     if (connected && (state_.SpeedText == "--" || state_.SpeedText.empty()))
         Getspeed();
-    else if (state_.ActiveStatus.empty()) {
+    else if (state_.ActiveStatus == state::LinkState::None) {
         state_.SpeedText = "--";
         state_.SpeedValue = "0";
     }
-    if (state_.StatusText == "Connected" && state_.ActiveStatus.empty())
+    if (state_.StatusText == "Connected" && state_.ActiveStatus == state::LinkState::None)
         state_.StatusText = "READY";
     if (connected)
-        state_.StatusText = state_.ActiveStatus;
+        state_.StatusText = state::toText(state_.ActiveStatus);
     policy_.statusTick();
     // A failure about to be redialled is not final: the waiting text stands instead.
     state_.ErrorNotice = state_.DialEventText == "Error press hangup button" && !policy_.redialPending()
@@ -127,16 +127,16 @@ void ServerCore::updateStatusView()
     StatusView &v = view_;
     v.ticked = true;
     // Named while dialling or failing too: only a line that is up connects through it.
-    v.entry = state_.ActiveStatus == "Connected" ? state_.ActiveEntry : "--";
+    v.entry = state_.ActiveStatus == state::LinkState::Connected ? state_.ActiveEntry : "--";
     v.device = state_.ActiveDevice;
     v.timeOnline = state_.TimeOnlineText;
     v.speed = state_.SpeedText;
-    v.lock = state_.LockStatus;
+    v.lock = state::toText(state_.LockStatus);
     v.status = state_.StatusText;
     v.errorNotice = state_.ErrorNotice;
     const std::string status = "Status : " + state_.StatusText;
-    const std::string server = "Server status : " + state_.ServerState;
-    if (state_.ServerState == "offline") {
+    const std::string server = "Server status : " + state::toText(state_.ServerState);
+    if (state_.ServerState == state::ServerMode::Offline) {
         v.trayImage = 2;
         v.trayHint = status + "\n" + server;
     } else if (state_.StatusText == "Connected") {
@@ -147,11 +147,11 @@ void ServerCore::updateStatusView()
         v.trayImage = 1;
         v.trayHint = status + "\n" + server;
     }
-    v.unlockShown = clients_.operatorLockWord() == "locking";
+    v.unlockShown = clients_.operatorLockState() == state::ClientLock::Locking;
     v.lockHolder.clear();
     v.lockedSince = 0;
     for (const clientservice::TSimpleClient *r : clients_.clientList())
-        if (r->LockState == "locking") {
+        if (r->LockState == state::ClientLock::Locking) {
             v.lockHolder = r->ClientName;
             v.lockedSince = r->LockedSince;
             break;
@@ -183,18 +183,18 @@ void ServerCore::sampleTraffic()
 void ServerCore::Timer3Timer()
 {
     state_.TimeOnlineText = olahwaktu(state_.SecondsOnline);
-    if (state_.dialSettings.keepalive == "1" && state_.SecondsOnline % 30 == 0) {
+    if (state_.dialSettings.keepalive && state_.SecondsOnline % 30 == 0) {
         std::string why;
         if (!ping_.startRound(state_.dialSettings.pingip, &why)) {
-            state_.dialSettings.keepalive = "0";
+            state_.dialSettings.keepalive = false;
             emit problem(state::shownMessage("keep-alive off until the next dial: " + why));
         }
     }
     log_.recordConnection(state_);
     sharing_.startRelayIfDue();
-    if (state_.ActiveStatus == "Connected")
+    if (state_.ActiveStatus == state::LinkState::Connected)
         policy_.secondTick();
-    if (state_.ActiveStatus != "Connected") {
+    if (state_.ActiveStatus != state::LinkState::Connected) {
         state_.SecondsOnline = 0;
         state_.TimeOnlineText = olahwaktu(0);
         state_.ConnectionDialer.clear();
@@ -273,7 +273,7 @@ bool ServerCore::goOnline()
     std::string why;
     const auto offline = [this](const std::string &reason, bool tell) {
         listenError_ = reason;
-        state_.ServerState = "offline";
+        state_.ServerState = state::ServerMode::Offline;
         if (tell)
             emit problem(state::shownMessage(reason));
         emit onlineChanged(false);
@@ -297,7 +297,7 @@ bool ServerCore::goOnline()
     if (!listenWeb(*address, &why))
         emit problem(state::shownMessage(why));
     listenError_.clear();
-    state_.ServerState = "online";
+    state_.ServerState = state::ServerMode::Online;
     clients_.addOwnRecord(ownClientName(), ownAddress());
     // As the first tick would leave it: a dial that arrives before that tick
     // must find the line "free", not an empty lock word.
@@ -313,8 +313,8 @@ void ServerCore::goOffline()
     clients_.transport().stopListening();
     clients_.goOffline();
     policy_.offline();
-    const bool changed = state_.ServerState != "offline";
-    state_.ServerState = "offline";
+    const bool changed = state_.ServerState != state::ServerMode::Offline;
+    state_.ServerState = state::ServerMode::Offline;
     if (changed)
         emit onlineChanged(false);
 }
@@ -356,7 +356,7 @@ std::vector<clientservice::ClientRow> ServerCore::clientRows() const
 {
     std::vector<clientservice::ClientRow> rows;
     for (const clientservice::TSimpleClient *r : clients_.clientList())
-        rows.push_back({r->ClientName, r->Address, r->LockState, r->LockedSince});
+        rows.push_back({r->ClientName, r->Address, state::toText(r->LockState), r->LockedSince});
     return rows;
 }
 

@@ -61,18 +61,15 @@ public:
     ~ServerCore() override;
 
     // The modules, for main's headless report and for tests.
-    state::ServerState &state() { return state_; }
-    ServerConfig &config() { return config_; }
-    users::UserStore &users() { return users_; }
-    state::Shutdown &shutdown() { return *platform_.shutdown; }
-    clientservice::ClientService &clients() { return clients_; }
-    dialup::LineDriver &line() { return *platform_.line; }
-    dialup::TDialUp &dialUp() { return dialUp_; }
+    const state::ServerState &state() const { return state_; }
+    const ServerConfig &config() const { return config_; }
+    const users::UserStore &users() const { return users_; }
+    const clientservice::ClientService &clients() const { return clients_; }
+    const dialup::LineDriver &line() const { return *platform_.line; }
     dialup::DialupOperations &dialup() { return dialOps_; }
-    dialup::TPing &ping() { return ping_; }
     log::LogDatabase &logDatabase() { return log_.database(); }
-    traffic::TrafficSampler &sampler() { return sampler_; }
-    LinePolicy &policy() { return policy_; }
+    const traffic::TrafficSampler &sampler() const { return sampler_; }
+    const LinePolicy &policy() const { return policy_; }
     const ConnectionLog &connectionLog() const { return log_; }
     const SharingCoordinator &sharing() const { return sharing_; }
     // This month's cost of the log, in ten-thousandths.
@@ -169,7 +166,7 @@ public:
     log::LogDatabase *logBook() override { return log_.database().isOpen() ? &log_.database() : nullptr; }
     bool clearLog(const log::LogFilter &filter, Prompter &prompter) override
     {
-        return log_.clearLog(filter, state_.ActiveStatus == "Connected", prompter);
+        return log_.clearLog(filter, state_.ActiveStatus == state::LinkState::Connected, prompter);
     }
     std::string logPath() const override { return options_.baseDir + "/config/log.db"; }
     NumberSeparators numberSeparators() const override;
@@ -177,7 +174,7 @@ public:
     const StatusView &statusView() const override { return view_; }
     const std::vector<std::string> &entryNames() const override { return state_.EntryNames; }
     std::vector<clientservice::ClientRow> clientRows() const override;
-    bool onlineDecided() const override { return !state_.ServerState.empty(); }
+    bool onlineDecided() const override { return state_.ServerState != state::ServerMode::Undecided; }
     std::string baseDir() const override { return options_.baseDir; }
     bool serviceMode() const override { return state_.ServiceMode; }
     bool showWindowAtStart() const override { return !config_.startMinimizedAtStartup(); }

@@ -16,7 +16,7 @@ void SettingsModel::load()
     // The box stays ticked only where sharing can be driven.
     if (settings_.ics && !sharingUsable_()) {
         settings_.ics = false;
-        state_.dialSettings.ics.assign(1, '0');
+        state_.dialSettings.ics = false;
     }
     emit loaded();
 }

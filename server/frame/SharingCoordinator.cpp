@@ -79,7 +79,7 @@ void SharingCoordinator::guardDialledSide(const std::string &entry)
     dialledSide_.addLineInterface(iface);
     // nftables only where sharing is asked for: a server without it never
     // touches the firewall, and its own check stands alone.
-    if (wanAccessAtDial_ || state_.dialSettings.ics != "1")
+    if (wanAccessAtDial_ || !state_.dialSettings.ics)
         return;
     std::vector<std::string> names = entryInterfaces_;
     if (!iface.empty() && std::find(names.begin(), names.end(), iface) == names.end())
@@ -93,7 +93,7 @@ void SharingCoordinator::guardDialledSide(const std::string &entry)
     for (const int port : parts_.clientPorts())
         if (port > 0)
             ports.push_back(port);
-    if (state_.dialSettings.smtpautorelay == "1" && portNumber(state_.dialSettings.smtpport) > 0)
+    if (state_.dialSettings.smtpautorelay && portNumber(state_.dialSettings.smtpport) > 0)
         ports.push_back(portNumber(state_.dialSettings.smtpport));
     std::string why;
     if (parts_.sharing.guardInput(names, ports, &why)) {
@@ -142,7 +142,8 @@ void SharingCoordinator::endSharing()
 
 void SharingCoordinator::startRelayIfDue()
 {
-    if (state_.ActiveStatus == "Connected" && !state_.SmtpRelayStarted && state_.dialSettings.smtpautorelay == "1")
+    if (state_.ActiveStatus == state::LinkState::Connected && !state_.SmtpRelayStarted &&
+        state_.dialSettings.smtpautorelay)
         executesmtp(state_.ActiveEntry);
     state_.SmtpRelayStarted = true;
 }

@@ -8,28 +8,30 @@
 #include <string>
 #include <vector>
 
+#include "server/state/StateWords.h"
+
 namespace velora::server::state {
 
 // The six [dial] keys as read at the latest dial.
 struct DialSettings {
-    std::string keepalive;
-    std::string ics;
+    bool keepalive = false;
+    bool ics = false;
     std::string pingip;
-    std::string smtpautorelay;
+    bool smtpautorelay = false;
     std::string smtpport;
-    std::string connectionlogging;
+    bool connectionlogging = false;
 };
 
 struct ServerState {
     std::string BaseDir;
     std::string StatusText = "READY";
-    std::string ActiveStatus;
+    LinkState ActiveStatus = LinkState::None;
     std::string ActiveEntry;
     std::string ActiveDevice;
     std::string DialEventText;
     std::string ErrorNotice;
-    std::string LockStatus;
-    std::string ServerState;  // "online" / "offline"
+    LineLock LockStatus = LineLock::Unset;
+    ServerMode ServerState = ServerMode::Undecided;
     // The latest dial that no connection has come of yet: who asked for it
     // and its entry. The connection of that entry takes it when it comes up.
     std::string DialerName;

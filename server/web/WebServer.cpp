@@ -312,7 +312,7 @@ QByteArray WebServer::meJson(const WebUser &user) const
 {
     return QJsonDocument(QJsonObject{{u"name"_s, QString::fromStdString(cp1252ToUtf8(user.record.ClientName))},
                                      {u"address"_s, QString::fromStdString(user.record.Address)},
-                                     {u"lock"_s, QString::fromStdString(user.record.LockState)},
+                                     {u"lock"_s, QString::fromStdString(state::toText(user.record.LockState))},
                                      {u"lockedSince"_s, static_cast<qint64>(user.record.LockedSince)},
                                      {u"privileges"_s, QJsonObject{{u"dialHangup"_s, user.dialHangup},
                                                                 {u"unlockAll"_s, user.unlockAll},

@@ -30,9 +30,9 @@ QJsonObject statusJson(const LineFacts &facts)
     const state::ServerState &s = facts.state;
     QJsonObject o;
     o[u"status"_s] = utf8(s.StatusText);
-    o[u"connected"_s] = s.ActiveStatus == "Connected";
+    o[u"connected"_s] = s.ActiveStatus == state::LinkState::Connected;
     o[u"entry"_s] = utf8(s.ActiveEntry);
-    o[u"lock"_s] = QString::fromStdString(s.LockStatus);
+    o[u"lock"_s] = QString::fromStdString(state::toText(s.LockStatus));
     o[u"error"_s] = utf8(s.ErrorNotice);
     o[u"speed"_s] = utf8(s.SpeedValue);
     o[u"speedText"_s] = utf8(s.SpeedText);
@@ -48,7 +48,7 @@ QJsonObject statusJson(const LineFacts &facts)
         QJsonObject c;
         c[u"name"_s] = utf8(r->ClientName);
         c[u"address"_s] = utf8(r->Address);
-        c[u"lock"_s] = QString::fromStdString(r->LockState);
+        c[u"lock"_s] = QString::fromStdString(state::toText(r->LockState));
         c[u"lockedSince"_s] = static_cast<qint64>(r->LockedSince);
         clients.append(c);
     }
@@ -61,7 +61,7 @@ QJsonObject statusJson(const LineFacts &facts)
 MetricFacts metricFacts(const LineFacts &facts)
 {
     MetricFacts m;
-    m.lineUp = facts.state.ActiveStatus == "Connected";
+    m.lineUp = facts.state.ActiveStatus == state::LinkState::Connected;
     m.secondsOnline = m.lineUp ? facts.state.SecondsOnline : 0;
     m.monthCost = facts.monthCost;
     for (const clientservice::TSimpleClient *r : facts.clients)

@@ -72,7 +72,7 @@ struct Server {
     }
     std::string baseName_;
     std::string base() const { return dir.file(baseName_); }
-    ServerState &st() { return core->state(); }
+    const ServerState &st() const { return core->state(); }
     std::string ini(const char *section, const char *key) { return core->config().ini().readString(section, key, "?"); }
 
     template <class T>

@@ -49,7 +49,7 @@ void DialupOperations::executedial(const std::string &entry, const std::string &
     }
     repeatedRefusal_.clear();
     bool failed = false;
-    if (state_.dialSettings.ics == "1" && sharing_) {
+    if (state_.dialSettings.ics && sharing_) {
         std::string why;
         failed = !sharing_->switchTo(entry, &why);
     }
@@ -94,7 +94,7 @@ void DialupOperations::executehangup()
     forgetDial();
     if (policy_)
         policy_->hangingUp();
-    if (!state_.ActiveStatus.empty())
+    if (state_.ActiveStatus != state::LinkState::None)
         engine_.GetActiveConnections();
     else
         engine_.HangUp();
@@ -111,7 +111,7 @@ bool DialupOperations::operatorDial(const std::string &selected, Prompter &promp
         prompter.tell(Prompter::Kind::Information, "You have not choose an entry yet");
         return false;
     }
-    if (state_.LockStatus == "locked" &&
+    if (state_.LockStatus == state::LineLock::Locked &&
         prompter.ask("Velora has detected that connection is currently locked\nDo you want to force dialing anyway ?",
                      {Prompter::Button::Yes, Prompter::Button::No}) != Prompter::Button::Yes)
         return false;
@@ -125,7 +125,7 @@ bool DialupOperations::zanfel(std::size_t position, Prompter &prompter)
         return false;
     // Copied before asking: the list may be enumerated again while the box is open.
     const std::string entry = state_.EntryNames[position];
-    if (state_.LockStatus == "locked" &&
+    if (state_.LockStatus == state::LineLock::Locked &&
         prompter.ask("Velora has detected that connection is currently locked\nDo you want to force dialing anyway ?",
                      {Prompter::Button::Yes, Prompter::Button::No}) != Prompter::Button::Yes)
         return false;
@@ -135,7 +135,7 @@ bool DialupOperations::zanfel(std::size_t position, Prompter &prompter)
 
 bool DialupOperations::operatorHangup(Prompter &prompter)
 {
-    if (state_.LockStatus == "locked" &&
+    if (state_.LockStatus == state::LineLock::Locked &&
         prompter.ask("Velora has detected that connection is currently locked\nDo you want to force hang up anyway ?",
                      {Prompter::Button::Yes, Prompter::Button::No}) != Prompter::Button::Yes)
         return false;
@@ -146,7 +146,7 @@ bool DialupOperations::operatorHangup(Prompter &prompter)
 
 void DialupOperations::enumerateActive()
 {
-    state_.ActiveStatus.clear();
+    state_.ActiveStatus = state::LinkState::None;
     state_.ActiveEntry = "--";
     state_.ActiveDevice = "--";
     activeHandle_ = 0;
@@ -192,7 +192,7 @@ void DialupOperations::onActiveConnection(ConnHandle handle, const std::string &
                                           const std::string &entry, const std::string &statusText,
                                           const ConnectionInfo &)
 {
-    state_.ActiveStatus = statusText;
+    state_.ActiveStatus = state::linkStateFromText(statusText);
     state_.ActiveEntry = entry;
     state_.ActiveDevice = device;
     activeHandle_ = handle;

@@ -206,7 +206,7 @@ TEST_F(ServiceFixture, LocksDialsAndTheLineLockWord)
     a.send("lock\xE0");
     settle();
     service.runTickSteps();
-    EXPECT_EQ(state.LockStatus, "locked");
+    EXPECT_EQ(state.LockStatus, LineLock::Locked);
     const auto pa = wire::parsePushLine(a.next());
     const auto pb = wire::parsePushLine(b.next());
     EXPECT_EQ(pa.status.lockStatus, "locked");
@@ -224,7 +224,7 @@ TEST_F(ServiceFixture, LocksDialsAndTheLineLockWord)
     b.send("unlockall\xE0");
     settle();
     service.runTickSteps();
-    EXPECT_EQ(state.LockStatus, "free");
+    EXPECT_EQ(state.LockStatus, LineLock::Free);
     b.send("dial\xE0ISP\xE0pc2\xE0");
     b.send("hangup\xE0\xE0");
     settle();
@@ -233,13 +233,13 @@ TEST_F(ServiceFixture, LocksDialsAndTheLineLockWord)
     // The operator's lock counts for the line too; a client's unlockall frees it.
     service.operatorLock();
     service.runTickSteps();
-    EXPECT_EQ(state.LockStatus, "locked");
-    EXPECT_EQ(service.operatorLockWord(), "locking");
+    EXPECT_EQ(state.LockStatus, LineLock::Locked);
+    EXPECT_EQ(service.operatorLockState(), ClientLock::Locking);
     a.send("unlockall\xE0");
     settle();
     service.runTickSteps();
-    EXPECT_EQ(state.LockStatus, "free");
-    EXPECT_EQ(service.operatorLockWord(), "free");
+    EXPECT_EQ(state.LockStatus, LineLock::Free);
+    EXPECT_EQ(service.operatorLockState(), ClientLock::Free);
 
 }
 
@@ -455,7 +455,7 @@ TEST_F(ServiceFixture, ASlowReaderIsDroppedAndTheOthersKeepTheirLines)
     Peer &slow = login("slow", "10.0.0.1");
     Peer &fast = login("fast", "10.0.0.2");
     slow.socket.setReadBufferSize(1);  // stops reading from the kernel almost at once
-    state.ActiveStatus = "Connected";
+    state.ActiveStatus = LinkState::Connected;
     slow.send("bandwidth\xE0" "active\xE0");
     fast.send("bandwidth\xE0" "active\xE0");
     settle();
@@ -775,7 +775,7 @@ TEST_F(ServiceFixture, TheGateServesOnlyLoggedInUsersAndOnlyWhatTheirPrivilegesA
     EXPECT_TRUE(shutdown.calls.empty());
     EXPECT_TRUE(heard.empty());
     EXPECT_EQ(inboxes, 0);
-    EXPECT_EQ(state.LockStatus, "locked");
+    EXPECT_EQ(state.LockStatus, LineLock::Locked);
     EXPECT_EQ(s.next(200), "");
 
     // No privilege: refused, each with its row, and the status record back.
@@ -799,7 +799,7 @@ TEST_F(ServiceFixture, TheGateServesOnlyLoggedInUsersAndOnlyWhatTheirPrivilegesA
     n.send("lock\xE0");
     settle();
     service.runTickSteps();
-    EXPECT_EQ(state.LockStatus, "locked");
+    EXPECT_EQ(state.LockStatus, LineLock::Locked);
     n.send("lock\xE0");
     settle();
     service.runTickSteps();

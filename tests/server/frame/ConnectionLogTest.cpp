@@ -75,7 +75,7 @@ struct ConnectionLogFixture : ::testing::Test {
             core->Timer1Timer();
             // The speed comes with the first traffic sample of the connection.
             const std::string &speed = core->state().SpeedValue;
-            return core->state().ActiveStatus == "Connected" && !speed.empty() && speed != "0";
+            return core->state().ActiveStatus == server::state::LinkState::Connected && !speed.empty() && speed != "0";
         }));
     }
     void hangUp()

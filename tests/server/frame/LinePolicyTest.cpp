@@ -50,7 +50,7 @@ struct PolicyFixture : ::testing::Test {
         core->inisiasiawal();
         core->Timer2Timer();
     }
-    server::state::ServerState &st() { return core->state(); }
+    const server::state::ServerState &st() const { return core->state(); }
     std::size_t connections()
     {
         std::vector<ConnectionInfo> c;

@@ -38,7 +38,7 @@ TEST_F(ConfigFixture, NoFileGivesThePageDefaultsAndTheStartupDefaults)
     EXPECT_FALSE(config.startMinimizedAtStartup());
     EXPECT_FALSE(config.tipAtStartup());
     const DialSettings d = config.dialSettings();
-    EXPECT_EQ(d.keepalive, "0");
+    EXPECT_FALSE(d.keepalive);
     EXPECT_EQ(d.pingip, "127.0.0.1");
     EXPECT_EQ(d.smtpport, "25");
 }
@@ -72,7 +72,7 @@ TEST_F(ConfigFixture, SaveWritesEveryKeyAndKeepsTheRest)
     s.pingIp = " 10.0.0.1 ";
     s.clientPolling = 3;
     s.portChanged = true;
-    state.ServerState = "online";
+    state.ServerState = server::state::ServerMode::Online;
     const auto r = config.savecfg(s, state);
     EXPECT_TRUE(r.ok) << r.error;
     EXPECT_TRUE(r.restartNotice);

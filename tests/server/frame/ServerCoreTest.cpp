@@ -103,7 +103,7 @@ TEST_F(CoreFixture, SecondStageGoesOnlineAndOfflineOnRequest)
     core.inisiasiawal();
     core.Timer2Timer();
     ASSERT_TRUE(core.isOnline());
-    EXPECT_EQ(core.state().ServerState, "online");
+    EXPECT_EQ(core.state().ServerState, ServerMode::Online);
     EXPECT_EQ(core.state().StatusText, "READY");
 
     QTcpSocket client;
@@ -113,7 +113,7 @@ TEST_F(CoreFixture, SecondStageGoesOnlineAndOfflineOnRequest)
 
     core.goOffline();
     EXPECT_FALSE(core.isOnline());
-    EXPECT_EQ(core.state().ServerState, "offline");
+    EXPECT_EQ(core.state().ServerState, ServerMode::Offline);
     ASSERT_TRUE(core.goOnline());
     EXPECT_TRUE(core.isOnline());
 }
@@ -126,7 +126,7 @@ TEST_F(CoreFixture, OnlineStartupOffAndBusyPortStayOffline)
         core.inisiasiawal();
         core.Timer2Timer();
         EXPECT_FALSE(core.isOnline());
-        EXPECT_EQ(core.state().ServerState, "offline");
+        EXPECT_EQ(core.state().ServerState, ServerMode::Offline);
     }
 
     QTcpServer taken;
@@ -137,7 +137,7 @@ TEST_F(CoreFixture, OnlineStartupOffAndBusyPortStayOffline)
     core.inisiasiawal();
     core.Timer2Timer();
     EXPECT_FALSE(core.isOnline());
-    EXPECT_EQ(core.state().ServerState, "offline");
+    EXPECT_EQ(core.state().ServerState, ServerMode::Offline);
     const std::string why = core.lastListenError();
     EXPECT_NE(why.find(std::to_string(taken.serverPort())), std::string::npos) << why;
     EXPECT_NE(why.find("in use"), std::string::npos) << why;
@@ -160,7 +160,7 @@ TEST_F(CoreFixture, ADialRightAfterGoingOnlineIsCarriedOut)
     core.inisiasiawal();
     core.Timer2Timer();  // online, and no status tick has run yet
     ASSERT_TRUE(core.isOnline());
-    EXPECT_EQ(core.state().LockStatus, "free");
+    EXPECT_EQ(core.state().LockStatus, LineLock::Free);
 
     QTcpSocket client;
     client.connectToHost(QStringLiteral("127.0.0.1"), core.listeningPort());

@@ -51,7 +51,7 @@ struct TrackingFixture : ::testing::Test {
         core->inisiasiawal();
         core->Timer2Timer();
     }
-    ServerState &st() { return core->state(); }
+    const ServerState &st() const { return core->state(); }
     // Lets the simulated line walk the dial to its end: up, or failed.
     void settle()
     {
@@ -141,7 +141,8 @@ TEST_F(TrackingFixture, OutsideConnectionsAppearAndDropWithoutDialEvents)
     EXPECT_TRUE(left.empty());
 
     // Hanging up with nothing up still reads READY and clears the event text.
-    st().DialEventText = "Error";
+    core->dialup().executedial("Gone", "Local");
+    ASSERT_EQ(st().DialEventText, "Error");
     core->Timer1Timer();
     core->dialup().executehangup();
     EXPECT_EQ(st().StatusText, "READY");
@@ -175,13 +176,13 @@ TEST_F(TrackingFixture, KeepAlivePingsEveryThirtySecondsWithAFreshLookup)
     while (st().SecondsOnline % 30 != 0)
         core->Timer3Timer();
     core->Timer3Timer();
-    EXPECT_EQ(st().dialSettings.keepalive, "0");
+    EXPECT_FALSE(st().dialSettings.keepalive);
     lookup->refuseToStart = false;
     for (int s = 0; s < 40; ++s)
         core->Timer3Timer();
     EXPECT_EQ(lookup->started.size(), 3u);
     core->dialup().executedial("ISP One", "Local");
-    EXPECT_EQ(st().dialSettings.keepalive, "1");
+    EXPECT_TRUE(st().dialSettings.keepalive);
 }
 
 TEST_F(TrackingFixture, OperatorCommandsAskBeforeOverridingTheLock)
@@ -191,9 +192,9 @@ TEST_F(TrackingFixture, OperatorCommandsAskBeforeOverridingTheLock)
     ASSERT_EQ(prompter.said.size(), 1u);
     EXPECT_EQ(prompter.said[0].text, "You have not choose an entry yet");
 
-    core->clients().operatorLock();
+    core->operatorLock();
     core->Timer1Timer();
-    ASSERT_EQ(st().LockStatus, "locked");
+    ASSERT_EQ(st().LockStatus, server::state::LineLock::Locked);
     prompter.answers = {Prompter::Button::No};
     core->dialup().operatorDial("ISP One", prompter);
     EXPECT_EQ(prompter.said.back().text,

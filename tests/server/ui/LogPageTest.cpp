@@ -189,10 +189,12 @@ void LogPageTest::clearDeletesTheShownRowsAndNeverWhileConnected()
     // Changed but not sorted: the grid's rows are what goes.
     choose(s.get<QComboBox>("ComboBox2"), QStringLiteral("All"));
 
-    s.st().ActiveStatus = "Connected";
+    const auto up = s.line->connectFromOutside("ISP One");
+    s.core->Timer1Timer();
     s.click("SpeedButton2");
     QCOMPARE(s.prompter.said.back().text, std::string("Can not clear log while connection is online\nHang up first"));
-    s.st().ActiveStatus.clear();
+    s.line->dropFromOutside(up);
+    s.core->Timer1Timer();
     s.prompter.answers = {B::Cancel, B::Yes};
     s.click("SpeedButton2");
     QCOMPARE(s.prompter.said.back().text, std::string("Do you really want to erase all log that shows in the grid ?"));
