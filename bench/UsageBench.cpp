@@ -94,7 +94,6 @@ void seed(log::LogDatabase &db, const QDate &last)
     QSqlDatabase sql = QSqlDatabase::database(QString::fromStdString(db.connectionName()), false);
     QSqlQuery q(sql);
     q.exec(QStringLiteral("INSERT INTO harga (entry,harga) VALUES ('ISP One', 1500)"));
-    sql.transaction();
     for (QDate d = last.addDays(-364); d <= last; d = d.addDays(1)) {
         std::vector<log::ComputerUsage> rows;
         const int n = d.dayOfYear();
@@ -111,7 +110,6 @@ void seed(log::LogDatabase &db, const QDate &last)
         q.addBindValue(1200 + (n * 97) % 3600);
         q.exec();
     }
-    sql.commit();
 }
 
 }  // namespace
@@ -127,7 +125,7 @@ int main(int argc, char **argv)
         return 0;
     }
     const QDate today(2026, 11, 27);
-    seed(db, today.addDays(3));
+    seed(db, today);
     ui::UsageTab tab;
     tab.resize(900, 640);
     tab.refresh(&db, 15, 8192ull * 1048576, today);

@@ -90,7 +90,10 @@ void UsageTab::show(const log::BillingCycle &cycle, const std::vector<log::DayUs
     for (const log::DayUsage &d : days) {
         *down << d.down / kMiB;
         *up << d.up / kMiB;
-        cost->append(index++, d.cost / 10000.0);
+        // Days still to come have no cost yet, not a cost of 0.
+        if (d.day <= today)
+            cost->append(index, d.cost / 10000.0);
+        ++index;
         categories << QString::number(d.day.day());
         highest = std::max(highest, (d.down + d.up) / kMiB);
         costHighest = std::max(costHighest, d.cost / 10000.0);
