@@ -81,6 +81,29 @@ bool UsageBook::add(const QDate &day, const std::vector<ComputerUsage> &rows)
 
 std::optional<std::vector<ComputerUsage>> UsageBook::computers(const BillingCycle &cycle)
 {
+    return computersWhere(QStringLiteral("day BETWEEN ? AND ?"), {dayText(cycle.first), dayText(cycle.last)});
+}
+
+std::optional<std::vector<ComputerUsage>> UsageBook::computers(const LogFilter &period)
+{
+    // Days are ISO text: the month is characters 6-7, the log's two-digit
+    // year characters 3-4 (its years are 2000-2099).
+    QString where = QStringLiteral("1");
+    std::vector<QVariant> values;
+    if (period.bulan) {
+        where += QStringLiteral(" AND substr(day,6,2)=?");
+        values.push_back(text(*period.bulan));
+    }
+    if (period.tahun) {
+        where += QStringLiteral(" AND substr(day,1,2)='20' AND substr(day,3,2)=?");
+        values.push_back(text(*period.tahun));
+    }
+    return computersWhere(where, values);
+}
+
+std::optional<std::vector<ComputerUsage>> UsageBook::computersWhere(const QString &where,
+                                                                    const std::vector<QVariant> &values)
+{
     if (!db_.isOpen())
         return std::nullopt;
     QSqlQuery q = query(db_);
@@ -93,10 +116,9 @@ std::optional<std::vector<ComputerUsage>> UsageBook::computers(const BillingCycl
     // The name of an address's latest day; SQLite takes the bare column from
     // the row that gave MAX(day).
     if (!run(q,
-             QStringLiteral("SELECT address, SUM(bytesdown), SUM(bytesup), name, MAX(day) FROM usage"
-                            " WHERE day BETWEEN ? AND ? GROUP BY address"
-                            " ORDER BY SUM(bytesdown)+SUM(bytesup) DESC, address"),
-             {dayText(cycle.first), dayText(cycle.last)}))
+             QStringLiteral("SELECT address, SUM(bytesdown), SUM(bytesup), name, MAX(day) FROM usage WHERE ") + where +
+                 QStringLiteral(" GROUP BY address ORDER BY SUM(bytesdown)+SUM(bytesup) DESC, address"),
+             values))
         return std::nullopt;
     while (q.next())
         out.push_back({bytes(q.value(0)), bytes(q.value(3)), static_cast<std::uint64_t>(q.value(1).toLongLong()),

@@ -6,6 +6,8 @@
 // cap". Texts are Windows-1252 bytes, as in the rest of the log.
 
 #include <QDate>
+#include <QString>
+#include <QVariant>
 
 #include <cstdint>
 #include <optional>
@@ -74,6 +76,10 @@ public:
     bool add(const QDate &day, const std::vector<ComputerUsage> &bytes);
     // The cycle's computers, largest first; the name is the latest seen.
     std::optional<std::vector<ComputerUsage>> computers(const BillingCycle &cycle);
+    // The same over the calendar period the connection log's filter names
+    // (its month and two-digit year, either left out for any), as the
+    // monthly report counts its connections.
+    std::optional<std::vector<ComputerUsage>> computers(const LogFilter &period);
     // Every day of the cycle in order, days without traffic as zeros.
     std::optional<std::vector<DayUsage>> days(const BillingCycle &cycle);
     std::optional<std::uint64_t> bytesUsed(const BillingCycle &cycle);
@@ -82,6 +88,8 @@ public:
     std::optional<CycleUsage> cycleUsage(const BillingCycle &cycle, std::uint64_t capBytes);
 
 private:
+    std::optional<std::vector<ComputerUsage>> computersWhere(const QString &where, const std::vector<QVariant> &values);
+
     LogDatabase &db_;
 };
 
