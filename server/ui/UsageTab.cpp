@@ -4,6 +4,8 @@
 #include <QBarSet>
 #include <QChart>
 #include <QChartView>
+#include <QGraphicsLayout>
+#include <QLegend>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineSeries>
@@ -13,6 +15,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cmath>
 
 #include "common/NumberFormat.h"
 #include "server/state/Text.h"
@@ -33,6 +36,16 @@ QTableWidgetItem *numberItem(std::uint64_t n)
     return item;
 }
 
+// The smallest of 1, 2, 2.5 and 5 times a power of ten that is at least x.
+double niceStep(double x)
+{
+    const double power = std::pow(10.0, std::floor(std::log10(x)));
+    for (const double m : {1.0, 2.0, 2.5, 5.0})
+        if (m * power >= x * (1 - 1e-9))
+            return m * power;
+    return 10 * power;
+}
+
 }  // namespace
 
 UsageTab::UsageTab(QWidget *parent) : QWidget(parent)
@@ -40,6 +53,7 @@ UsageTab::UsageTab(QWidget *parent) : QWidget(parent)
     setObjectName(QStringLiteral("UsageTab"));
     chart_ = new QChart;
     chart_->legend()->setAlignment(Qt::AlignBottom);
+    chart_->legend()->setVisible(true);
     chart_->setMargins(QMargins(4, 4, 4, 4));
     chartView_ = named(new QChartView(chart_, this), "UsageChart");
     chartView_->setRenderHint(QPainter::Antialiasing);
@@ -105,13 +119,14 @@ void UsageTab::show(const log::BillingCycle &cycle, const std::vector<log::DayUs
     bars->setBarWidth(0.8);
     chart_->addSeries(bars);
 
-    // The average day so far, carried on over the days still to come.
+    // The average day so far, carried on over the days still to come; the
+    // volume it comes to at the cycle's end is the summary's "about" figure.
     const std::uint64_t projected = log::projectedBytes(days, today);
     int elapsed = 0;
     for (const log::DayUsage &d : days)
         elapsed += d.day <= today;
     auto *projection = new QLineSeries;
-    projection->setName(QStringLiteral("Projection"));
+    projection->setName(QStringLiteral("Projection (average day so far)"));
     if (elapsed > 0 && elapsed < int(days.size())) {
         const double average = double(used) / elapsed / kMiB;
         projection->append(elapsed - 1, average);
@@ -130,12 +145,19 @@ void UsageTab::show(const log::BillingCycle &cycle, const std::vector<log::DayUs
     days_->setTitleText(QStringLiteral("Day"));
     auto *megabytes = new QValueAxis;
     megabytes->setTitleText(QStringLiteral("MB"));
-    megabytes->setRange(0, highest > 0 ? highest * 1.1 : 1);
+    megabytes->setRange(0, highest > 0 ? highest * 1.05 : 1);
+    megabytes->applyNiceNumbers();
     megabytes->setLabelFormat(QStringLiteral("%.0f"));
     auto *money = new QValueAxis;
     money->setTitleText(QStringLiteral("Cost"));
-    money->setRange(0, costHighest > 0 ? costHighest * 1.1 : 1);
-    money->setLabelFormat(QStringLiteral("%.2f"));
+    // As many ticks as the bytes axis, each a round sum, so that one grid
+    // serves both.
+    const int steps = std::max(1, megabytes->tickCount() - 1);
+    const double step = niceStep(costHighest > 0 ? costHighest * 1.05 / steps : 1.0 / steps);
+    money->setRange(0, step * steps);
+    money->setTickCount(steps + 1);
+    money->setGridLineVisible(false);
+    money->setLabelFormat(step >= 1 ? QStringLiteral("%.0f") : QStringLiteral("%.2f"));
     chart_->addAxis(days_, Qt::AlignBottom);
     chart_->addAxis(megabytes, Qt::AlignLeft);
     chart_->addAxis(money, Qt::AlignRight);
@@ -145,6 +167,10 @@ void UsageTab::show(const log::BillingCycle &cycle, const std::vector<log::DayUs
     }
     cost->attachAxis(days_);
     cost->attachAxis(money);
+    // The legend lays its new markers out only when the event loop comes
+    // round; a picture taken before would show an empty legend.
+    if (QGraphicsLayout *legendLayout = chart_->legend()->layout())
+        legendLayout->activate();
     chart_->setTitle(QStringLiteral("%1 to %2").arg(QLocale().toString(cycle.first, QLocale::ShortFormat),
                                                    QLocale().toString(cycle.last, QLocale::ShortFormat)));
 
