@@ -3,7 +3,10 @@
 // office computer's address whose elements carry a counter (the forward hook
 // adds each packet that leaves or enters through the shared interface), and
 // two named counters for this computer's own traffic on it. The sets need no
-// list of the office's addresses and a read is one listing of the table.
+// list of the office's addresses and a read is one listing of the table, in
+// process: each nftables command fetches the table's sets with their
+// elements whatever it lists, so listing the sets and counters one by one
+// costs more than the whole table at once.
 
 #include <string>
 
