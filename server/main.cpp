@@ -18,6 +18,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "common/NumberFormat.h"
 #include "common/FileIo.h"
 #include "common/Licence.h"
 #include "common/IniProfile.h"
@@ -31,7 +32,9 @@
 #include "server/frame/LogindShutdown.h"
 #include "server/frame/ProcessSupport.h"
 #include "server/frame/ServerCore.h"
+#include "server/app/UsageCommand.h"
 #include "server/log/LogReport.h"
+#include "server/sharing/NftUsageCounters.h"
 #include "server/frame/SimulatedInterfaceTable.h"
 #include "server/frame/TlsIdentity.h"
 #include "server/sharing/NftSharing.h"
@@ -115,6 +118,7 @@ ServerPlatform realPlatform(const std::string &baseDir, bool noShutdown, const s
                                                  desktopExecQuote(self) + " --basedir " + desktopExecQuote(baseDir));
     p.sharing = std::make_unique<velora::server::sharing::NftSharing>(
         [](const std::string &note) { std::fprintf(stderr, "velora: %s\n", note.c_str()); });
+    p.usage = std::make_unique<velora::server::sharing::NftUsageCounters>();
     return p;
 }
 
@@ -241,6 +245,8 @@ int main(int argc, char **argv)
 
     if (args.report)
         return writeReportAndExit(args, baseDir, argc, argv);
+    if (args.command == "usage")
+        return velora::server::app::printUsage(args, baseDir);
     if (!args.command.empty())
         return runAdminAndExit(args, baseDir, argc, argv);
 
@@ -363,8 +369,11 @@ int main(int argc, char **argv)
                 return;
             char line[64];
             std::snprintf(line, sizeof line, "%.2f", static_cast<double>(*cost) / 10000.0);
-            const std::string text =
-                std::string("month cost ") + line + ofBudget(core.config().policySettings().monthlybudget);
+            const PolicySettings policy = core.config().policySettings();
+            std::string text = std::string("month cost ") + line + ofBudget(policy.monthlybudget);
+            if (policy.capBytes() > 0)
+                if (const auto used = core.usage().bytesThisCycle(policy.billingday))
+                    text += ", used " + velora::formatBytes(*used) + " of " + velora::formatBytes(policy.capBytes());
             if (text == last)
                 return;
             last = text;

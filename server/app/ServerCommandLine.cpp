@@ -31,6 +31,7 @@ const Switch Switches[] = {
     {"entry", "E", "the report's dial-up entry (default: all)"},
     {"user", "U", "the report's user (default: all)"},
     {"output", "FILE", "the report's file: .xlsx for a workbook, .txt for text"},
+    {"json", nullptr, "with usage: print the figures as JSON"},
     {"help", nullptr, "print this text and exit (also -h)"},
     {"version", nullptr, "print the version and the licence and exit"},
 };
@@ -45,6 +46,7 @@ const char *const Commands[][2] = {
     {"entry rename OLD NEW", "rename an entry with its log rows, cost and SMTP server"},
     {"entry delete NAME", "delete an entry (--with-log: its log rows too)"},
     {"entry cost NAME [VALUE]", "print or set an entry's cost per hour"},
+    {"usage [--month M --year YYYY] [--json]", "bytes per office computer in a billing cycle"},
 };
 
 bool isWindowsSwitch(const QString &arg, const char *name)
@@ -55,7 +57,8 @@ bool isWindowsSwitch(const QString &arg, const char *name)
 
 bool isCommand(const QString &arg)
 {
-    return arg == QLatin1String("user") || arg == QLatin1String("entry") || arg == QLatin1String("tls");
+    return arg == QLatin1String("user") || arg == QLatin1String("entry") || arg == QLatin1String("tls") ||
+           arg == QLatin1String("usage");
 }
 
 // The parser knows only -x and --name: -INSTALL, /install and the like become
@@ -124,6 +127,7 @@ ServerArgs parseServerArgs(const QStringList &arguments)
     a.uninstall = flag("UNINSTALL");
     a.silent = flag("SILENT");
     a.report = flag("report");
+    a.json = flag("json");
     value("basedir", a.baseDir);
     value("month", a.month);
     value("year", a.year);

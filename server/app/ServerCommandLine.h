@@ -21,6 +21,7 @@ struct ServerArgs {
     bool help = false;
     bool version = false;
     bool report = false;
+    bool json = false;  // usage: JSON instead of lines
     std::string month, year, entry, user, output;
     // "user" or "entry"; commandArgs are what follows it, but --basedir.
     std::string command;

@@ -8,6 +8,9 @@ namespace velora::server::frame {
 
 namespace {
 const char *const kBudgetReached = "Monthly budget reached";
+const char *const kVolumeReached = "Monthly volume reached";
+
+std::string megabytes(std::uint64_t bytes) { return std::to_string(bytes / 1048576) + " MB"; }
 }  // namespace
 
 std::optional<std::int64_t> costUnits(const std::string &text)
@@ -59,6 +62,19 @@ bool LinePolicy::budgetReached(const PolicySettings &s)
     return cost && *cost >= *budget;
 }
 
+bool LinePolicy::volumeReached()
+{
+    return volumeReached(parts_.readSettings ? parts_.readSettings() : PolicySettings{});
+}
+
+bool LinePolicy::volumeReached(const PolicySettings &s)
+{
+    if (s.capBytes() == 0 || !parts_.cycleBytes)
+        return false;
+    const auto used = parts_.cycleBytes(s.billingday);
+    return used && *used >= s.capBytes();
+}
+
 bool LinePolicy::mayDial(const std::string &, std::string *refusal)
 {
     if (dialSettings_)
@@ -72,6 +88,13 @@ bool LinePolicy::mayDial(const std::string &, std::string *refusal)
             *refusal = kBudgetReached;
         if (parts_.note)
             parts_.note("Dial refused: the monthly budget of " + settings_.monthlybudget + " is spent");
+        return false;
+    }
+    if (!allowed && volumeReached(settings_)) {
+        if (refusal)
+            *refusal = kVolumeReached;
+        if (parts_.note)
+            parts_.note("Dial refused: the monthly volume of " + megabytes(settings_.capBytes()) + " is used up");
         return false;
     }
     return true;
@@ -101,6 +124,7 @@ void LinePolicy::statusTick()
         bytesThisMinute_ = 0;
         idleMinutes_ = 0;
         budgetWarned_ = false;
+        volumeHangupDue_ = false;
     }
     const bool lockChanged = state_.LockStatus != lastLock_;
     lastLock_ = state_.LockStatus;
@@ -214,6 +238,8 @@ void LinePolicy::secondTick()
             return;
         }
     }
+    if (volumeMinute())
+        return;
     const auto budget = costUnits(settings_.monthlybudget);
     if (!budget || *budget <= 0 || !parts_.monthCost)
         return;
@@ -235,6 +261,48 @@ void LinePolicy::secondTick()
         if (parts_.tellEveryone)
             parts_.tellEveryone("The monthly budget is spent in one minute: the line will then be hung up.");
     }
+}
+
+bool LinePolicy::volumeMinute()
+{
+    const std::uint64_t cap = settings_.capBytes();
+    if (cap == 0 || !parts_.cycleBytes)
+        return false;
+    if (volumeHangupDue_) {
+        volumeHangupDue_ = false;
+        if (parts_.note)
+            parts_.note("Hung up " + state_.ActiveEntry + ": the monthly volume of " + megabytes(cap) + " is used up");
+        if (parts_.hangup)
+            parts_.hangup();
+        return true;
+    }
+    const std::uint64_t used = parts_.cycleBytes(settings_.billingday).value_or(0);
+    const std::uint64_t percent = used / (cap / 100 ? cap / 100 : 1);
+    const auto tell = [this](const std::string &text) {
+        if (parts_.tellEveryone)
+            parts_.tellEveryone(text);
+        if (parts_.note)
+            parts_.note(text);
+    };
+    if (used >= cap) {
+        volumeHangupDue_ = true;
+        volumeWarned_ = 100;
+        tell("The monthly volume of " + megabytes(cap) + " is used up: the line will be hung up in one minute.");
+        return false;
+    }
+    // A new cycle starts the warnings again.
+    if (percent < 80)
+        volumeWarned_ = 0;
+    for (const int level : {95, 80})
+        if (percent >= std::uint64_t(level)) {
+            if (volumeWarned_ < level) {
+                volumeWarned_ = level;
+                tell(std::to_string(level) + " % of the monthly volume is used: " + megabytes(used) + " of " +
+                     megabytes(cap) + ".");
+            }
+            break;
+        }
+    return false;
 }
 
 }  // namespace velora::server::frame

@@ -39,6 +39,8 @@ public:
         std::function<void(const std::string &body)> tellEveryone;
         // Why the policy acted, for the operator and the service log.
         std::function<void(const std::string &text)> note;
+        // The bytes of the billing cycle so far, for the volume cap.
+        std::function<std::optional<std::uint64_t>(int billingDay)> cycleBytes;
         // A row of the audit trail for what the policy did on its own.
         std::function<void(const std::string &action, const std::string &detail)> audit;
     };
@@ -56,6 +58,8 @@ public:
     void forgetAllowance() { allowOnce_ = false; }
     // The month's cost has reached a set budget.
     bool budgetReached();
+    // The cycle's bytes have reached a set volume cap.
+    bool volumeReached();
     // The settings the next mayDial uses instead of reading them: the dial
     // has read config.ini already.
     void setDialSettings(PolicySettings settings) { dialSettings_ = std::move(settings); }
@@ -76,6 +80,9 @@ public:
 private:
     enum class Phase { Idle, Dialing, Up, Waiting };
     bool budgetReached(const PolicySettings &settings);
+    bool volumeReached(const PolicySettings &settings);
+    // The whole minute's look at the volume cap; true when it hung up.
+    bool volumeMinute();
     void scheduleRedial();
     void cancelRedial();
     void redialNow();
@@ -98,6 +105,8 @@ private:
     std::uint64_t bytesThisMinute_ = 0;
     int idleMinutes_ = 0;
     bool budgetWarned_ = false;
+    bool volumeHangupDue_ = false;
+    int volumeWarned_ = 0;  // the highest share of the cap told, in per cent
 };
 
 }  // namespace velora::server::frame

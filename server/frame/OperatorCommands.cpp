@@ -38,13 +38,15 @@ OperatorConsole::CloseAction OperatorCommands::FormClose(Prompter &prompter)
 
 bool OperatorCommands::confirmPastBudget(Prompter &prompter)
 {
-    if (!p_.policy.budgetReached())
+    const bool budget = p_.policy.budgetReached();
+    if (!budget && !p_.policy.volumeReached())
         return true;
-    if (prompter.ask("Monthly budget reached\nDo you want to dial anyway ?",
+    if (prompter.ask(budget ? "Monthly budget reached\nDo you want to dial anyway ?"
+                            : "Monthly volume reached\nDo you want to dial anyway ?",
                      {Prompter::Button::Yes, Prompter::Button::No}) != Prompter::Button::Yes)
         return false;
     p_.policy.allowNextDial();
-    p_.log.audit("operator", "dial past the budget", "");
+    p_.log.audit("operator", budget ? "dial past the budget" : "dial past the volume cap", "");
     return true;
 }
 

@@ -152,6 +152,8 @@ signals:
     void logChanged();
     // A row was added to the audit trail.
     void auditChanged();
+    // New bytes of the office's computers are in the log (the Usage tab).
+    void usageChanged();
     // user.cfg was read again (an editor here or a command beside the server).
     void usersChanged();
     // On the status tick: the operator's inbox, message records as received.

@@ -80,6 +80,8 @@ ServerConfig::SaveResult ServerConfig::savecfg(ServerSettings &s, const state::S
     write("policy", "idlehangup", std::to_string(std::max(0, s.policy.idlehangup)));
     write("policy", "idlebytes", std::to_string(std::max(0, s.policy.idlebytes)));
     write("policy", "monthlybudget", sanitizeTyped(trimBlanks(s.policy.monthlybudget)));
+    write("policy", "monthlybytes", std::to_string(std::max<std::int64_t>(0, s.policy.monthlybytes)));
+    write("policy", "billingday", std::to_string(std::clamp(s.policy.billingday, 1, 28)));
 
     std::string why;
     const bool autostartOk = startWithSystem ? autostart_.enable(&why) : autostart_.disable(&why);
@@ -188,6 +190,8 @@ PolicySettings ServerConfig::policySettings(std::vector<std::string> *problems) 
     p.idlehangup = ini_.readNumber("policy", "idlehangup", 0, 1440, 0, problems);
     p.idlebytes = ini_.readNumber("policy", "idlebytes", 0, INT32_MAX, p.idlebytes, problems);
     p.monthlybudget = trimBlanks(ini_.readString("policy", "monthlybudget", "0"));
+    p.monthlybytes = ini_.readNumber("policy", "monthlybytes", 0, INT32_MAX, 0, problems);
+    p.billingday = ini_.readNumber("policy", "billingday", 1, 28, 1, problems);
     return p;
 }
 

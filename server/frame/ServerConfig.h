@@ -2,6 +2,7 @@
 // config.ini of the server: the settings page's model, its load and save, and
 // the readers used at the moments the values take effect.
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,9 @@ struct PolicySettings {
     int idlehangup = 0;      // minutes, 0 = never
     int idlebytes = 1024;    // per minute
     std::string monthlybudget = "0";  // in the cost units of harga, 0 = none
+    std::int64_t monthlybytes = 0;     // MB (of 1048576 bytes) a cycle, 0 = none
+    int billingday = 1;                // the day of the month a cycle starts, 1-28
+    std::uint64_t capBytes() const { return monthlybytes > 0 ? std::uint64_t(monthlybytes) * 1048576u : 0; }
     bool operator==(const PolicySettings &) const = default;
 };
 

@@ -3,6 +3,7 @@
 #include <QHostAddress>
 
 #include "common/NumberFormat.h"
+#include "common/TextCodec.h"
 #include "common/WireCodec.h"
 #include "server/frame/FileChecks.h"
 #include "server/frame/LineConnectionView.h"
@@ -31,6 +32,15 @@ ServerCore::ServerCore(ServerOptions options, ServerPlatform platform, QObject *
       dialOps_(state_, dialUp_, [this] { return readAtDial(); }),
       ping_(*platform_.lookup, *platform_.icmp),
       sampler_(*platform_.interfaces, lineConnectionView(*platform_.line, dialOps_)),
+      usage_(state_, {*platform_.usage, log_.database(),
+                      [this] { return platform_.line->interfaceOf(trimBlanks(state_.ActiveEntry)); },
+                      [this](const std::string &address) {
+                          for (const clientservice::TSimpleClient *r : clients_.clientList())
+                              if (r->Address == address)
+                                  return r->ClientName;
+                          return address;
+                      },
+                      [] { return ownClientName(); }, {}}),
       policy_(state_, policyParts()),
       settingsModel_(config_, state_, [this] { return sharing_.sharingUsable(); }),
       commands_({state_, dialUp_, dialOps_, policy_, clients_, log_}),
@@ -67,6 +77,8 @@ ServerCore::ServerCore(ServerOptions options, ServerPlatform platform, QObject *
     connect(&log_, &ConnectionLog::rowsChanged, this, &OperatorConsole::logChanged);
     connect(&commands_, &OperatorCommands::logChanged, this, &OperatorConsole::logChanged);
     connect(&log_, &ConnectionLog::auditChanged, this, &OperatorConsole::auditChanged);
+    connect(&usage_, &UsageMeter::usageChanged, this, &OperatorConsole::usageChanged);
+    connect(&usage_, &UsageMeter::problem, this, &OperatorConsole::problem);
     connect(&settingsModel_, &SettingsModel::loaded, this, &OperatorConsole::configLoaded);
     state_.BaseDir = options_.baseDir;
     state_.ServiceMode = options_.serviceMode;
@@ -192,6 +204,8 @@ void ServerCore::Timer3Timer()
     }
     log_.recordConnection(state_);
     sharing_.startRelayIfDue();
+    // Before the policy: the minute's bytes count against the cap.
+    usage_.secondTick();
     if (state_.ActiveStatus == state::LinkState::Connected)
         policy_.secondTick();
     if (state_.ActiveStatus != state::LinkState::Connected) {
@@ -203,6 +217,19 @@ void ServerCore::Timer3Timer()
     } else {
         ++state_.SecondsOnline;
     }
+}
+
+std::optional<std::int64_t> ServerCore::monthCost()
+{
+    // The budget follows the billing cycle; from the 1st it is the month's.
+    const int day = log::billingDayOf(config_.policySettings().billingday);
+    return day == 1 ? log_.monthCost() : usage_.book().cost(log::cycleOf(usage_.today(), day));
+}
+
+std::optional<log::CycleUsage> ServerCore::usageThisCycle()
+{
+    const PolicySettings p = config_.policySettings();
+    return usage_.thisCycle(p.billingday, p.capBytes());
 }
 
 NumberSeparators ServerCore::numberSeparators() const { return localeSeparators(); }
@@ -334,7 +361,8 @@ LinePolicy::Parts ServerCore::policyParts()
     p.readSettings = [this] { return config_.policySettings(); };
     p.dial = [this](const std::string &entry, const std::string &dialer) { dialOps_.executedial(entry, dialer); };
     p.hangup = [this] { dialOps_.executehangup(); };
-    p.monthCost = [this] { return log_.monthCost(); };
+    p.monthCost = [this] { return monthCost(); };
+    p.cycleBytes = [this](int billingDay) { return usage_.bytesThisCycle(billingDay); };
     p.hourlyCost = [this](const std::string &entry) {
         return costUnits(log_.database().harga(entry).value_or("0")).value_or(0);
     };

@@ -29,6 +29,7 @@
 #include "server/frame/SharingCoordinator.h"
 #include "server/frame/StoreFileWatch.h"
 #include "server/frame/TlsIdentity.h"
+#include "server/frame/UsageMeter.h"
 #include "server/log/LogDatabase.h"
 #include "server/sharing/SmtpRelay.h"
 #include "server/state/ServerState.h"
@@ -72,8 +73,12 @@ public:
     const LinePolicy &policy() const { return policy_; }
     const ConnectionLog &connectionLog() const { return log_; }
     const SharingCoordinator &sharing() const { return sharing_; }
-    // This month's cost of the log, in ten-thousandths.
-    std::optional<std::int64_t> monthCost() { return log_.monthCost(); }
+    // The billing cycle's cost of the log, in ten-thousandths.
+    std::optional<std::int64_t> monthCost();
+    // Who used the line: the meter and its book (UsageBook).
+    UsageMeter &usage() { return usage_; }
+    // This cycle's rows per computer and bytes used of the cap, as config.ini says now.
+    std::optional<log::CycleUsage> usageThisCycle();
     // A row of the current connection is in the log and still to be finalised.
     bool logRecordOpen() const { return log_.rowOpen(); }
     // Why the configured line could not be used, if it could not.
@@ -230,6 +235,7 @@ private:
     dialup::DialupOperations dialOps_;
     dialup::TPing ping_;
     traffic::TrafficSampler sampler_;
+    UsageMeter usage_;
     LinePolicy policy_;
     SettingsModel settingsModel_;
     OperatorCommands commands_;

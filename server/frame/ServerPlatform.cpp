@@ -13,6 +13,7 @@ ServerPlatform completePlatform(ServerPlatform platform)
                           : !platform.autostart ? "autostart"
                           : !platform.interfaces ? "interfaces"
                           : !platform.sharing  ? "sharing"
+                          : !platform.usage  ? "usage"
                                                 : nullptr;
     if (missing)
         throw std::invalid_argument(std::string("ServerPlatform lacks its ") + missing);

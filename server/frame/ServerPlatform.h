@@ -9,6 +9,7 @@
 #include "server/dialup/lines/LineDriver.h"
 #include "server/frame/Autostart.h"
 #include "server/sharing/SharingSwitch.h"
+#include "server/sharing/UsageCounters.h"
 #include "server/state/Shutdown.h"
 #include "server/traffic/InterfaceTable.h"
 
@@ -27,6 +28,8 @@ struct ServerPlatform {
     std::unique_ptr<traffic::InterfaceTable> interfaces;
     // Connection sharing for the dialled entry (nftables on Linux).
     std::unique_ptr<sharing::SharingSwitch> sharing;
+    // The bytes of each office computer on the shared line (nftables on Linux).
+    std::unique_ptr<sharing::UsageCounters> usage;
 };
 
 // The platform as handed in; a missing part throws std::invalid_argument

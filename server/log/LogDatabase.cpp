@@ -40,6 +40,9 @@ const char *const kSchema[] = {
     "CREATE TABLE IF NOT EXISTS audit (id INTEGER PRIMARY KEY AUTOINCREMENT, waktu INTEGER, usera TEXT,"
     " host TEXT, address TEXT, action TEXT, detail TEXT)",
     "CREATE INDEX IF NOT EXISTS audit_waktu ON audit (waktu)",
+    // The bytes of each office computer a day (UsageBook).
+    "CREATE TABLE IF NOT EXISTS usage (day TEXT NOT NULL, address TEXT NOT NULL, name TEXT,"
+    " bytesdown INTEGER NOT NULL DEFAULT 0, bytesup INTEGER NOT NULL DEFAULT 0, PRIMARY KEY (day, address))",
 };
 
 const char *const kLogColumns[] = {"waktu", "usera", "entry", "duration", "tanggal",

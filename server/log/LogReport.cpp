@@ -15,6 +15,7 @@
 #include <sys/stat.h>
 
 #include "common/FileIo.h"
+#include "server/log/UsageBook.h"
 #include "server/state/Text.h"
 
 namespace velora::server::log {
@@ -26,6 +27,7 @@ const std::array<const char *, 6> kHeader = {"     Date     ",         "     Tim
                                              "     Dialup entry    ", "     Speed     ", "     Duration     "};
 
 const std::array<const char *, 6> kAuditHeader = {"Time", "User", "Host", "Address", "Action", "Detail"};
+const std::array<const char *, 4> kUsageHeader = {"Address", "Name", "Bytes down", "Bytes up"};
 
 std::array<const std::string *, 6> cellsOf(const LogRow &r)
 {
@@ -39,6 +41,8 @@ public:
     virtual bool row(const LogRow &r) = 0;
     // Who did what in the period; only the workbook has a place for it.
     virtual bool auditRow(const AuditRow &) { return true; }
+    // The bytes of each office computer in the period; workbook only too.
+    virtual bool usage(const std::vector<ComputerUsage> &) { return true; }
     virtual bool end(const SummaryTexts &s) = 0;
     virtual std::string failure() const = 0;
 };
@@ -111,6 +115,7 @@ public:
             return;
         sheet_ = workbook_add_worksheet(book_, nullptr);
         audit_ = workbook_add_worksheet(book_, "Audit");
+        usage_ = workbook_add_worksheet(book_, "Usage");
         title_ = font(12, true);
         label_ = font(10, true);
         summary_ = font(11, true);
@@ -147,6 +152,34 @@ public:
         put(0, 0, "Audit trail", title_, false, audit_);
         for (lxw_col_t c = 0; c < kAuditHeader.size(); ++c)
             put(2, c, kAuditHeader[c], header_, false, audit_);
+        if (!usage_)
+            return false;
+        const double usageWidths[] = {16, 24, 16, 16};
+        for (lxw_col_t c = 0; c < kUsageHeader.size(); ++c)
+            worksheet_set_column(usage_, c, c, usageWidths[c], nullptr);
+        put(0, 0, "Usage by computer", title_, false, usage_);
+        put(2, 0, "Period  :", label_, false, usage_);
+        put(2, 1, "Month : " + h.month + "  Year :" + h.year, nullptr, false, usage_);
+        for (lxw_col_t c = 0; c < kUsageHeader.size(); ++c)
+            put(4, c, kUsageHeader[c], header_, false, usage_);
+        return ok_;
+    }
+    bool usage(const std::vector<ComputerUsage> &computers) override
+    {
+        lxw_row_t r = 5;
+        std::uint64_t down = 0, up = 0;
+        for (const ComputerUsage &c : computers) {
+            put(r, 0, c.address, nullptr, false, usage_);
+            put(r, 1, c.name, nullptr, false, usage_);
+            number(r, 2, c.down, nullptr);
+            number(r, 3, c.up, nullptr);
+            down += c.down;
+            up += c.up;
+            ++r;
+        }
+        put(r, 0, "Total", label_, false, usage_);
+        number(r, 2, down, label_);
+        number(r, 3, up, label_);
         return ok_;
     }
     bool auditRow(const AuditRow &a) override
@@ -223,9 +256,21 @@ private:
         if (fitted)
             widths_[c] = std::max<double>(widths_[c], state::shownText(cp1252).size());
     }
+    void number(lxw_row_t r, lxw_col_t c, std::uint64_t n, lxw_format *f)
+    {
+        if (!ok_)
+            return;
+        // A double holds every count below 2^53 bytes (8 PiB) exactly.
+        const lxw_error e = worksheet_write_number(usage_, r, c, static_cast<double>(n), f);
+        if (e != LXW_NO_ERROR) {
+            ok_ = false;
+            error_ = lxw_strerror(e);
+        }
+    }
     lxw_workbook *book_ = nullptr;
     lxw_worksheet *sheet_ = nullptr;
     lxw_worksheet *audit_ = nullptr;
+    lxw_worksheet *usage_ = nullptr;
     lxw_row_t nextAudit_ = 3;
     lxw_format *title_ = nullptr, *label_ = nullptr, *summary_ = nullptr, *header_ = nullptr;
     lxw_row_t next_ = 7;
@@ -396,8 +441,17 @@ bool writeReport(const std::string &databasePath, const LogFilter &filter, const
         bool auditRead = true;
         if (read && sinkOk && format == ReportFormat::Workbook)
             auditRead = db.readAudit(filter, [&](const AuditRow &a) { return sinkOk = sink->auditRow(a); });
+        std::optional<std::vector<ComputerUsage>> usage;
+        if (read && sinkOk && auditRead && format == ReportFormat::Workbook) {
+            UsageBook book(db);
+            usage = book.computers(filter);
+            if (usage)
+                sinkOk = sink->usage(*usage);
+        }
         if (read && sinkOk && !auditRead)
             failure = "cannot read the audit trail";
+        else if (read && sinkOk && format == ReportFormat::Workbook && !usage)
+            failure = "cannot read the usage rows";
         else if (read && sinkOk) {
             sinkOk = sink->end(summaryTexts(summary, seps));
             written = sinkOk;

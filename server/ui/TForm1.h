@@ -56,6 +56,7 @@ namespace velora::server::ui {
 class LogTableModel;
 class AuditTableModel;
 class RefillingComboBox;
+class UsageTab;
 class TFentry;
 class TFentryEdit;
 class TFpassword;
@@ -282,6 +283,9 @@ private:
     AuditTableModel *auditModel_ = nullptr;
     QLabel *LbAuditCount = nullptr;
     bool auditStale_ = true;  // a row came while the tab was not shown
+    UsageTab *usageTab_ = nullptr;
+    bool usageStale_ = true;
+    void showUsage();
     QTimer auditRefresh_;
     RefillingComboBox *ComboBox1 = nullptr;
     RefillingComboBox *ComboBox4 = nullptr;

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QStatusBar>
+#include <QDate>
 #include <QTabWidget>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -22,6 +23,7 @@
 #include "server/ui/LogWidgets.h"
 #include "server/ui/Named.h"
 #include "server/ui/TForm1.h"
+#include "server/ui/UsageTab.h"
 
 // The Log page: the grid, its filter lists and summary, clearing and reports.
 
@@ -89,9 +91,19 @@ QWidget *TForm1::buildLogPage()
     auto *page = named(new QWidget, "TabConnections");
     logTabs->addTab(page, QStringLiteral("Connections"));
     logTabs->addTab(buildAuditTab(), QStringLiteral("Audit"));
+    usageTab_ = new UsageTab;
+    logTabs->addTab(usageTab_, QStringLiteral("Usage"));
     connect(logTabs, &QTabWidget::currentChanged, this, [this](int index) {
         if (index == 1 && auditStale_)
             showAudit();
+        if (index == 2 && usageStale_)
+            showUsage();
+    });
+    // Read when seen: a minute's bytes need no redraw behind another tab.
+    connect(&console_, &frame::OperatorConsole::usageChanged, this, [this] {
+        usageStale_ = true;
+        if (logTabs->currentIndex() == 2 && logTabs->isVisible())
+            showUsage();
     });
 
     logModel_ = new LogTableModel(this);
@@ -182,6 +194,13 @@ QWidget *TForm1::buildLogPage()
     all->addLayout(left, 1);
     all->addLayout(right);
     return tablog;
+}
+
+void TForm1::showUsage()
+{
+    usageStale_ = false;
+    const frame::PolicySettings &policy = console_.settings().policy;
+    usageTab_->refresh(console_.logBook(), policy.billingday, policy.capBytes(), QDate::currentDate());
 }
 
 QWidget *TForm1::buildAuditTab()

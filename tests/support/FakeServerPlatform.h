@@ -73,6 +73,42 @@ public:
     }
 };
 
+// Counters a test sets by hand: what the kernel would hold for each address.
+class FakeUsageCounters final : public server::sharing::UsageCounters {
+public:
+    server::sharing::CounterReading figures;
+    std::vector<std::string> counted;  // each count() in order
+    bool unreadable = false;
+    int reads = 0;
+
+    bool count(const std::string &interfaceName, std::string *) override
+    {
+        counted.push_back(interfaceName);
+        return true;
+    }
+    std::optional<server::sharing::CounterReading> read(std::string *why) override
+    {
+        ++reads;
+        if (unreadable) {
+            if (why)
+                *why = "unreadable in the fake";
+            return std::nullopt;
+        }
+        return figures;
+    }
+    // Adds to an address's counters, as traffic would.
+    void move(const std::string &address, std::uint64_t down, std::uint64_t up)
+    {
+        for (auto &a : figures.computers)
+            if (a.address == address) {
+                a.down += down;
+                a.up += up;
+                return;
+            }
+        figures.computers.push_back({address, down, up});
+    }
+};
+
 struct FakePlatformParts {
     server::dialup::SimulatedLine *line = nullptr;
     FakeHostLookup *lookup = nullptr;
@@ -80,6 +116,7 @@ struct FakePlatformParts {
     RecordingShutdown *shutdown = nullptr;
     FakeAutostart *autostart = nullptr;
     FakeSharingSwitch *sharing = nullptr;
+    FakeUsageCounters *usage = nullptr;
 };
 
 inline server::frame::ServerPlatform fakePlatform(const std::string &baseDir, FakePlatformParts *parts = nullptr)
@@ -91,8 +128,9 @@ inline server::frame::ServerPlatform fakePlatform(const std::string &baseDir, Fa
     auto shutdown = std::make_unique<RecordingShutdown>();
     auto autostart = std::make_unique<FakeAutostart>();
     auto sharing = std::make_unique<FakeSharingSwitch>();
+    auto usage = std::make_unique<FakeUsageCounters>();
     if (parts)
-        *parts = {line.get(), lookup.get(), icmp.get(), shutdown.get(), autostart.get(), sharing.get()};
+        *parts = {line.get(), lookup.get(), icmp.get(), shutdown.get(), autostart.get(), sharing.get(), usage.get()};
     p.interfaces = server::frame::interfaceTableFor(*line);
     p.line = std::move(line);
     p.lookup = std::move(lookup);
@@ -100,6 +138,7 @@ inline server::frame::ServerPlatform fakePlatform(const std::string &baseDir, Fa
     p.shutdown = std::move(shutdown);
     p.autostart = std::move(autostart);
     p.sharing = std::move(sharing);
+    p.usage = std::move(usage);
     return p;
 }
 

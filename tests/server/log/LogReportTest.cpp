@@ -11,6 +11,7 @@
 #include <string>
 
 #include "server/log/LogReport.h"
+#include "server/log/UsageBook.h"
 #include "support/TestFiles.h"
 
 using namespace velora;
@@ -174,6 +175,44 @@ TEST_F(LogReport, WorkbookHasTheAuditOfThePeriodOnASheetOfItsOwn)
     // The log's own sheet is still the first.
     EXPECT_EQ(readWorkbook(dir.file(reportFileName(heading, ReportFormat::Workbook))).cells.at("A8").value,
               "3/1/2004");
+}
+
+TEST_F(LogReport, WorkbookHasTheBytesOfEachComputerOfThePeriodOnTheUsageSheet)
+{
+    UsageBook book(db);
+    ASSERT_TRUE(book.add(QDate(2004, 3, 1), {{"192.168.0.2", "ann", 3000000, 40000}, {kThisComputer, kThisComputer, 500, 700}}));
+    ASSERT_TRUE(book.add(QDate(2004, 3, 31), {{"192.168.0.2", "ann-pc", 1000000, 10000}, {"192.168.0.3", "bob", 9000000, 1}}));
+    // Neither is in March 2004: another month, and March of another year.
+    ASSERT_TRUE(book.add(QDate(2004, 4, 1), {{"192.168.0.2", "ann", 77, 77}}));
+    ASSERT_TRUE(book.add(QDate(2005, 3, 1), {{"192.168.0.4", "cy", 88, 88}}));
+    rows(1);
+    LogFilter march;
+    march.bulan = "03";
+    march.tahun = "04";
+    const ReadBack usage = readWorkbook(write(ReportFormat::Workbook, march), QStringLiteral("Usage"));
+    EXPECT_EQ(usage.cells.at("B3").value, "Month : March  Year :All");
+    EXPECT_EQ(usage.cells.at("A5").value + "|" + usage.cells.at("D5").value, "Address|Bytes up");
+    const auto line = [&](int row) {
+        const std::string r = std::to_string(row);
+        std::string out;
+        for (const char *col : {"A", "B", "C", "D"})
+            out += (usage.cells.count(col + r) ? usage.cells.at(col + r).value : "") + "|";
+        return out;
+    };
+    // Largest first, the name of the latest day, then the sums as numbers.
+    EXPECT_EQ(line(6), "192.168.0.3|bob|9000000|1|");
+    EXPECT_EQ(line(7), "192.168.0.2|ann-pc|4000000|50000|");
+    EXPECT_EQ(line(8), "this computer|this computer|500|700|");
+    EXPECT_EQ(line(9), "Total||13000500|50701|");
+    EXPECT_EQ(usage.cells.at("A9").bold, "b");
+    EXPECT_EQ(usage.cells.count("A10"), 0u);
+
+    // A year's report sums April in.
+    LogFilter year;
+    year.tahun = "04";
+    const ReadBack all = readWorkbook(write(ReportFormat::Workbook, year), QStringLiteral("Usage"));
+    EXPECT_EQ(all.cells.at("C7").value + "|" + all.cells.at("A9").value + "|" + all.cells.at("D9").value,
+              "4000077|Total|50778");
 }
 
 TEST_F(LogReport, AFailedOrStoppedReportLeavesNoFileBehind)

@@ -1,7 +1,13 @@
 // The Log page over a real core and database: start-up selection, the grid
 // and its summary, clearing and both report formats.
 
+#include <QAbstractBarSeries>
+#include <QBarSet>
+#include <QChart>
+#include <QChartView>
 #include <QComboBox>
+#include <QLegendMarker>
+#include <QValueAxis>
 #include <QDate>
 #include <QHeaderView>
 #include <QLabel>
@@ -12,7 +18,10 @@
 #include <QTableView>
 #include <QTest>
 
+#include <cmath>
+
 #include "server/log/ReportJob.h"
+#include "server/ui/UsageTab.h"
 #include "support/ServerWithWindow.h"
 #include "support/TestFiles.h"
 
@@ -36,6 +45,16 @@ void addRow(Server &s, const char *user, const char *entry, const char *bulan, c
                        .arg(seconds)));
 }
 
+// 1, 2, 2.5 or 5 times a power of ten.
+bool roundStep(double step)
+{
+    const double m = step / std::pow(10.0, std::floor(std::log10(step)));
+    for (const double r : {1.0, 2.0, 2.5, 5.0})
+        if (std::abs(m - r) < 1e-9)
+            return true;
+    return false;
+}
+
 QString thisMonth() { return QStringLiteral("%1").arg(QDate::currentDate().month(), 2, 10, QLatin1Char('0')); }
 QString thisYear() { return QStringLiteral("%1").arg(QDate::currentDate().year() % 100, 2, 10, QLatin1Char('0')); }
 
@@ -57,6 +76,7 @@ private slots:
     void clearDeletesTheShownRowsAndNeverWhileConnected();
     void reportsAreWrittenOffTheWindowAndFallBackToText();
     void auditTabAndTheMonthsCostFollowTheLog();
+    void usageChartNamesItsSeriesAndTicksAtRoundFigures();
 };
 
 void LogPageTest::startsOnThisMonthAndShowsTheDisabledMark()
@@ -248,8 +268,6 @@ void LogPageTest::reportsAreWrittenOffTheWindowAndFallBackToText()
     QCOMPARE(s.prompter.said.size(), std::size_t(1));
 }
 
-QTEST_MAIN(LogPageTest)
-#include "LogPageTest.moc"
 
 void LogPageTest::auditTabAndTheMonthsCostFollowTheLog()
 {
@@ -277,3 +295,48 @@ void LogPageTest::auditTabAndTheMonthsCostFollowTheLog()
     QCOMPARE(grid->model()->index(0, 4).data().toString(), QStringLiteral("unlock"));
     QVERIFY2(s.text("LbAuditCount").startsWith(QStringLiteral("2 rows")), qPrintable(s.text("LbAuditCount")));
 }
+
+void LogPageTest::usageChartNamesItsSeriesAndTicksAtRoundFigures()
+{
+    const server::log::BillingCycle cycle = server::log::cycleOf(QDate(2026, 11, 27), 15);
+    std::vector<server::log::DayUsage> days;
+    for (QDate d = cycle.first; d <= cycle.last; d = d.addDays(1))
+        days.push_back({d, d.day() * 23456789ull, d.day() * 3456789ull, d.day() * 13579});
+    server::ui::UsageTab tab;
+    tab.resize(900, 640);
+    tab.show(cycle, days, {}, 8192ull * 1048576, QDate(2026, 11, 27));
+    tab.grab();
+    // Shown again, as each refresh does, and looked at at once.
+    tab.show(cycle, days, {}, 8192ull * 1048576, QDate(2026, 11, 27));
+    auto *view = tab.findChild<QChartView *>(QStringLiteral("UsageChart"));
+    const QImage picture = view->grab().toImage();
+    QChart *chart = view->chart();
+    QStringList names;
+    for (QLegendMarker *m : chart->legend()->markers())
+        names << m->label();
+    names.sort();
+    QCOMPARE(names, (QStringList{QStringLiteral("Cost"), QStringLiteral("Down"),
+                                 QStringLiteral("Projection (average day so far)"), QStringLiteral("Up")}));
+    // The legend is drawn: its box holds the colour of the bars "Down".
+    const QColor down = qobject_cast<QAbstractBarSeries *>(chart->series().front())->barSets().front()->color();
+    const QRect legend = view->mapFromScene(chart->mapToScene(chart->legend()->geometry())).boundingRect();
+    int downPixels = 0;
+    for (int y = legend.top(); y <= legend.bottom(); ++y)
+        for (int x = legend.left(); x <= legend.right(); ++x)
+            downPixels += picture.valid(x, y) && picture.pixelColor(x, y) == down;
+    QVERIFY2(downPixels > 0, "no legend in the picture");
+
+    const auto values = chart->axes(Qt::Vertical);
+    QCOMPARE(values.size(), 2);
+    for (QAbstractAxis *a : values) {
+        const auto *axis = qobject_cast<QValueAxis *>(a);
+        const double step = (axis->max() - axis->min()) / (axis->tickCount() - 1);
+        QCOMPARE(axis->min(), 0.0);
+        QVERIFY2(roundStep(step), qPrintable(axis->titleText() + QStringLiteral(" ticks every %1").arg(step)));
+        // One grid serves both.
+        QCOMPARE(axis->tickCount(), qobject_cast<QValueAxis *>(values.front())->tickCount());
+    }
+}
+
+QTEST_MAIN(LogPageTest)
+#include "LogPageTest.moc"
