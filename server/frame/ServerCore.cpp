@@ -44,8 +44,9 @@ ServerCore::ServerCore(ServerOptions options, ServerPlatform platform, QObject *
       policy_(state_, policyParts()),
       settingsModel_(config_, state_, [this] { return sharing_.sharingUsable(); }),
       commands_({state_, dialUp_, dialOps_, policy_, clients_, log_}),
-      web_({state_, clients_, [this] { return log_.monthCost(); },
-            [this] { return log_.database().isOpen() ? &log_.database() : nullptr; }})
+      web_({state_, clients_, [this] { return monthCost(); },
+            [this] { return log_.database().isOpen() ? &log_.database() : nullptr; },
+            [this] { return usageThisCycle(); }})
 {
     sampler_.onFigures = [this](const std::string &entry, std::uint64_t download, std::uint64_t upload) {
         policy_.countBytes(download + upload);
@@ -78,6 +79,7 @@ ServerCore::ServerCore(ServerOptions options, ServerPlatform platform, QObject *
     connect(&commands_, &OperatorCommands::logChanged, this, &OperatorConsole::logChanged);
     connect(&log_, &ConnectionLog::auditChanged, this, &OperatorConsole::auditChanged);
     connect(&usage_, &UsageMeter::usageChanged, this, &OperatorConsole::usageChanged);
+    connect(&usage_, &UsageMeter::usageChanged, &web_, &web::WebServer::usageChanged);
     connect(&usage_, &UsageMeter::problem, this, &OperatorConsole::problem);
     connect(&settingsModel_, &SettingsModel::loaded, this, &OperatorConsole::configLoaded);
     state_.BaseDir = options_.baseDir;

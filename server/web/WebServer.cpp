@@ -91,9 +91,19 @@ WebServer::~WebServer() { stop(); }
 
 std::int64_t WebServer::now() const { return parts_.clients.strangers().now(); }
 
-LineFacts WebServer::facts() const
+LineFacts WebServer::facts()
 {
-    return {parts_.state, parts_.clients.clientList(), parts_.monthCost ? parts_.monthCost() : std::nullopt};
+    if (!usageRead_ || now() - usageReadAt_ >= 60'000) {
+        usage_ = parts_.usage ? parts_.usage() : std::nullopt;
+        usageRead_ = true;
+        usageReadAt_ = now();
+    }
+    LineFacts f{parts_.state, parts_.clients.clientList(), parts_.monthCost ? parts_.monthCost() : std::nullopt, {}, 0};
+    if (usage_) {
+        f.monthBytes = usage_->used;
+        f.monthBytesCap = usage_->cap;
+    }
+    return f;
 }
 
 bool WebServer::start(const QHostAddress &address, int port, const QSslConfiguration &tls,
@@ -213,6 +223,8 @@ void WebServer::route(const QHttpServerRequest &request, QTcpSocket *socket, Rep
         reply.taken = true;
     } else if (get && path == "/api/log") {
         logRows(request, reply);
+    } else if (get && path == "/api/usage") {
+        usageRows(reply);
     } else if (post && path == "/api/logout") {
         const std::string gone = user->token;
         endStreamsOf(gone);
@@ -466,6 +478,27 @@ void WebServer::logRows(const QHttpServerRequest &request, Reply &reply)
                                 {u"entry"_s, text(r.entry)},    {u"duration"_s, text(r.duration)},
                                 {u"date"_s, text(r.tanggal)},   {u"speed"_s, text(r.speed)}});
     reply.json({{u"rows"_s, list}, {u"cost"_s, costText(*cost)}});
+}
+
+void WebServer::usageRows(Reply &reply)
+{
+    const std::optional<log::CycleUsage> u = parts_.usage ? parts_.usage() : std::nullopt;
+    if (!u) {
+        reply.error(Code::ServiceUnavailable, QStringLiteral("the log is not open"));
+        return;
+    }
+    const auto text = [](const std::string &s) { return QString::fromStdString(cp1252ToUtf8(s)); };
+    QJsonArray list;
+    for (const log::ComputerUsage &c : u->computers)
+        list.append(QJsonObject{{u"address"_s, text(c.address)},
+                                {u"name"_s, text(c.name)},
+                                {u"bytesDown"_s, static_cast<qint64>(c.down)},
+                                {u"bytesUp"_s, static_cast<qint64>(c.up)}});
+    reply.json({{u"first"_s, u->cycle.first.toString(Qt::ISODate)},
+                {u"last"_s, u->cycle.last.toString(Qt::ISODate)},
+                {u"bytesUsed"_s, static_cast<qint64>(u->used)},
+                {u"bytesCap"_s, static_cast<qint64>(u->cap)},
+                {u"computers"_s, list}});
 }
 
 void WebServer::metrics(QTcpSocket *socket, Reply &reply)

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "server/log/UsageBook.h"
 #include "server/web/WebListener.h"
 #include "server/web/WebSessions.h"
 #include "server/web/WebStatus.h"
@@ -42,6 +43,9 @@ struct WebParts {
     std::function<std::optional<std::int64_t>()> monthCost;
     // The log database while it is open; null otherwise.
     std::function<log::LogDatabase *()> log;
+    // This billing cycle's bytes per computer and the cap; none when the
+    // log cannot say.
+    std::function<std::optional<log::CycleUsage>()> usage;
 };
 
 class WebServer : public QAbstractHttpServer {
@@ -66,6 +70,8 @@ public:
     void tick();
     // Bytes moved since the previous sample, as the meter shows them.
     void meterSample(std::uint64_t download, std::uint64_t upload);
+    // The cycle's figures moved (a minute's booking, a new cap): read anew.
+    void usageChanged() { usageRead_ = false; }
 
     std::size_t streamCount() const { return streams_.size(); }
     WebSessions &sessions() { return sessions_; }
@@ -82,7 +88,8 @@ private:
         QByteArray lastMe;
     };
     std::int64_t now() const;
-    LineFacts facts() const;
+    LineFacts facts();
+    void usageRows(Reply &reply);
     void route(const QHttpServerRequest &request, QTcpSocket *socket, Reply &reply);
     void login(const QHttpServerRequest &request, QTcpSocket *socket, Reply &reply);
     void command(const QHttpServerRequest &request, WebUser &user, const std::string &path, Reply &reply);
@@ -103,6 +110,11 @@ private:
     bool metrics_ = true;
     std::uint64_t bytesDown_ = 0, bytesUp_ = 0;
     std::int64_t lastBeat_ = 0;
+    // The cycle's volume for the status and the metrics: read when booked,
+    // and at least once a minute, not on every tick.
+    std::optional<log::CycleUsage> usage_;
+    bool usageRead_ = false;
+    std::int64_t usageReadAt_ = 0;
 };
 
 }  // namespace velora::server::web

@@ -55,6 +55,10 @@ QJsonObject statusJson(const LineFacts &facts)
     o[u"clients"_s] = clients;
     if (facts.monthCost)
         o[u"monthCost"_s] = costText(*facts.monthCost);
+    if (facts.monthBytes) {
+        o[u"monthBytes"_s] = static_cast<qint64>(*facts.monthBytes);
+        o[u"monthBytesCap"_s] = static_cast<qint64>(facts.monthBytesCap);
+    }
     return o;
 }
 
@@ -64,6 +68,7 @@ MetricFacts metricFacts(const LineFacts &facts)
     m.lineUp = facts.state.ActiveStatus == state::LinkState::Connected;
     m.secondsOnline = m.lineUp ? facts.state.SecondsOnline : 0;
     m.monthCost = facts.monthCost;
+    m.monthBytes = facts.monthBytes;
     for (const clientservice::TSimpleClient *r : facts.clients)
         m.clients += r->session != nullptr || r->UserName.size() > 0;
     return m;
@@ -85,6 +90,10 @@ std::string metricsText(const MetricFacts &m)
     if (m.monthCost) {
         metric("velora_month_cost", "gauge", "This month's cost of the connections in the log.");
         t += "velora_month_cost " + costText(*m.monthCost).toStdString() + "\n";
+    }
+    if (m.monthBytes) {
+        metric("velora_month_bytes", "gauge", "Bytes of the office's computers on the shared line this billing cycle.");
+        t += "velora_month_bytes " + std::to_string(*m.monthBytes) + "\n";
     }
     metric("velora_clients", "gauge", "Logged-in clients, wire and web.");
     t += "velora_clients " + std::to_string(m.clients) + "\n";

@@ -24,6 +24,9 @@ struct LineFacts {
     const std::vector<clientservice::TSimpleClient *> &clients;
     // This month's cost in ten-thousandths; none when the log cannot say.
     std::optional<std::int64_t> monthCost;
+    // This billing cycle's bytes on the shared line and the cap (0: none).
+    std::optional<std::uint64_t> monthBytes;
+    std::uint64_t monthBytesCap = 0;
 };
 
 // The status record's items as named fields, the entries and the clients
@@ -37,6 +40,7 @@ struct MetricFacts {
     std::uint64_t secondsOnline = 0;
     std::uint64_t bytesDown = 0, bytesUp = 0;
     std::optional<std::int64_t> monthCost;
+    std::optional<std::uint64_t> monthBytes;
     std::size_t clients = 0;
     std::size_t refused = 0;
 };

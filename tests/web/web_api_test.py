@@ -192,6 +192,38 @@ class WebApi(unittest.TestCase):
         self.assertGreaterEqual(samples['velora_clients'], 1)
 
 
+class UsageFigures(unittest.TestCase):
+    def test_the_cycles_bytes_per_computer_in_the_api_the_status_and_the_metrics(self):
+        with tempfile.TemporaryDirectory() as d:
+            server = Server(d + '/base', BINARY, '[policy]\nmonthlybytes=10\nbillingday=1\n').start()
+            server.stop()
+            today = time.strftime('%Y-%m-%d')
+            db = sqlite3.connect(server.base + '/config/log.db')
+            db.executemany('INSERT INTO usage (day, address, name, bytesdown, bytesup) VALUES (?, ?, ?, ?, ?)',
+                           [(today, '192.168.1.20', 'pc-small', 1048576, 0),
+                            (today, '192.168.1.10', 'pc-big', 2097152, 1048576),
+                            ('1999-01-01', '192.168.1.30', 'pc-old', 5, 5)])
+            db.commit()
+            db.close()
+            server.start()
+            try:
+                w = Web(server.web)
+                self.assertEqual(w.call('GET', '/api/usage')[0], 401)
+                w.login()
+                status, u, _ = w.call('GET', '/api/usage')
+                self.assertEqual(status, 200)
+                self.assertEqual([(c['name'], c['bytesDown'], c['bytesUp']) for c in u['computers']],
+                                 [('pc-big', 2097152, 1048576), ('pc-small', 1048576, 0)])
+                self.assertEqual((u['bytesUsed'], u['bytesCap']), (4194304, 10485760))
+                self.assertEqual(u['first'], time.strftime('%Y-%m-01'))
+                s = w.call('GET', '/api/status')[1]
+                self.assertEqual((s['monthBytes'], s['monthBytesCap']), (4194304, 10485760))
+                samples, _ = parse_prometheus(w.call('GET', '/metrics')[1].decode())
+                self.assertEqual(samples['velora_month_bytes'], 4194304)
+            finally:
+                server.stop()
+
+
 class MetricsSwitchedOff(unittest.TestCase):
     def test_metrics_off(self):
         with tempfile.TemporaryDirectory() as d:

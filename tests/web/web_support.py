@@ -44,6 +44,8 @@ class Server:
         self.proc, self.err = None, b''
 
     def start(self):
+        # A restart reads its own start-up, not the previous run's.
+        self.err = b''
         self.proc = subprocess.Popen([self.binary, '--headless', '--no-shutdown', '--basedir', self.base],
                                      stderr=subprocess.PIPE, stdout=subprocess.DEVNULL)
         end = time.monotonic() + 30

@@ -60,6 +60,13 @@
     $('answer').textContent = r.ok ? '' : (r.data.error || 'Refused (' + r.status + ')');
   }
 
+  function volume(n) {
+    const units = ['B', 'KB', 'MB', 'GB', 'TB'];
+    let i = 0;
+    while (n >= 1024 && i < units.length - 1) { n /= 1024; ++i; }
+    return (i ? n.toFixed(2) : String(n)) + ' ' + units[i];
+  }
+
   function render(s) {
     last = s;
     const priv = (me && me.privileges) || {};
@@ -69,6 +76,8 @@
     $('time-online').textContent = s.connected ? (s.timeOnline || '0:00:00') : '—';
     $('speed').textContent = s.connected ? (s.speedText || s.speed) : '—';
     $('month-cost').textContent = s.monthCost !== undefined ? s.monthCost : '—';
+    $('month-volume').textContent = s.monthBytes === undefined ? '—'
+      : volume(s.monthBytes) + (s.monthBytesCap ? ' of ' + volume(s.monthBytesCap) : '');
     $('error').textContent = s.error || '';
     const holders = s.clients.filter((c) => c.lock === 'locking')
       .map((c) => c.name + (c.lockedSince ? ' since ' + since(c.lockedSince) : ''));
