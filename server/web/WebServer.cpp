@@ -352,7 +352,7 @@ void WebServer::openStream(WebUser &user, QTcpSocket *socket)
     // Where the line stands now; changes follow from the ticks.
     if (lastStatus_.isEmpty())
         lastStatus_ = QJsonDocument(statusJson(facts())).toJson(QJsonDocument::Compact);
-    Stream s{socket, user.token, meJson(user)};
+    Stream s{socket, user.token, meJson(user), {}};
     socket->write(sseEvent("status", lastStatus_));
     socket->write(sseEvent("me", s.lastMe));
     ++user.streams;
@@ -388,16 +388,24 @@ void WebServer::tick()
     sessions_.expire(now());
     if (streams_.empty()) {
         lastStatus_.clear();
+        meter_.clear();
         return;
     }
+    // A tick's events reach each stream in one write: each write to an
+    // encrypted socket costs far more than its bytes.
+    QByteArray shared;
     const QByteArray status = QJsonDocument(statusJson(facts())).toJson(QJsonDocument::Compact);
     if (status != lastStatus_) {
         lastStatus_ = status;
-        writeStreams(sseEvent("status", status));
+        shared += sseEvent("status", status);
     }
+    shared += meter_;
+    meter_.clear();
     const bool beat = now() - lastBeat_ >= BeatMs;
-    if (beat)
+    if (beat) {
         lastBeat_ = now();
+        shared += ": beat\n\n";
+    }
     // Streams of one login share its record: its JSON is built once a tick.
     std::map<std::string, QByteArray> meOf;
     for (Stream &s : streams_) {
@@ -406,37 +414,37 @@ void WebServer::tick()
             s.socket->disconnectFromHost();
             continue;
         }
+        s.pending.prepend(shared);
         QByteArray &me = meOf[s.token];
         if (me.isEmpty())
             me = meJson(*u);
         if (me != s.lastMe) {
             s.lastMe = me;
-            s.socket->write(sseEvent("me", me));
+            s.pending += sseEvent("me", me);
         }
         if (const QByteArray mail = takeMessages(*u); !mail.isEmpty()) {
             // Every stream of that login shows it.
+            const QByteArray event = sseEvent("message", mail);
             for (Stream &t : streams_)
                 if (t.token == s.token)
-                    t.socket->write(sseEvent("message", mail));
+                    t.pending += event;
         }
-        if (beat)
-            s.socket->write(": beat\n\n");
     }
-}
-
-void WebServer::writeStreams(const QByteArray &event)
-{
-    for (Stream &s : streams_)
-        s.socket->write(event);
+    for (Stream &s : streams_) {
+        if (!s.pending.isEmpty() && s.socket)
+            s.socket->write(s.pending);
+        s.pending.clear();
+    }
 }
 
 void WebServer::meterSample(std::uint64_t download, std::uint64_t upload)
 {
     bytesDown_ += download;
     bytesUp_ += upload;
+    // Heard with the next tick's events.
     if (!streams_.empty())
-        writeStreams(sseEvent("meter", QByteArray("{\"download\":") + QByteArray::number(download) +
-                                           ",\"upload\":" + QByteArray::number(upload) + "}"));
+        meter_ += sseEvent("meter", QByteArray("{\"download\":") + QByteArray::number(download) +
+                                        ",\"upload\":" + QByteArray::number(upload) + "}");
 }
 
 void WebServer::logRows(const QHttpServerRequest &request, Reply &reply)

@@ -86,6 +86,8 @@ private:
         QPointer<QTcpSocket> socket;
         std::string token;
         QByteArray lastMe;
+        // What this tick owes it, written at once.
+        QByteArray pending;
     };
     std::int64_t now() const;
     LineFacts facts();
@@ -99,7 +101,6 @@ private:
     void page(const std::string &path, Reply &reply);
     QByteArray meJson(const WebUser &user) const;
     QByteArray takeMessages(WebUser &user) const;
-    void writeStreams(const QByteArray &event);
     void endStreamsOf(const std::string &token);
 
     WebParts parts_;
@@ -107,6 +108,8 @@ private:
     WebListener *listener_ = nullptr;
     std::vector<Stream> streams_;
     QByteArray lastStatus_;
+    // Meter events waiting for the next tick.
+    QByteArray meter_;
     bool metrics_ = true;
     std::uint64_t bytesDown_ = 0, bytesUp_ = 0;
     std::int64_t lastBeat_ = 0;
