@@ -64,6 +64,10 @@ void Session::writeFramed(const QByteArray &framed)
     if (closing_)
         return;
     socket_->write(framed);
+    // Encrypted at once and handed to the kernel: left to the event loop,
+    // each session's record costs a posted event and a turn of its own.
+    if (tls_)
+        socket_->flush();
     bytesGiven_ += static_cast<std::uint64_t>(framed.size());
     // A peer that stopped reading must not hold its unsent lines in our
     // memory forever, nor slow the others: let it go.
