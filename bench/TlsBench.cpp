@@ -103,7 +103,7 @@ int main(int argc, char **argv)
         service.setStrangerLimits({30, 100000, 100000, 100000});
         service.addOwnRecord("Admin@bench", "192.0.2.1");
         const bool listening = tls ? service.transport().listenTls(QHostAddress::LocalHost, 0,
-                                                                   identity.serverConfiguration(), &why)
+                                                                   identity.serverContext(&why), &why)
                                    : service.transport().listen(QHostAddress::LocalHost, 0, &why);
         if (!listening) {
             std::fprintf(stderr, "%s\n", why.c_str());

@@ -1,7 +1,8 @@
 #include "server/clientservice/Session.h"
 
-#include <QSslSocket>
 #include <QTcpSocket>
+
+#include "server/clientservice/TlsChannel.h"
 
 #include <vector>
 
@@ -14,10 +15,7 @@ Session::Session(QTcpSocket *socket, Sink &sink, QObject *parent) : QObject(pare
     // take no lines (paused), the kernel's window holds the sender back.
     socket_->setReadBufferSize(ReadBufferBytes);
     // Push lines are small and due now; do not let them wait for an ACK.
-    if (auto *ssl = qobject_cast<QSslSocket *>(socket_))
-        ssl->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    else
-        socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     record.session = this;
     connect(socket_, &QTcpSocket::readyRead, this, &Session::onReadyRead);
     connect(socket_, &QTcpSocket::disconnected, this, [this] { sink_.ended(this); });
@@ -29,23 +27,22 @@ Session::Session(QTcpSocket *socket, Sink &sink, QObject *parent) : QObject(pare
 
 Session::~Session() = default;
 
-void Session::startEncryption()
+void Session::startEncryption(const TlsContext &context)
 {
-    auto *ssl = qobject_cast<QSslSocket *>(socket_);
-    if (!ssl)
+    tls_ = std::make_unique<TlsChannel>(context);
+    // A client hello sent with the connect is answered now.
+    onReadyRead();
+}
+
+bool Session::isEncrypted() const { return tls_ && tls_->isEstablished(); }
+
+void Session::sendEncrypted()
+{
+    const std::string_view out = tls_->outgoing();
+    if (out.empty())
         return;
-    tls_ = true;
-    connect(ssl, &QSslSocket::encrypted, this, [this] {
-        encrypted_ = true;
-        onReadyRead();
-    });
-    // Whatever went wrong before the handshake was done (a plain line, an
-    // old protocol, a reset), the connection has nothing more to say.
-    connect(ssl, &QAbstractSocket::errorOccurred, this, [this](QAbstractSocket::SocketError) {
-        if (!encrypted_)
-            abort();
-    });
-    ssl->startServerEncryption();
+    socket_->write(out.data(), static_cast<qint64>(out.size()));
+    tls_->clearOutgoing();
 }
 
 std::size_t Session::queuedBytes() const { return static_cast<std::size_t>(socket_->bytesToWrite()); }
@@ -63,11 +60,16 @@ void Session::writeFramed(const QByteArray &framed)
 {
     if (closing_)
         return;
-    socket_->write(framed);
-    // Encrypted at once and handed to the kernel: left to the event loop,
-    // each session's record costs a posted event and a turn of its own.
-    if (tls_)
-        socket_->flush();
+    if (!tls_) {
+        socket_->write(framed);
+    } else if (tls_->send(framed)) {
+        // Encrypted here and handed to the kernel in the same write a plain
+        // line would take.
+        sendEncrypted();
+    } else {
+        abort();
+        return;
+    }
     bytesGiven_ += static_cast<std::uint64_t>(framed.size());
     // A peer that stopped reading must not hold its unsent lines in our
     // memory forever, nor slow the others: let it go.
@@ -89,6 +91,10 @@ void Session::closeAfterWrite()
     if (closing_)
         return;
     closing_ = true;
+    if (tls_) {
+        tls_->close();
+        sendEncrypted();
+    }
     socket_->disconnectFromHost();
     if (socket_->state() == QAbstractSocket::UnconnectedState)
         sink_.ended(this);
@@ -98,9 +104,22 @@ void Session::onReadyRead()
 {
     // One chunk per turn of the event loop: a peer that never stops sending
     // must not keep the ticks and the other sessions waiting.
-    if (closing_ || paused_ || (tls_ && !encrypted_) || socket_->bytesAvailable() <= 0)
+    if (closing_ || paused_ || socket_->bytesAvailable() <= 0)
         return;
-    const QByteArray chunk = socket_->read(64 * 1024);
+    QByteArray chunk = socket_->read(64 * 1024);
+    bool peerClosed = false;
+    if (tls_) {
+        QByteArray plain;
+        const auto outcome = tls_->receive(std::string_view(chunk.constData(), static_cast<std::size_t>(chunk.size())), plain);
+        // The handshake's answer, or the alert that says why not.
+        sendEncrypted();
+        if (outcome == TlsChannel::Outcome::Failed) {
+            abort();
+            return;
+        }
+        peerClosed = outcome == TlsChannel::Outcome::Closed;
+        chunk = std::move(plain);
+    }
     if (!chunk.isEmpty())
         heardFrom = true;
     std::vector<std::string> lines;
@@ -113,6 +132,10 @@ void Session::onReadyRead()
     bytesTaken_ += static_cast<std::uint64_t>(chunk.size());
     if (!ok) {
         abort();
+        return;
+    }
+    if (peerClosed) {
+        closeAfterWrite();
         return;
     }
     // The rest on a later turn. After a pause the socket does not report

@@ -193,14 +193,14 @@ std::string TlsIdentity::fingerprintOf(const QSslCertificate &certificate)
 
 std::string TlsIdentity::fingerprint() const { return isLoaded() ? fingerprintOf(certificate_) : std::string(); }
 
-QSslConfiguration TlsIdentity::serverConfiguration() const
+std::shared_ptr<const clientservice::TlsContext> TlsIdentity::serverContext(std::string *why) const
 {
-    QSslConfiguration c = QSslConfiguration::defaultConfiguration();
-    c.setProtocol(QSsl::TlsV1_2OrLater);
-    c.setPeerVerifyMode(QSslSocket::VerifyNone);
-    c.setLocalCertificate(certificate_);
-    c.setPrivateKey(key_);
-    return c;
+    if (!isLoaded()) {
+        if (why)
+            *why = "no key and certificate";
+        return nullptr;
+    }
+    return clientservice::TlsContext::fromPem(certificate_.toPem(), key_.toPem(), why);
 }
 
 int runTlsCommand(const std::vector<std::string> &args, TlsIdentity &identity,

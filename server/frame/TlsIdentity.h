@@ -4,12 +4,14 @@
 // certificate authority; clients pin the certificate's fingerprint.
 
 #include <QSslCertificate>
-#include <QSslConfiguration>
 #include <QSslKey>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "server/clientservice/TlsChannel.h"
 
 namespace velora::server::frame {
 
@@ -27,8 +29,9 @@ public:
     bool isLoaded() const { return !certificate_.isNull() && !key_.isNull(); }
     // SHA-256 of the certificate's DER bytes, 64 lowercase hex digits.
     std::string fingerprint() const;
-    // TLS 1.2 or newer, no client certificates.
-    QSslConfiguration serverConfiguration() const;
+    // What the TLS port's sessions are made from: TLS 1.2 or newer, no
+    // client certificates. Null with a reason.
+    std::shared_ptr<const clientservice::TlsContext> serverContext(std::string *why) const;
 
     std::string keyPath() const { return folder_ + "/key.pem"; }
     std::string certificatePath() const { return folder_ + "/cert.pem"; }
