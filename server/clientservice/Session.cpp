@@ -4,7 +4,10 @@
 
 #include "server/clientservice/TlsChannel.h"
 
+#include <algorithm>
 #include <vector>
+
+#include <sys/socket.h>
 
 namespace velora::server::clientservice {
 
@@ -41,7 +44,18 @@ void Session::sendEncrypted()
     const std::string_view out = tls_->outgoing();
     if (out.empty())
         return;
-    socket_->write(out.data(), static_cast<qint64>(out.size()));
+    // Straight to the kernel while Qt holds nothing of ours: its write goes
+    // through a buffer of 32 KiB that then stays with the session, and its
+    // write notifier. Only what the kernel does not take is left to Qt,
+    // which also reports a broken connection.
+    std::size_t sent = 0;
+    if (socket_->bytesToWrite() == 0) {
+        const ssize_t n = ::send(static_cast<int>(socket_->socketDescriptor()), out.data(), out.size(),
+                                 MSG_DONTWAIT | MSG_NOSIGNAL);
+        sent = n > 0 ? static_cast<std::size_t>(n) : 0;
+    }
+    if (sent < out.size())
+        socket_->write(out.data() + sent, static_cast<qint64>(out.size() - sent));
     tls_->clearOutgoing();
 }
 
@@ -106,11 +120,19 @@ void Session::onReadyRead()
     // must not keep the ticks and the other sessions waiting.
     if (closing_ || paused_ || socket_->bytesAvailable() <= 0)
         return;
-    QByteArray chunk = socket_->read(64 * 1024);
+    QByteArray chunk;
     bool peerClosed = false;
-    if (tls_) {
+    if (!tls_) {
+        chunk = socket_->read(ReadChunkBytes);
+    } else {
+        // Ciphertext is read into one buffer for all sessions: a fresh one
+        // each time, amid a handshake's allocations, would leave the heap
+        // full of holes that every idle session then pays for.
+        static thread_local std::vector<char> raw(ReadChunkBytes);
+        const qint64 n = socket_->read(raw.data(), ReadChunkBytes);
         QByteArray plain;
-        const auto outcome = tls_->receive(std::string_view(chunk.constData(), static_cast<std::size_t>(chunk.size())), plain);
+        const auto outcome =
+            tls_->receive(std::string_view(raw.data(), static_cast<std::size_t>(std::max<qint64>(n, 0))), plain);
         // The handshake's answer, or the alert that says why not.
         sendEncrypted();
         if (outcome == TlsChannel::Outcome::Failed) {

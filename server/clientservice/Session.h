@@ -79,6 +79,8 @@ public:
 
     static constexpr std::size_t MaxQueuedBytes = 1 << 20;
     static constexpr qint64 ReadBufferBytes = 64 * 1024;
+    // What one turn of the loop reads of a session.
+    static constexpr qint64 ReadChunkBytes = 64 * 1024;
 
 private:
     void onReadyRead();

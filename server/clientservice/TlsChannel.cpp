@@ -67,27 +67,24 @@ TlsContext::~TlsContext() { SSL_CTX_free(ctx_); }
 
 // ------------------------------------------------------------ TlsChannel
 
-TlsChannel::TlsChannel(const TlsContext &context) : ssl_(SSL_new(context.get()))
+TlsChannel::TlsChannel(const TlsContext &context)
+    : ssl_(SSL_new(context.get())), in_(BIO_new(BIO_s_mem())), out_(BIO_new(BIO_s_mem()))
 {
-    in_ = BIO_new(BIO_s_mem());
-    out_ = BIO_new(BIO_s_mem());
-    if (!ssl_ || !in_ || !out_) {
-        failed_ = true;
+    if (ssl_ && in_ && out_) {
+        SSL_set_bio(ssl_, in_, out_);
+        SSL_set_accept_state(ssl_);
         return;
     }
-    SSL_set_bio(ssl_, in_, out_);
-    SSL_set_accept_state(ssl_);
-}
-
-TlsChannel::~TlsChannel()
-{
-    if (ssl_) {
-        SSL_free(ssl_);  // and both buffers with it
-        return;
-    }
+    SSL_free(ssl_);
     BIO_free(in_);
     BIO_free(out_);
+    ssl_ = nullptr;
+    in_ = out_ = nullptr;
+    failed_ = true;
 }
+
+// The buffers go with it.
+TlsChannel::~TlsChannel() { SSL_free(ssl_); }
 
 TlsChannel::Outcome TlsChannel::receive(std::string_view raw, QByteArray &plain)
 {
@@ -133,8 +130,11 @@ TlsChannel::Outcome TlsChannel::handshake()
         early.swap(early_);
         return early.isEmpty() || send(early) ? Outcome::Open : Outcome::Failed;
     }
-    if (SSL_get_error(ssl_, r) == SSL_ERROR_WANT_READ)
+    if (SSL_get_error(ssl_, r) == SSL_ERROR_WANT_READ) {
+        // A stalled handshake holds no record buffers while it waits.
+        keepReadBufferSmall();
         return Outcome::Open;
+    }
     // Not TLS, or a version or cipher we do not speak: the alert is in
     // outgoing() for the peer to read, if it still listens.
     ERR_clear_error();
@@ -188,6 +188,10 @@ std::string TlsChannel::protocol() const { return established_ ? SSL_get_version
 
 void TlsChannel::keepReadBufferSmall()
 {
+    // Between records OpenSSL's own buffers go too (a handshake keeps them
+    // otherwise); not while part of a record is still to come.
+    if (SSL_free_buffers(ssl_) != 1)
+        return;
     BUF_MEM *mem = nullptr;
     if (BIO_ctrl_pending(in_) != 0 || BIO_get_mem_ptr(in_, &mem) != 1 || !mem ||
         static_cast<long>(mem->max) <= KeptReadBuffer)
