@@ -9,9 +9,15 @@ namespace velora::server::clientservice {
 
 namespace {
 
-// A read buffer grown by a burst is given back once it is empty: an idle
-// session keeps no more than a handshake's worth.
-constexpr long KeptReadBuffer = 16 * 1024;
+// A buffer grown by a burst (the client list, a paste of chat) is given
+// back once it is empty: an idle session keeps no more than a line's worth.
+constexpr std::size_t KeptBuffer = 4 * 1024;
+
+bool grown(BIO *bio)
+{
+    BUF_MEM *mem = nullptr;
+    return BIO_get_mem_ptr(bio, &mem) == 1 && mem && mem->max > KeptBuffer;
+}
 
 template <typename T, void (*Free)(T *)>
 struct Freer {
@@ -180,8 +186,16 @@ std::string_view TlsChannel::outgoing() const
 
 void TlsChannel::clearOutgoing()
 {
-    if (out_)
-        (void)BIO_reset(out_);
+    if (!out_)
+        return;
+    if (grown(out_)) {
+        if (BIO *fresh = BIO_new(BIO_s_mem())) {
+            SSL_set0_wbio(ssl_, fresh);  // frees the grown one
+            out_ = fresh;
+            return;
+        }
+    }
+    (void)BIO_reset(out_);
 }
 
 std::string TlsChannel::protocol() const { return established_ ? SSL_get_version(ssl_) : std::string(); }
@@ -190,11 +204,7 @@ void TlsChannel::keepReadBufferSmall()
 {
     // Between records OpenSSL's own buffers go too (a handshake keeps them
     // otherwise); not while part of a record is still to come.
-    if (SSL_free_buffers(ssl_) != 1)
-        return;
-    BUF_MEM *mem = nullptr;
-    if (BIO_ctrl_pending(in_) != 0 || BIO_get_mem_ptr(in_, &mem) != 1 || !mem ||
-        static_cast<long>(mem->max) <= KeptReadBuffer)
+    if (SSL_free_buffers(ssl_) != 1 || BIO_ctrl_pending(in_) != 0 || !grown(in_))
         return;
     BIO *fresh = BIO_new(BIO_s_mem());
     if (!fresh)
