@@ -77,8 +77,7 @@ void Session::writeFramed(const QByteArray &framed)
     if (!tls_) {
         socket_->write(framed);
     } else if (tls_->send(framed)) {
-        // Encrypted here and handed to the kernel in the same write a plain
-        // line would take.
+        // Encrypted and handed to the kernel now, within the tick.
         sendEncrypted();
     } else {
         abort();
@@ -125,9 +124,8 @@ void Session::onReadyRead()
     if (!tls_) {
         chunk = socket_->read(ReadChunkBytes);
     } else {
-        // Ciphertext is read into one buffer for all sessions: a fresh one
-        // each time, amid a handshake's allocations, would leave the heap
-        // full of holes that every idle session then pays for.
+        // Ciphertext is decrypted as soon as it is read, so one buffer
+        // serves every session.
         static thread_local std::vector<char> raw(ReadChunkBytes);
         const qint64 n = socket_->read(raw.data(), ReadChunkBytes);
         QByteArray plain;
