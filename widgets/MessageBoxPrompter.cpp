@@ -58,6 +58,13 @@ private:
     QWidget *owner_;
 };
 
+// What a box says can be copied: a fingerprint to compare, an error to
+// pass on.
+void selectable(QMessageBox &box)
+{
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+}
+
 }  // namespace
 
 QString MessageBoxPrompter::title(const std::string &caption) const
@@ -69,6 +76,7 @@ void MessageBoxPrompter::tell(Kind kind, const std::string &text, const std::str
 {
     Returning back(parent_);
     QMessageBox box(icon(kind), title(caption), QString::fromStdString(text), QMessageBox::Ok, back.owner());
+    selectable(box);
     box.exec();
 }
 
@@ -78,6 +86,7 @@ Prompter::Button MessageBoxPrompter::ask(const std::string &text, const std::vec
     Returning back(parent_);
     QMessageBox box(QMessageBox::Question, title(caption), QString::fromStdString(text),
                     QMessageBox::NoButton, back.owner());
+    selectable(box);
     for (Button b : buttons)
         box.addButton(standard(b));
     if (!buttons.empty()) {

@@ -1,9 +1,13 @@
 #include "server/clientservice/Session.h"
 
-#include <QSslSocket>
 #include <QTcpSocket>
 
+#include "server/clientservice/TlsChannel.h"
+
+#include <algorithm>
 #include <vector>
+
+#include <sys/socket.h>
 
 namespace velora::server::clientservice {
 
@@ -14,10 +18,7 @@ Session::Session(QTcpSocket *socket, Sink &sink, QObject *parent) : QObject(pare
     // take no lines (paused), the kernel's window holds the sender back.
     socket_->setReadBufferSize(ReadBufferBytes);
     // Push lines are small and due now; do not let them wait for an ACK.
-    if (auto *ssl = qobject_cast<QSslSocket *>(socket_))
-        ssl->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-    else
-        socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    socket_->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     record.session = this;
     connect(socket_, &QTcpSocket::readyRead, this, &Session::onReadyRead);
     connect(socket_, &QTcpSocket::disconnected, this, [this] { sink_.ended(this); });
@@ -29,23 +30,33 @@ Session::Session(QTcpSocket *socket, Sink &sink, QObject *parent) : QObject(pare
 
 Session::~Session() = default;
 
-void Session::startEncryption()
+void Session::startEncryption(const TlsContext &context)
 {
-    auto *ssl = qobject_cast<QSslSocket *>(socket_);
-    if (!ssl)
+    tls_ = std::make_unique<TlsChannel>(context);
+    // A client hello sent with the connect is answered now.
+    onReadyRead();
+}
+
+bool Session::isEncrypted() const { return tls_ && tls_->isEstablished(); }
+
+void Session::sendEncrypted()
+{
+    const std::string_view out = tls_->outgoing();
+    if (out.empty())
         return;
-    tls_ = true;
-    connect(ssl, &QSslSocket::encrypted, this, [this] {
-        encrypted_ = true;
-        onReadyRead();
-    });
-    // Whatever went wrong before the handshake was done (a plain line, an
-    // old protocol, a reset), the connection has nothing more to say.
-    connect(ssl, &QAbstractSocket::errorOccurred, this, [this](QAbstractSocket::SocketError) {
-        if (!encrypted_)
-            abort();
-    });
-    ssl->startServerEncryption();
+    // Straight to the kernel while Qt holds nothing of ours: its write goes
+    // through a buffer of 32 KiB that then stays with the session, and its
+    // write notifier. Only what the kernel does not take is left to Qt,
+    // which also reports a broken connection.
+    std::size_t sent = 0;
+    if (socket_->bytesToWrite() == 0) {
+        const ssize_t n = ::send(static_cast<int>(socket_->socketDescriptor()), out.data(), out.size(),
+                                 MSG_DONTWAIT | MSG_NOSIGNAL);
+        sent = n > 0 ? static_cast<std::size_t>(n) : 0;
+    }
+    if (sent < out.size())
+        socket_->write(out.data() + sent, static_cast<qint64>(out.size() - sent));
+    tls_->clearOutgoing();
 }
 
 std::size_t Session::queuedBytes() const { return static_cast<std::size_t>(socket_->bytesToWrite()); }
@@ -63,7 +74,15 @@ void Session::writeFramed(const QByteArray &framed)
 {
     if (closing_)
         return;
-    socket_->write(framed);
+    if (!tls_) {
+        socket_->write(framed);
+    } else if (tls_->send(framed)) {
+        // Encrypted and handed to the kernel now, within the tick.
+        sendEncrypted();
+    } else {
+        abort();
+        return;
+    }
     bytesGiven_ += static_cast<std::uint64_t>(framed.size());
     // A peer that stopped reading must not hold its unsent lines in our
     // memory forever, nor slow the others: let it go.
@@ -85,6 +104,10 @@ void Session::closeAfterWrite()
     if (closing_)
         return;
     closing_ = true;
+    if (tls_) {
+        tls_->close();
+        sendEncrypted();
+    }
     socket_->disconnectFromHost();
     if (socket_->state() == QAbstractSocket::UnconnectedState)
         sink_.ended(this);
@@ -94,9 +117,29 @@ void Session::onReadyRead()
 {
     // One chunk per turn of the event loop: a peer that never stops sending
     // must not keep the ticks and the other sessions waiting.
-    if (closing_ || paused_ || (tls_ && !encrypted_) || socket_->bytesAvailable() <= 0)
+    if (closing_ || paused_ || socket_->bytesAvailable() <= 0)
         return;
-    const QByteArray chunk = socket_->read(64 * 1024);
+    QByteArray chunk;
+    bool peerClosed = false;
+    if (!tls_) {
+        chunk = socket_->read(ReadChunkBytes);
+    } else {
+        // Ciphertext is decrypted as soon as it is read, so one buffer
+        // serves every session.
+        static thread_local std::vector<char> raw(ReadChunkBytes);
+        const qint64 n = socket_->read(raw.data(), ReadChunkBytes);
+        QByteArray plain;
+        const auto outcome =
+            tls_->receive(std::string_view(raw.data(), static_cast<std::size_t>(std::max<qint64>(n, 0))), plain);
+        // The handshake's answer, or the alert that says why not.
+        sendEncrypted();
+        if (outcome == TlsChannel::Outcome::Failed) {
+            abort();
+            return;
+        }
+        peerClosed = outcome == TlsChannel::Outcome::Closed;
+        chunk = std::move(plain);
+    }
     if (!chunk.isEmpty())
         heardFrom = true;
     std::vector<std::string> lines;
@@ -109,6 +152,10 @@ void Session::onReadyRead()
     bytesTaken_ += static_cast<std::uint64_t>(chunk.size());
     if (!ok) {
         abort();
+        return;
+    }
+    if (peerClosed) {
+        closeAfterWrite();
         return;
     }
     // The rest on a later turn. After a pause the socket does not report

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "common/LineFramer.h"
@@ -14,6 +15,9 @@
 class QTcpSocket;
 
 namespace velora::server::clientservice {
+
+class TlsChannel;
+class TlsContext;
 
 class Session : public QObject {
     Q_OBJECT
@@ -61,10 +65,11 @@ public:
     void resumeReading();
     // Reads what has already arrived (a login line sent with the connect).
     void readNow() { onReadyRead(); }
-    // A session of the TLS port: starts the handshake; lines are read only
-    // once it is done, and a failed one ends the session.
-    void startEncryption();
-    bool isEncrypted() const { return encrypted_; }
+    // A session of the TLS port: TLS from the first byte on the plain
+    // socket. Lines are read only once the handshake is done; anything
+    // wrong before that ends the session.
+    void startEncryption(const TlsContext &context);
+    bool isEncrypted() const;
     QTcpSocket *socket() const { return socket_; }
     std::size_t queuedBytes() const;
     // Bytes read from the peer whose lines have been handed on (or held),
@@ -74,16 +79,19 @@ public:
 
     static constexpr std::size_t MaxQueuedBytes = 1 << 20;
     static constexpr qint64 ReadBufferBytes = 64 * 1024;
+    // What one turn of the loop reads of a session.
+    static constexpr qint64 ReadChunkBytes = 64 * 1024;
 
 private:
     void onReadyRead();
+    // What the TLS layer owes the peer, in one write.
+    void sendEncrypted();
     QTcpSocket *socket_;
     Sink &sink_;
     LineFramer framer_;
     bool closing_ = false;
     bool paused_ = false;
-    bool tls_ = false;
-    bool encrypted_ = false;
+    std::unique_ptr<TlsChannel> tls_;
     std::uint64_t bytesTaken_ = 0;
     std::uint64_t bytesGiven_ = 0;
 };

@@ -1,6 +1,5 @@
 #include "server/clientservice/Transport.h"
 
-#include <QSslSocket>
 #include <QTcpSocket>
 #include <QTimer>
 #include <algorithm>
@@ -71,21 +70,11 @@ void SessionListener::incomingConnection(qintptr descriptor)
     if (!admitDescriptor(descriptor))
         return;
     const int fd = static_cast<int>(descriptor);
-    QTcpSocket *socket = nullptr;
-    bool set = false;
-    if (encrypted_) {
-        // Decrypted bytes need a buffer to land in; the handshake starts
-        // once the transport has let the connection in.
-        auto *ssl = new QSslSocket(this);
-        ssl->setSslConfiguration(tls_);
-        socket = ssl;
-        set = ssl->setSocketDescriptor(descriptor, QAbstractSocket::ConnectedState, QIODevice::ReadWrite);
-    } else {
-        socket = new QTcpSocket(this);
-        set = socket->setSocketDescriptor(descriptor, QAbstractSocket::ConnectedState,
-                                          QIODevice::ReadWrite | QIODevice::Unbuffered);
-    }
-    if (!set) {
+    // TLS or not, a plain socket: the sessions of the TLS port do their
+    // own TLS on it.
+    auto *socket = new QTcpSocket(this);
+    if (!socket->setSocketDescriptor(descriptor, QAbstractSocket::ConnectedState,
+                                     QIODevice::ReadWrite | QIODevice::Unbuffered)) {
         delete socket;
         ::close(fd);
         return;
@@ -111,26 +100,30 @@ Transport::~Transport()
 bool Transport::listen(const QHostAddress &address, int port, std::string *why)
 {
     delete listener_;
-    listener_ = startListener(address, port, nullptr, why);
+    listener_ = startListener(address, port, false, why);
     return listener_ != nullptr;
 }
 
-bool Transport::listenTls(const QHostAddress &address, int port, const QSslConfiguration &configuration,
+bool Transport::listenTls(const QHostAddress &address, int port, std::shared_ptr<const TlsContext> context,
                           std::string *why)
 {
     delete tlsListener_;
-    tlsListener_ = startListener(address, port, &configuration, why);
+    tlsListener_ = nullptr;
+    tls_ = std::move(context);
+    if (!tls_) {
+        if (why)
+            *why = "no key and certificate";
+        return false;
+    }
+    tlsListener_ = startListener(address, port, true, why);
     return tlsListener_ != nullptr;
 }
 
-SessionListener *Transport::startListener(const QHostAddress &address, int port, const QSslConfiguration *tls,
-                                          std::string *why)
+SessionListener *Transport::startListener(const QHostAddress &address, int port, bool encrypted, std::string *why)
 {
     auto *listener = new SessionListener(this);
     listener->setDescriptorReserve(reserve_);
     listener->setDialledSide(dialled_);
-    if (tls)
-        listener->setTls(*tls);
     if (port < 0 || port > 65535 || !listener->listen(address, static_cast<quint16>(port))) {
         if (why)
             *why = port < 0 || port > 65535 ? std::string("not a valid port number")
@@ -145,9 +138,9 @@ SessionListener *Transport::startListener(const QHostAddress &address, int port,
         ++dialledRefused_;
         dialledInterface_ = name;
     });
-    connect(listener, &QTcpServer::newConnection, this, [this, listener] {
+    connect(listener, &QTcpServer::newConnection, this, [this, listener, encrypted] {
         while (listener->hasPendingConnections())
-            accept(listener->nextPendingConnection());
+            accept(listener->nextPendingConnection(), encrypted);
     });
     return listener;
 }
@@ -193,7 +186,7 @@ std::string addressOf(const QTcpSocket &socket)
 }
 }  // namespace
 
-void Transport::accept(QTcpSocket *socket)
+void Transport::accept(QTcpSocket *socket, bool encrypted)
 {
     const std::string peer = addressOf(*socket);
     std::size_t fromAddress = 0;
@@ -218,8 +211,11 @@ void Transport::accept(QTcpSocket *socket)
     session->peer = peer;
     session->acceptedAt = strangers_.now();
     sessions_.push_back(session);
-    if (qobject_cast<QSslSocket *>(socket)) {
-        session->startEncryption();
+    if (encrypted) {
+        if (tls_)
+            session->startEncryption(*tls_);
+        else
+            session->abort();
         return;
     }
     // A login sent with the connect is read now, before a crowd of newer

@@ -5,15 +5,16 @@
 
 #include <QHostAddress>
 #include <QObject>
-#include <QSslConfiguration>
 #include <QTcpServer>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "server/clientservice/Session.h"
 #include "server/clientservice/StrangerGuard.h"
+#include "server/clientservice/TlsChannel.h"
 
 class QTcpSocket;
 
@@ -41,12 +42,6 @@ public:
     // Connections whose local address faces the dialled line are closed
     // unread; null serves every side.
     void setDialledSide(state::DialledSide *side) { dialled_ = side; }
-    // Connections of this listener speak TLS from their first byte.
-    void setTls(const QSslConfiguration &configuration)
-    {
-        tls_ = configuration;
-        encrypted_ = true;
-    }
 
 signals:
     // Connections closed at once because the descriptors left are reserved.
@@ -63,8 +58,6 @@ protected:
 private:
     int reserve_ = 0;
     state::DialledSide *dialled_ = nullptr;
-    bool encrypted_ = false;
-    QSslConfiguration tls_;
 };
 
 class Transport : public QObject, private Session::Sink {
@@ -80,7 +73,7 @@ public:
     bool listen(const QHostAddress &address, int port, std::string *why = nullptr);
     // The same lines inside TLS on a port of their own, beside the plain one
     // or alone.
-    bool listenTls(const QHostAddress &address, int port, const QSslConfiguration &configuration,
+    bool listenTls(const QHostAddress &address, int port, std::shared_ptr<const TlsContext> context,
                    std::string *why = nullptr);
     // Both ports close.
     void stopListening();
@@ -94,8 +87,9 @@ public:
     void setDescriptorReserve(int count) { reserve_ = count; }
 
     // A connection accepted; from now on the transport owns it, or closes it
-    // at once when the bounds on strangers say so.
-    void accept(QTcpSocket *socket);
+    // at once when the bounds on strangers say so. Encrypted: it speaks TLS
+    // from its first byte, with the context of listenTls.
+    void accept(QTcpSocket *socket, bool encrypted = false);
 
     void setStrangerLimits(const StrangerLimits &limits) { strangers_.setLimits(limits); }
     StrangerGuard &strangers() { return strangers_; }
@@ -121,14 +115,14 @@ private:
     // The oldest stranger, preferring one that has sent nothing.
     Session *oldestStranger() const;
     void giveBackMemory();
-    SessionListener *startListener(const QHostAddress &address, int port, const QSslConfiguration *tls,
-                                   std::string *why);
+    SessionListener *startListener(const QHostAddress &address, int port, bool encrypted, std::string *why);
     std::string dialledReport();
 
     LineHandler onLine_;
     EndHandler onEnd_;
     SessionListener *listener_ = nullptr;
     SessionListener *tlsListener_ = nullptr;
+    std::shared_ptr<const TlsContext> tls_;
     state::DialledSide *dialled_ = nullptr;
     int reserve_ = 0;
     StrangerGuard strangers_;

@@ -16,7 +16,12 @@ bool ServerCore::listenEncrypted(const QHostAddress &address, std::string *why)
         *why = "no encrypted connections: " + reason;
         return false;
     }
-    if (!clients_.transport().listenTls(address, std::max(port, 0), tls_->serverConfiguration(), &reason)) {
+    auto context = tls_->serverContext(&reason);
+    if (!context) {
+        *why = "no encrypted connections: " + reason;
+        return false;
+    }
+    if (!clients_.transport().listenTls(address, std::max(port, 0), std::move(context), &reason)) {
         *why = "cannot listen on port " + std::to_string(std::max(port, 0)) + " (encrypted connections): " + reason;
         return false;
     }

@@ -4,6 +4,7 @@
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QNetworkInterface>
+#include <QSslSocket>
 
 #include <cstring>
 #include <memory>
@@ -192,6 +193,16 @@ std::string TlsIdentity::fingerprintOf(const QSslCertificate &certificate)
 }
 
 std::string TlsIdentity::fingerprint() const { return isLoaded() ? fingerprintOf(certificate_) : std::string(); }
+
+std::shared_ptr<const clientservice::TlsContext> TlsIdentity::serverContext(std::string *why) const
+{
+    if (!isLoaded()) {
+        if (why)
+            *why = "no key and certificate";
+        return nullptr;
+    }
+    return clientservice::TlsContext::fromPem(certificate_.toPem(), key_.toPem(), why);
+}
 
 QSslConfiguration TlsIdentity::serverConfiguration() const
 {

@@ -8,8 +8,11 @@
 #include <QSslKey>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "server/clientservice/TlsChannel.h"
 
 namespace velora::server::frame {
 
@@ -27,7 +30,10 @@ public:
     bool isLoaded() const { return !certificate_.isNull() && !key_.isNull(); }
     // SHA-256 of the certificate's DER bytes, 64 lowercase hex digits.
     std::string fingerprint() const;
-    // TLS 1.2 or newer, no client certificates.
+    // What the TLS port's sessions are made from: TLS 1.2 or newer, no
+    // client certificates. Null with a reason.
+    std::shared_ptr<const clientservice::TlsContext> serverContext(std::string *why) const;
+    // The same for the web page's sockets, which Qt's HTTP server reads.
     QSslConfiguration serverConfiguration() const;
 
     std::string keyPath() const { return folder_ + "/key.pem"; }

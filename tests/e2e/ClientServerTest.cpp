@@ -7,6 +7,7 @@
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -28,7 +29,7 @@ namespace {
 struct ClientServerFixture : ::testing::Test {
     TempDir dir;
     ServerProcess server{dir.file("server")};
-    quint16 port = freePort();
+    quint16 port = 0;
     QTemporaryDir clientDir;
     std::unique_ptr<ClientSettings> settings;
     std::unique_ptr<ClientSession> session;
@@ -39,7 +40,7 @@ struct ClientServerFixture : ::testing::Test {
     void SetUp() override
     {
         const std::string L = "\xE3";
-        server.writeConfig("[server]\nport=" + std::to_string(port) + "\n");
+        server.writeConfig("[server]\nport=0\n");
         writeFile(server.baseDir() + "/config/user.cfg",
                   "demo" + L + "All rights" + L + "245-53-210-81-" + L + "0" + L + "1" + L + "1" + L + "1" + L + "\r\n" +
                   "viewer" + L + "Looks only" + L + "245-53-210-81-" + L + "0" + L + "0" + L + "0" + L + "0" + L + "\r\n");
@@ -47,6 +48,7 @@ struct ClientServerFixture : ::testing::Test {
                   "[Metro]\nspeed=56000\naddress=10.64.10.2\ndelay=5\n[Harbour]\ndelay=5\n[Busy]\nfailcode=676\nfailstate=2\ndelay=5\n");
         server.start();
         ASSERT_TRUE(server.waitForOutput("listening on port")) << server.output();
+        port = server.listeningPort();
 
         settings = std::make_unique<ClientSettings>(clientDir.path(), clientDir.path() + QStringLiteral("/a.desktop"));
         settings->setValue(ClientSettings::ServerAddress, "127.0.0.1");
@@ -189,7 +191,10 @@ TEST_F(ClientServerFixture, ScriptableClientAgainstTheRealServer)
     EXPECT_EQ(rc, 0);
     EXPECT_NE(out.find("READY"), std::string::npos) << out;
 
-    std::tie(rc, out) = run({QStringLiteral("--port"), QString::number(freePort()), QStringLiteral("--status")});
+    // Bound, not listening, shared with nobody: no server can take it meanwhile.
+    QTcpSocket closed;
+    ASSERT_TRUE(closed.bind(QHostAddress::LocalHost, 0, QAbstractSocket::DontShareAddress));
+    std::tie(rc, out) = run({QStringLiteral("--port"), QString::number(closed.localPort()), QStringLiteral("--status")});
     EXPECT_EQ(rc, 2);
 }
 

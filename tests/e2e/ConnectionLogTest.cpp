@@ -32,18 +32,19 @@ struct LogRow {
 struct ConnectionLogFixture : ::testing::Test {
     TempDir dir;
     ServerProcess server{dir.file("base")};
-    quint16 port = freePort();
+    quint16 port = 0;
     RawClient client;
     QString reader = QStringLiteral("e2e-log-reader");
 
     void SetUp() override
     {
-        server.writeConfig("[server]\nport=" + std::to_string(port) + "\n[dial]\nconnectionlogging=1\n");
+        server.writeConfig("[server]\nport=0\n[dial]\nconnectionlogging=1\n");
         writeFile(server.baseDir() + "/config/user.cfg",
                   "demo" + L + "Demo user" + L + "245-53-210-81-" + L + "0" + L + "1" + L + "1" + L + "1" + L + "\r\n");
         writeFile(server.baseDir() + "/config/phonebook.ini", "[Metro]\nspeed=56000\naddress=10.64.10.2\ndelay=5\n");
         server.start();
         ASSERT_TRUE(server.waitForOutput("listening on port")) << server.output();
+        port = server.listeningPort();
         ASSERT_TRUE(client.open(port));
         client.send("connect" + F + "pc-log" + F + "10.0.0.7" + F + "demo" + F + "245-53-210-81-" + F + "\r\n");
         ASSERT_EQ(client.line().substr(0, 3), "OK" + F);

@@ -94,7 +94,6 @@ TEST(Crash, KilledAtRandomPointsTheLogStaysWholeAndTheNextStartServesAtOnce)
 {
     TempDir dir;
     const std::string base = dir.file("base");
-    const quint16 port = freePort();
     std::mt19937 random(20261209);
     int committedBefore = 0;
     int killedConnected = 0;
@@ -102,7 +101,7 @@ TEST(Crash, KilledAtRandomPointsTheLogStaysWholeAndTheNextStartServesAtOnce)
     for (int round = 0; round < 20; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
         ServerProcess server(base);
-        server.writeConfig("[server]\nport=" + std::to_string(port) + "\nlisten=127.0.0.1\n[dial]\nconnectionlogging=1\n");
+        server.writeConfig("[server]\nport=0\nlisten=127.0.0.1\n[dial]\nconnectionlogging=1\n");
         writeFile(base + "/config/user.cfg",
                   "demo" + L + "Demo user" + L + "245-53-210-81-" + L + "0" + L + "1" + L + "1" + L + "1" + L + "\r\n");
         writeFile(base + "/config/phonebook.ini", "[Metro]\nspeed=56000\naddress=10.64.10.2\ndelay=1\n");
@@ -110,6 +109,7 @@ TEST(Crash, KilledAtRandomPointsTheLogStaysWholeAndTheNextStartServesAtOnce)
         started.start();
         server.start();
         ASSERT_TRUE(server.waitForOutput("listening on port")) << server.output();
+        const quint16 port = server.listeningPort();
         RawClient c;
         ASSERT_TRUE(c.open(port));
         c.send(Login);
@@ -162,8 +162,7 @@ TEST(Crash, StoppedDuringADialItEndsWithinFiveSecondsAndLeavesNoChild)
 {
     TempDir dir;
     ServerProcess server(dir.file("base"));
-    const quint16 port = freePort();
-    server.writeConfig("[server]\nport=" + std::to_string(port) + "\nlisten=127.0.0.1\n[line]\ndriver=command\ntimeout=60\n");
+    server.writeConfig("[server]\nport=0\nlisten=127.0.0.1\n[line]\ndriver=command\ntimeout=60\n");
     writeFile(server.baseDir() + "/config/user.cfg",
               "demo" + L + "Demo user" + L + "245-53-210-81-" + L + "0" + L + "1" + L + "1" + L + "1" + L + "\r\n");
     // A dial that takes its time, as a modem's does.
@@ -171,6 +170,7 @@ TEST(Crash, StoppedDuringADialItEndsWithinFiveSecondsAndLeavesNoChild)
               "[Slow]\nconnect=sh -c \"sleep 30\"\ninterface=velora-none0\nspeed=56000\n");
     server.start();
     ASSERT_TRUE(server.waitForOutput("listening on port")) << server.output();
+    const quint16 port = server.listeningPort();
     RawClient c;
     ASSERT_TRUE(c.open(port));
     c.send(Login);

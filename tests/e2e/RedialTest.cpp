@@ -14,8 +14,7 @@ TEST(RedialE2E, AnOutsideDropOfTheDialledEntryIsRedialled)
 {
     TempDir dir;
     ServerProcess server{dir.file("base")};
-    const quint16 port = freePort();
-    server.writeConfig("[server]\nport=" + std::to_string(port) +
+    server.writeConfig("[server]\nport=0"
                        "\n[policy]\nredial=1\nredialholdoff=1\nredialmaxfail=2\n");
     writeFile(server.baseDir() + "/config/user.cfg",
               "demo" + L + "Demo user" + L + "245-53-210-81-" + L + "0" + L + "1" + L + "1" + L + "1" + L + "\r\n");
@@ -24,6 +23,7 @@ TEST(RedialE2E, AnOutsideDropOfTheDialledEntryIsRedialled)
               "[Metro]\nspeed=56000\naddress=10.64.10.2\ndelay=5\ndropafter=1500\n");
     server.start();
     ASSERT_TRUE(server.waitForOutput("listening on port")) << server.output();
+    const quint16 port = server.listeningPort();
     RawClient client;
     ASSERT_TRUE(client.open(port));
     client.send("connect" + F + "pc-redial" + F + "10.0.0.7" + F + "demo" + F + "245-53-210-81-" + F + "\r\n");

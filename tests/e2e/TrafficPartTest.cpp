@@ -25,13 +25,13 @@ TEST(TrafficPart, TheSubscriberIsPushedEveryTickAndEveryLineKeepsTheLastPair)
 {
     TempDir dir;
     ServerProcess server(dir.file("base"));
-    const quint16 port = freePort();
-    server.writeConfig("[server]\nport=" + std::to_string(port) + "\n");
+    server.writeConfig("[server]\nport=0\n");
     writeFile(server.baseDir() + "/config/user.cfg",
               "demo" + L + "Demo user" + L + "245-53-210-81-" + L + "0" + L + "1" + L + "1" + L + "1" + L + "\r\n");
     writeFile(server.baseDir() + "/config/phonebook.ini", "[Metro]\nspeed=56000\naddress=10.64.10.2\ndelay=5\n");
     server.start();
     ASSERT_TRUE(server.waitForOutput("listening on port")) << server.output();
+    const quint16 port = server.listeningPort();
 
     RawClient meter, plain;
     login(meter, port, "pc-meter");

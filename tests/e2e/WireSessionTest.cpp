@@ -28,17 +28,18 @@ namespace {
 struct WireFixture : ::testing::Test {
     TempDir dir;
     ServerProcess server{dir.file("base")};
-    quint16 port = freePort();
+    quint16 port = 0;
 
     void SetUp() override
     {
-        server.writeConfig("[server]\nport=" + std::to_string(port) + "\n");
+        server.writeConfig("[server]\nport=0\n");
         // demo/demo with every privilege; guest/guest disabled.
         writeFile(server.baseDir() + "/config/user.cfg",
                   "demo" + L + "Demo user" + L + "245-53-210-81-" + L + "0" + L + "1" + L + "1" + L + "1" + L + "\r\n" +
                   "guest" + L + "Off" + L + "246-107-128-157-151-" + L + "1" + L + "0" + L + "0" + L + "0" + L + "\r\n");
         server.start();
         ASSERT_TRUE(server.waitForOutput("listening on port")) << server.output();
+        port = server.listeningPort();
     }
 };
 
@@ -139,6 +140,7 @@ TEST_F(WireFixture, DialingTheSimulatedLineOverTheWire)
     server.start();
     ASSERT_TRUE(server.waitForOutput("2 entries")) << server.output();
     ASSERT_TRUE(server.waitForOutput("listening on port")) << server.output();
+    port = server.listeningPort();
 
     RawClient a;
     ASSERT_TRUE(a.open(port));
@@ -287,6 +289,8 @@ TEST_F(WireFixture, StrangersAreNotHeardAndAUserWithoutPrivilegesIsRefusedWithIt
     writeFile(server.baseDir() + "/config/phonebook.ini", "[Metro]\nspeed=56000\naddress=10.64.10.2\ndelay=5\n");
     server.start();
     ASSERT_TRUE(server.waitForOutput("1 entries")) << server.output();
+    ASSERT_TRUE(server.waitForOutput("listening on port")) << server.output();
+    port = server.listeningPort();
 
     RawClient demo;
     ASSERT_TRUE(demo.open(port));

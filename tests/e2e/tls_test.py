@@ -62,11 +62,13 @@ def closed_by_peer(sock, within=10):
 
 
 class Server:
-    def __init__(self, base, port, tlsport, extra=''):
-        self.base, self.port, self.tlsport = base, port, tlsport
+    # Without ports, the system picks both at the first start (no other test
+    # can take them between a pick and a bind) and later starts keep them:
+    # a pin is for a host and a port.
+    def __init__(self, base, port=0, tlsport=None, extra=''):
+        self.base, self.port, self.tlsport, self.extra = base, port, tlsport, extra
         os.makedirs(base + '/config', exist_ok=True)
-        with open(base + '/config/config.ini', 'w') as f:
-            f.write('[server]\nlisten=127.0.0.1\nport=%d\ntlsport=%d\n%s' % (port, tlsport, extra))
+        self.write_config()
         with open(base + '/config/user.cfg', 'wb') as f:
             f.write(USERS)
         self.proc = None
@@ -83,6 +85,16 @@ class Server:
             if not chunk:
                 raise AssertionError('server did not get ready: ' + self.err.decode(errors='replace'))
             self.err += chunk
+        if not self.port and b'listening on port ' in self.err:
+            self.port = int(self.err.split(b'listening on port ')[1].split()[0])
+        if self.tlsport is None:
+            self.tlsport = int(self.err.split(b'encrypted connections on port ')[1].split(b',')[0])
+            self.write_config()
+
+    def write_config(self):
+        with open(self.base + '/config/config.ini', 'w') as f:
+            f.write('[server]\nlisten=127.0.0.1\nport=%d\n%s%s' % (
+                self.port, '' if self.tlsport is None else 'tlsport=%d\n' % self.tlsport, self.extra))
 
     def stop(self):
         if self.proc and self.proc.poll() is None:
@@ -111,7 +123,7 @@ class TlsPort(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.dir = tempfile.TemporaryDirectory()
-        cls.server = Server(cls.dir.name + '/base', free_port(), free_port(), 'logintimeout=1\n')
+        cls.server = Server(cls.dir.name + '/base', extra='logintimeout=1\n')
         cls.server.start()
 
     @classmethod
@@ -163,7 +175,10 @@ class TlsPort(unittest.TestCase):
 class PlainPortOff(unittest.TestCase):
     def test_plaintext_0_serves_tls_only(self):
         with tempfile.TemporaryDirectory() as d:
-            server = Server(d + '/base', free_port(), free_port(), 'plaintext=0\n')
+            # Held, bound and not listening: only the server could answer on it.
+            held = socket.socket()
+            held.bind(('127.0.0.1', 0))
+            server = Server(d + '/base', held.getsockname()[1], free_port(), 'plaintext=0\n')
             server.start()
             try:
                 with self.assertRaises(ConnectionRefusedError):
@@ -173,6 +188,7 @@ class PlainPortOff(unittest.TestCase):
                     self.assertTrue(read_line(conn).startswith(b'OK' + F))
             finally:
                 server.stop()
+                held.close()
 
 
 class RecordingTlsServer(threading.Thread):
@@ -203,7 +219,7 @@ class RecordingTlsServer(threading.Thread):
 class ClientPinning(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.TemporaryDirectory()
-        self.server = Server(self.dir.name + '/base', free_port(), free_port())
+        self.server = Server(self.dir.name + '/base')
         self.server.start()
         self.folder = self.dir.name + '/client'
 

@@ -7,6 +7,7 @@
 #include <QTcpServer>
 #include <QCoreApplication>
 
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 
@@ -14,7 +15,9 @@
 
 namespace velora::test {
 
-// A port that was free a moment ago on loopback.
+// A port that was free a moment ago on loopback. Another test's server may
+// take it before the one it is meant for: a server under test is given
+// port=0 instead and its port read back (ServerProcess::listeningPort).
 inline quint16 freePort()
 {
     QTcpServer probe;
@@ -41,6 +44,8 @@ public:
         QStringList args{QStringLiteral("--headless"), QStringLiteral("--no-shutdown"),
                          QStringLiteral("--basedir"), QString::fromStdString(baseDir_)};
         args += extra;
+        // What an earlier run said (its port among it) is not this run's.
+        errors_.clear();
         process_.start(QStringLiteral(VELORA_SERVER_BINARY), args);
         process_.waitForStarted(5000);
     }
@@ -67,6 +72,11 @@ public:
         return errors_;
     }
 
+    // The ports the server reported at start (given port=0, the ones the
+    // system picked); 0 until it has said so.
+    quint16 listeningPort() { return reportedPort("listening on port "); }
+    quint16 tlsPort() { return reportedPort("encrypted connections on port "); }
+
     void stop()
     {
         if (process_.state() == QProcess::NotRunning)
@@ -79,6 +89,13 @@ public:
     }
 
 private:
+    quint16 reportedPort(const std::string &before)
+    {
+        const std::string out = output();
+        const std::size_t at = out.rfind(before);
+        return at == std::string::npos ? 0 : static_cast<quint16>(std::atoi(out.c_str() + at + before.size()));
+    }
+
     std::string baseDir_;
     QProcess process_;
     std::string errors_;
