@@ -217,7 +217,11 @@ private:
     void applyStrangerLimits();
     // Step 3 of the status tick: the sample and the entry update.
     void sampleTraffic();
+    // What each module is handed (ServerCoreParts.cpp).
     LinePolicy::Parts policyParts();
+    SharingCoordinator::Parts sharingParts();
+    UsageMeter::Parts usageParts();
+    web::WebParts webParts();
     // What a dial reads of config.ini, in one read.
     state::DialSettings readAtDial();
 

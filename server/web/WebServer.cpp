@@ -1,6 +1,5 @@
 #include "server/web/WebServer.h"
 
-#include <QFile>
 #include <QHttpServerRequest>
 #include <QHttpServerResponder>
 #include <QJsonArray>
@@ -16,6 +15,7 @@
 #include "server/clientservice/ClientService.h"
 #include "server/log/LogDatabase.h"
 #include "server/state/ServerState.h"
+#include "server/web/WebRequest.h"
 
 namespace velora::server::web {
 
@@ -40,42 +40,6 @@ struct WebServer::Reply {
 };
 
 namespace {
-
-QByteArray header(const QHttpServerRequest &request, const QByteArray &name)
-{
-    for (const auto &[key, value] : request.headers())
-        if (key.compare(name, Qt::CaseInsensitive) == 0)
-            return value;
-    return {};
-}
-
-std::string cookieToken(const QHttpServerRequest &request)
-{
-    for (const QByteArray &part : header(request, "Cookie").split(';')) {
-        const QByteArray p = part.trimmed();
-        if (p.startsWith("velora_session="))
-            return p.mid(15).toStdString();
-    }
-    return {};
-}
-
-std::string wireOf(const QJsonValue &v) { return utf8ToCp1252(v.toString().toStdString()); }
-
-// The office's own networks: loopback, private, link-local.
-bool onLan(const QHostAddress &peer)
-{
-    bool ok = false;
-    const QHostAddress a = QHostAddress(peer.toIPv4Address(&ok));
-    const QHostAddress &p = ok ? a : peer;
-    static const std::pair<QHostAddress, int> nets[] = {
-        {QHostAddress(QStringLiteral("127.0.0.0")), 8},   {QHostAddress(QStringLiteral("10.0.0.0")), 8},  {QHostAddress(QStringLiteral("172.16.0.0")), 12},
-        {QHostAddress(QStringLiteral("192.168.0.0")), 16}, {QHostAddress(QStringLiteral("169.254.0.0")), 16}, {QHostAddress(QStringLiteral("::1")), 128},
-        {QHostAddress(QStringLiteral("fc00::")), 7},       {QHostAddress(QStringLiteral("fe80::")), 10}};
-    for (const auto &[net, bits] : nets)
-        if (p.isInSubnet(net, bits))
-            return true;
-    return false;
-}
 
 constexpr qint64 MaxStreamBacklog = 1 << 20;
 constexpr std::int64_t BeatMs = 15'000;
@@ -190,7 +154,12 @@ void WebServer::route(const QHttpServerRequest &request, QTcpSocket *socket, Rep
     }
     if (path.rfind("/api/", 0) != 0) {
         if (get)
-            page(path, reply);
+            if (auto file = pageFile(path)) {
+                reply.type = file->type;
+                reply.body = std::move(file->body);
+            } else {
+                reply.error(Code::NotFound, QStringLiteral("no such page"));
+            }
         else
             reply.error(Code::NotFound, QStringLiteral("no such page"));
         return;
@@ -521,24 +490,6 @@ void WebServer::metrics(QTcpSocket *socket, Reply &reply)
     m.refused = parts_.clients.strangers().refusedTotal() + (listener_ ? listener_->refusedTotal() : 0);
     reply.type = "text/plain; version=0.0.4; charset=utf-8";
     reply.body = QByteArray::fromStdString(metricsText(m));
-}
-
-void WebServer::page(const std::string &path, Reply &reply)
-{
-    static const std::pair<const char *, const char *> files[] = {
-        {"/", "text/html; charset=utf-8"}, {"/app.js", "text/javascript; charset=utf-8"},
-        {"/style.css", "text/css; charset=utf-8"}, {"/icon.svg", "image/svg+xml"}};
-    for (const auto &[name, type] : files) {
-        if (path != name)
-            continue;
-        QFile f(QStringLiteral(":/web") + QLatin1String(path == "/" ? "/index.html" : name));
-        if (f.open(QIODevice::ReadOnly)) {
-            reply.type = type;
-            reply.body = f.readAll();
-            return;
-        }
-    }
-    reply.error(Code::NotFound, QStringLiteral("no such page"));
 }
 
 }  // namespace velora::server::web

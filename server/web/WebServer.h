@@ -98,7 +98,6 @@ private:
     void openStream(WebUser &user, QTcpSocket *socket);
     void logRows(const QHttpServerRequest &request, Reply &reply);
     void metrics(QTcpSocket *socket, Reply &reply);
-    void page(const std::string &path, Reply &reply);
     QByteArray meJson(const WebUser &user) const;
     QByteArray takeMessages(WebUser &user) const;
     void endStreamsOf(const std::string &token);
