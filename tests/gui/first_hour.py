@@ -67,14 +67,16 @@ def stop_all():
 
 def start_x(work):
     # A display of its own far from the usual ones, which other programs on
-    # a shared machine may take, and clean up, by number.
+    # a shared machine may take, and clean up, by number. -noreset: without
+    # it the server regenerates when its last client leaves (the probe
+    # below), and a program connecting meanwhile is refused.
     for _ in range(20):
         number = random.randrange(300, 1000)
         if os.path.exists("/tmp/.X%d-lock" % number):
             continue
         read_end, write_end = os.pipe()
         x = start(["Xvfb", ":%d" % number, "-displayfd", str(write_end), "-screen", "0", "1280x900x24",
-                   "-fbdir", work, "-nolisten", "tcp"],
+                   "-fbdir", work, "-nolisten", "tcp", "-noreset"],
                   pass_fds=(write_end,), stderr=open(os.path.join(OUT, "xvfb.log"), "w"))
         os.close(write_end)
         with os.fdopen(read_end) as f:
@@ -260,7 +262,10 @@ def scenario(work):
         os.chmod(os.path.join(base, "config", f), 0o600)
     ini = os.path.join(base, "config", "config.ini")
     with open(ini) as f:
-        text = re.sub(r"(?m)^port=\d+", "port=%d" % port, f.read())
+        # The client port of this hour; no web page, so no second listener
+        # that another program could hold.
+        text = re.sub(r"(?m)^port=\d+", "port=%d" % port, f.read(), count=1)
+        text = re.sub(r"(?m)^\[web\]\s*^port=\d+", "[web]\nport=0", text)
     with open(ini, "w") as f:
         f.write(text)
     home = os.path.join(work, "home")
