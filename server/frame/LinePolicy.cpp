@@ -83,14 +83,19 @@ bool LinePolicy::mayDial(const std::string &, std::string *refusal)
         settings_ = parts_.readSettings ? parts_.readSettings() : PolicySettings{};
     const bool allowed = allowOnce_;
     allowOnce_ = false;
-    if (!allowed && budgetReached(settings_)) {
+    const bool overBudget = budgetReached(settings_);
+    const bool overVolume = !overBudget && volumeReached(settings_);
+    // The operator dialled past a spent budget or cap: this connection is
+    // not hung up for it a minute later.
+    pastLimits_ = allowed && (overBudget || overVolume);
+    if (!allowed && overBudget) {
         if (refusal)
             *refusal = kBudgetReached;
         if (parts_.note)
             parts_.note("Dial refused: the monthly budget of " + settings_.monthlybudget + " is spent");
         return false;
     }
-    if (!allowed && volumeReached(settings_)) {
+    if (!allowed && overVolume) {
         if (refusal)
             *refusal = kVolumeReached;
         if (parts_.note)
@@ -238,7 +243,7 @@ void LinePolicy::secondTick()
             return;
         }
     }
-    if (volumeMinute())
+    if (pastLimits_ || volumeMinute())
         return;
     const auto budget = costUnits(settings_.monthlybudget);
     if (!budget || *budget <= 0 || !parts_.monthCost)

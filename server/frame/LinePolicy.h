@@ -101,6 +101,7 @@ private:
     bool ownDial_ = false;
     bool dialFailed_ = false;
     bool allowOnce_ = false;
+    bool pastLimits_ = false;  // the connection the operator allowed past them
     state::LineLock lastLock_ = state::LineLock::Unset;
     std::uint64_t bytesThisMinute_ = 0;
     int idleMinutes_ = 0;

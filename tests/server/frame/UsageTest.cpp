@@ -286,6 +286,14 @@ TEST_F(CapFixture, AReachedVolumeRefusesDialsUnlessTheOperatorConfirms)
     prompter.answers = {Prompter::Button::Yes};
     core->operatorDial("ISP One", prompter);
     EXPECT_EQ(connections(), 1u);
+    // The operator's word holds for that connection: no hang-up a minute on.
+    ASSERT_TRUE(waitFor([this] {
+        core->Timer1Timer();
+        return core->state().StatusText == "Connected";
+    }, 3000));
+    minute();
+    minute();
+    EXPECT_EQ(connections(), 1u);
     const auto rows = audited();
     EXPECT_NE(std::find(rows.begin(), rows.end(), "dial past the volume cap: "), rows.end());
     EXPECT_NE(std::find_if(rows.begin(), rows.end(), [](const std::string &r) { return r.find("Dial refused: the monthly volume of 100 MB") != std::string::npos; }), rows.end());
