@@ -33,8 +33,32 @@ QJsonObject jsonOf(const log::ComputerUsage &c)
 
 }  // namespace
 
-int printUsage(const ServerArgs &args, const std::string &baseDir)
+int printUsage(const ServerArgs &given, const std::string &baseDir)
 {
+    // Its options may follow the word, as its usage line shows them.
+    ServerArgs args = given;
+    const std::vector<std::string> &rest = given.commandArgs;
+    for (std::size_t i = 0; i < rest.size(); ++i) {
+        const std::string &s = rest[i];
+        const auto valueOf = [&](const std::string &name, std::string &into) {
+            if (s == "--" + name && i + 1 < rest.size()) {
+                into = rest[++i];
+                return true;
+            }
+            if (s.rfind("--" + name + "=", 0) == 0) {
+                into = s.substr(name.size() + 3);
+                return true;
+            }
+            return false;
+        };
+        if (s == "--json")
+            args.json = true;
+        else if (!valueOf("month", args.month) && !valueOf("year", args.year)) {
+            std::fprintf(stderr, "velora: usage: velora [--basedir DIR] usage [--month M --year YYYY] [--json] (not %s)\n",
+                         state::terminalText(state::shownText(s)).c_str());
+            return 2;
+        }
+    }
     const IniProfile ini(baseDir + "/config/config.ini");
     const int billingDay = ini.readNumber("policy", "billingday", 1, 28, 1, nullptr);
     const std::int64_t capMb = ini.readNumber("policy", "monthlybytes", 0, INT32_MAX, 0, nullptr);
@@ -44,7 +68,7 @@ int printUsage(const ServerArgs &args, const std::string &baseDir)
         const int year = args.year.empty() ? QDate::currentDate().year() : number(args.year, 1970, 9999);
         if (month < 0 || year < 0) {
             std::fputs("velora: usage: --month is 1-12 and --year four digits\n", stderr);
-            return 1;
+            return 2;
         }
         cycle = log::cycleStartingIn(month, year, billingDay);
     }

@@ -4,11 +4,13 @@ session and token rules, the gate's refusals and audit rows, a dial and
 chat seen from a wire client and back, the doors' bounds, and /metrics as a
 Prometheus scraper reads it. Usage: web_api_test.py VELORA"""
 
+import json
 import os
 import re
 import socket
 import sqlite3
 import ssl
+import subprocess
 import sys
 import tempfile
 import time
@@ -220,6 +222,18 @@ class UsageFigures(unittest.TestCase):
                 self.assertEqual((s['monthBytes'], s['monthBytesCap']), (4194304, 10485760))
                 samples, _ = parse_prometheus(w.call('GET', '/metrics')[1].decode())
                 self.assertEqual(samples['velora_month_bytes'], 4194304)
+                # The same figures from the command line beside the running server,
+                # its options after the word as its usage line shows them.
+                run = lambda *a: subprocess.run([BINARY, '--basedir', server.base, 'usage'] + list(a),
+                                                capture_output=True, text=True, timeout=30)
+                j = json.loads(run('--json').stdout)
+                self.assertEqual([c['name'] for c in j['computers']], ['pc-big', 'pc-small'])
+                lines = run('--month', time.strftime('%m'), '--year', time.strftime('%Y')).stdout.splitlines()
+                self.assertEqual(lines[0].split('\t'), ['192.168.1.10', 'pc-big', '2097152', '1048576'])
+                self.assertEqual(len(lines), 3)
+                old = run('--month=1', '--year=1999').stdout.splitlines()
+                self.assertEqual(old[0].split('\t')[:2], ['192.168.1.30', 'pc-old'])
+                self.assertEqual(run('--bogus').returncode, 2)
             finally:
                 server.stop()
 
