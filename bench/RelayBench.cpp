@@ -23,6 +23,7 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 
+#include "bench/Process.h"
 #include "server/frame/ServerCore.h"
 #include "server/sharing/SmtpRelay.h"
 #include "support/FakeServerPlatform.h"
@@ -30,6 +31,9 @@
 
 using namespace velora::server;
 using namespace velora::test;
+
+using velora::bench::pump;
+using velora::bench::rssKiB;
 
 namespace {
 
@@ -109,21 +113,6 @@ double transfer(Sink &sink, std::uint16_t port, int count, std::uint64_t bytes, 
 }
 
 double mibPerSecond(std::uint64_t bytes, double seconds) { return bytes / 1048576.0 / seconds; }
-
-long rssKiB()
-{
-    std::ifstream in("/proc/self/status");
-    std::string key;
-    long value = 0;
-    while (in >> key) {
-        if (key == "VmRSS:") {
-            in >> value;
-            return value;
-        }
-        in.ignore(1 << 10, '\n');
-    }
-    return 0;
-}
 
 double throughRelay(bool splice, std::uint64_t bytes)
 {

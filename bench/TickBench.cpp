@@ -23,6 +23,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "bench/Process.h"
 #include "common/CredentialCipher.h"
 #include "common/WireCodec.h"
 #include "server/clientservice/ClientService.h"
@@ -36,32 +37,8 @@ using namespace velora::server::users;
 using namespace velora::test;
 using namespace velora::server::state;
 
-namespace {
-
-long rssKiB()
-{
-    std::ifstream in("/proc/self/status");
-    std::string key;
-    while (in >> key) {
-        if (key == "VmRSS:") {
-            long v = 0;
-            in >> v;
-            return v;
-        }
-        in.ignore(1 << 20, '\n');
-    }
-    return 0;
-}
-
-void pump(int ms)
-{
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-}
-
-}  // namespace
+using velora::bench::pump;
+using velora::bench::rssKiB;
 
 int main(int argc, char **argv)
 {

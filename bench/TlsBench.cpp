@@ -18,6 +18,7 @@
 #include <sys/resource.h>
 #include <time.h>
 
+#include "bench/Process.h"
 #include "common/CredentialCipher.h"
 #include "common/WireCodec.h"
 #include "server/clientservice/ClientService.h"
@@ -28,30 +29,10 @@
 using namespace velora;
 using namespace velora::server::clientservice;
 
+using velora::bench::pump;
+using velora::bench::rssKiB;
+
 namespace {
-
-long rssKiB()
-{
-    std::ifstream in("/proc/self/status");
-    std::string key;
-    while (in >> key) {
-        if (key == "VmRSS:") {
-            long v = 0;
-            in >> v;
-            return v;
-        }
-        in.ignore(1 << 20, '\n');
-    }
-    return 0;
-}
-
-void pump(int ms)
-{
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-}
 
 double threadCpuMs()
 {
