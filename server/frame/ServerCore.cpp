@@ -64,7 +64,9 @@ ServerCore::ServerCore(ServerOptions options, ServerPlatform platform, QObject *
     connect(&commands_, &OperatorCommands::logChanged, this, &OperatorConsole::logChanged);
     connect(&log_, &ConnectionLog::auditChanged, this, &OperatorConsole::auditChanged);
     connect(&usage_, &UsageMeter::usageChanged, this, &OperatorConsole::usageChanged);
-    connect(&usage_, &UsageMeter::usageChanged, &web_, &web::WebServer::usageChanged);
+    connect(&usage_, &UsageMeter::usageChanged, &web_, &web::WebServer::figuresChanged);
+    connect(&log_, &ConnectionLog::rowsChanged, &web_, &web::WebServer::figuresChanged);
+    connect(&commands_, &OperatorCommands::logChanged, &web_, &web::WebServer::figuresChanged);
     connect(&usage_, &UsageMeter::problem, this, &OperatorConsole::problem);
     connect(&settingsModel_, &SettingsModel::loaded, this, &OperatorConsole::configLoaded);
     state_.BaseDir = options_.baseDir;

@@ -57,12 +57,13 @@ std::int64_t WebServer::now() const { return parts_.clients.strangers().now(); }
 
 LineFacts WebServer::facts()
 {
-    if (!usageRead_ || now() - usageReadAt_ >= 60'000) {
+    if (!figuresRead_ || now() - figuresReadAt_ >= 60'000) {
+        monthCost_ = parts_.monthCost ? parts_.monthCost() : std::nullopt;
         usage_ = parts_.usage ? parts_.usage() : std::nullopt;
-        usageRead_ = true;
-        usageReadAt_ = now();
+        figuresRead_ = true;
+        figuresReadAt_ = now();
     }
-    LineFacts f{parts_.state, parts_.clients.clientList(), parts_.monthCost ? parts_.monthCost() : std::nullopt, {}, 0};
+    LineFacts f{parts_.state, parts_.clients.clientList(), monthCost_, {}, 0};
     if (usage_) {
         f.monthBytes = usage_->used;
         f.monthBytesCap = usage_->cap;

@@ -70,8 +70,8 @@ public:
     void tick();
     // Bytes moved since the previous sample, as the meter shows them.
     void meterSample(std::uint64_t download, std::uint64_t upload);
-    // The cycle's figures moved (a minute's booking, a new cap): read anew.
-    void usageChanged() { usageRead_ = false; }
+    // The month's figures moved (a log row, a minute's booking): read anew.
+    void figuresChanged() { figuresRead_ = false; }
 
     std::size_t streamCount() const { return streams_.size(); }
     WebSessions &sessions() { return sessions_; }
@@ -112,11 +112,12 @@ private:
     bool metrics_ = true;
     std::uint64_t bytesDown_ = 0, bytesUp_ = 0;
     std::int64_t lastBeat_ = 0;
-    // The cycle's volume for the status and the metrics: read when booked,
-    // and at least once a minute, not on every tick.
+    // The month's cost and volume for the status and the metrics: read when
+    // they moved, and at least once a minute, not on every tick.
+    std::optional<std::int64_t> monthCost_;
     std::optional<log::CycleUsage> usage_;
-    bool usageRead_ = false;
-    std::int64_t usageReadAt_ = 0;
+    bool figuresRead_ = false;
+    std::int64_t figuresReadAt_ = 0;
 };
 
 }  // namespace velora::server::web
