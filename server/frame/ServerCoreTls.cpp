@@ -45,9 +45,14 @@ bool ServerCore::listenWeb(const QHostAddress &address, std::string *why)
         *why = "no web page: " + reason;
         return false;
     }
+    auto context = tls_->serverContext(&reason);
+    if (!context) {
+        *why = "no web page: " + reason;
+        return false;
+    }
     web_.setMetrics(config_.webMetrics());
     const std::int64_t handshakeMs = std::int64_t{clients_.strangers().limits().loginTimeoutSeconds} * 1000;
-    if (!web_.start(address, port, tls_->serverConfiguration(),
+    if (!web_.start(address, port, std::move(context),
                     config_.wanAccess() ? nullptr : &sharing_.dialledSide(), DescriptorReserve, handshakeMs,
                     &reason)) {
         *why = "cannot listen on port " + std::to_string(port) + " (web page): " + reason;

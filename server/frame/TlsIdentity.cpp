@@ -4,7 +4,6 @@
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QNetworkInterface>
-#include <QSslSocket>
 
 #include <cstring>
 #include <memory>
@@ -202,16 +201,6 @@ std::shared_ptr<const clientservice::TlsContext> TlsIdentity::serverContext(std:
         return nullptr;
     }
     return clientservice::TlsContext::fromPem(certificate_.toPem(), key_.toPem(), why);
-}
-
-QSslConfiguration TlsIdentity::serverConfiguration() const
-{
-    QSslConfiguration c = QSslConfiguration::defaultConfiguration();
-    c.setProtocol(QSsl::TlsV1_2OrLater);
-    c.setPeerVerifyMode(QSslSocket::VerifyNone);
-    c.setLocalCertificate(certificate_);
-    c.setPrivateKey(key_);
-    return c;
 }
 
 int runTlsCommand(const std::vector<std::string> &args, TlsIdentity &identity,

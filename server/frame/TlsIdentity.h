@@ -4,7 +4,6 @@
 // certificate authority; clients pin the certificate's fingerprint.
 
 #include <QSslCertificate>
-#include <QSslConfiguration>
 #include <QSslKey>
 #include <cstdio>
 #include <functional>
@@ -30,11 +29,9 @@ public:
     bool isLoaded() const { return !certificate_.isNull() && !key_.isNull(); }
     // SHA-256 of the certificate's DER bytes, 64 lowercase hex digits.
     std::string fingerprint() const;
-    // What the TLS port's sessions are made from: TLS 1.2 or newer, no
-    // client certificates. Null with a reason.
+    // What the TLS port's sessions and the web page's connections are made
+    // from: TLS 1.2 or newer, no client certificates. Null with a reason.
     std::shared_ptr<const clientservice::TlsContext> serverContext(std::string *why) const;
-    // The same for the web page's sockets, which Qt's HTTP server reads.
-    QSslConfiguration serverConfiguration() const;
 
     std::string keyPath() const { return folder_ + "/key.pem"; }
     std::string certificatePath() const { return folder_ + "/cert.pem"; }

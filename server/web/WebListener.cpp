@@ -1,13 +1,14 @@
 #include "server/web/WebListener.h"
 
-#include <QSslSocket>
-
 #include <unistd.h>
+
+#include "server/web/TlsSocket.h"
 
 namespace velora::server::web {
 
-WebListener::WebListener(const QSslConfiguration &tls, WebLimits limits, Clock clock, QObject *parent)
-    : SessionListener(parent), tls_(tls), limits_(limits), clock_(std::move(clock))
+WebListener::WebListener(std::shared_ptr<const clientservice::TlsContext> tls, WebLimits limits, Clock clock,
+                         QObject *parent)
+    : SessionListener(parent), tls_(std::move(tls)), limits_(limits), clock_(std::move(clock))
 {
     sweep_.setInterval(1000);
     connect(&sweep_, &QTimer::timeout, this, &WebListener::sweep);
@@ -32,28 +33,29 @@ void WebListener::incomingConnection(qintptr descriptor)
 {
     if (!admitDescriptor(descriptor))
         return;
-    auto *socket = new QSslSocket(this);
-    if (!socket->setSocketDescriptor(descriptor, QAbstractSocket::ConnectedState, QIODevice::ReadWrite)) {
-        delete socket;
+    if (!tls_ || connections_.size() >= static_cast<std::size_t>(limits_.maxConnections)) {
+        ++refused_;
         ::close(static_cast<int>(descriptor));
         return;
     }
+    // What is decrypted ahead of the HTTP server is bounded; the rest waits
+    // in the kernel.
+    auto *socket = new TlsSocket(descriptor, *tls_, static_cast<qint64>(limits_.maxRequestBytes), this);
+    if (socket->state() != QAbstractSocket::ConnectedState) {
+        delete socket;
+        return;
+    }
     const std::string peer = socket->peerAddress().toString().toStdString();
-    if (connections_.size() >= static_cast<std::size_t>(limits_.maxConnections) ||
-        fromAddress(peer) >= static_cast<std::size_t>(limits_.maxPerAddress)) {
+    if (fromAddress(peer) >= static_cast<std::size_t>(limits_.maxPerAddress)) {
         ++refused_;
-        socket->abort();
-        socket->deleteLater();
+        delete socket;
         return;
     }
     const std::int64_t now = clock_();
     connections_[socket] = Connection{peer, now, now};
-    // What Qt reads ahead is bounded; the rest waits in the kernel.
-    socket->setReadBufferSize(static_cast<qint64>(limits_.maxRequestBytes));
-    socket->setSslConfiguration(tls_);
     // Connected before the HTTP server's own: the bounds see every byte first.
-    connect(socket, &QSslSocket::readyRead, this, [this, socket] { onBytes(socket); });
-    connect(socket, &QSslSocket::encrypted, this, [this, socket] {
+    connect(socket, &TlsSocket::readyRead, this, [this, socket] { onBytes(socket); });
+    connect(socket, &TlsSocket::encrypted, this, [this, socket] {
         auto it = connections_.find(socket);
         if (it == connections_.end())
             return;
@@ -65,12 +67,12 @@ void WebListener::incomingConnection(qintptr descriptor)
         connections_.erase(socket);
         socket->deleteLater();
     });
-    // A plain request or an old protocol ends here.
-    connect(socket, &QSslSocket::sslErrors, socket, [socket](const QList<QSslError> &) { socket->abort(); });
-    socket->startServerEncryption();
+    // A client hello sent with the connect is answered now; a plain request
+    // or an old protocol ends here.
+    socket->readNow();
 }
 
-void WebListener::onBytes(QSslSocket *socket)
+void WebListener::onBytes(TlsSocket *socket)
 {
     auto it = connections_.find(socket);
     if (it == connections_.end())
@@ -111,7 +113,7 @@ void WebListener::becameStream(QTcpSocket *socket)
         it->second.stream = true;
 }
 
-void WebListener::close(QTcpSocket *socket)
+void WebListener::close(TlsSocket *socket)
 {
     connections_.erase(socket);
     socket->disconnect(this);
@@ -122,15 +124,15 @@ void WebListener::close(QTcpSocket *socket)
 void WebListener::sweep()
 {
     const std::int64_t now = clock_();
-    std::vector<QTcpSocket *> late;
+    std::vector<TlsSocket *> late;
     for (const auto &[socket, c] : connections_) {
         const bool handshakeLate = !c.encrypted && now - c.acceptedAt > limits_.handshakeMs;
         const bool requestLate = !c.stream && c.requestStart >= 0 && now - c.requestStart > limits_.requestMs;
         const bool idle = !c.stream && c.requestStart < 0 && now - c.lastActive > limits_.idleMs;
         if (handshakeLate || requestLate || idle)
-            late.push_back(socket);
+            late.push_back(static_cast<TlsSocket *>(socket));
     }
-    for (QTcpSocket *socket : late)
+    for (TlsSocket *socket : late)
         close(socket);
 }
 

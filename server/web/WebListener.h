@@ -6,19 +6,20 @@
 // long a quiet connection stays open. Connections reach the HTTP server
 // only once their handshake is done.
 
-#include <QSslConfiguration>
 #include <QTimer>
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 
 #include "server/clientservice/Transport.h"
 
-class QSslSocket;
 class QTcpSocket;
 
 namespace velora::server::web {
+
+class TlsSocket;
 
 struct WebLimits {
     int maxConnections = 256;
@@ -35,7 +36,8 @@ class WebListener : public clientservice::SessionListener {
     Q_OBJECT
 public:
     using Clock = std::function<std::int64_t()>;
-    WebListener(const QSslConfiguration &tls, WebLimits limits, Clock clock, QObject *parent = nullptr);
+    WebListener(std::shared_ptr<const clientservice::TlsContext> tls, WebLimits limits, Clock clock,
+                QObject *parent = nullptr);
     ~WebListener() override;
 
     // A whole request arrived on the socket: its bounds start again.
@@ -59,11 +61,11 @@ private:
         bool encrypted = false;
         bool stream = false;
     };
-    void onBytes(QSslSocket *socket);
-    void close(QTcpSocket *socket);
+    void onBytes(TlsSocket *socket);
+    void close(TlsSocket *socket);
     std::size_t fromAddress(const std::string &peer) const;
 
-    QSslConfiguration tls_;
+    std::shared_ptr<const clientservice::TlsContext> tls_;
     WebLimits limits_;
     Clock clock_;
     std::map<QTcpSocket *, Connection> connections_;

@@ -15,6 +15,7 @@
 #include "server/clientservice/ClientService.h"
 #include "server/log/LogDatabase.h"
 #include "server/state/ServerState.h"
+#include "server/web/TlsSocket.h"
 #include "server/web/WebRequest.h"
 
 namespace velora::server::web {
@@ -43,6 +44,8 @@ namespace {
 
 constexpr qint64 MaxStreamBacklog = 1 << 20;
 constexpr std::int64_t BeatMs = 15'000;
+// How soon a browser that left frees its stream's place.
+constexpr std::int64_t LookAtPeersMs = 2'000;
 
 }  // namespace
 
@@ -71,13 +74,13 @@ LineFacts WebServer::facts()
     return f;
 }
 
-bool WebServer::start(const QHostAddress &address, int port, const QSslConfiguration &tls,
+bool WebServer::start(const QHostAddress &address, int port, std::shared_ptr<const clientservice::TlsContext> tls,
                       state::DialledSide *dialled, int descriptorReserve, std::int64_t handshakeMs, std::string *why)
 {
     stop();
     WebLimits limits;
     limits.handshakeMs = handshakeMs;
-    auto *listener = new WebListener(tls, limits, [this] { return now(); }, this);
+    auto *listener = new WebListener(std::move(tls), limits, [this] { return now(); }, this);
     listener->setDialledSide(dialled);
     listener->setDescriptorReserve(descriptorReserve);
     if (port < 1 || port > 65535 || !listener->listen(address, static_cast<quint16>(port))) {
@@ -315,16 +318,21 @@ QByteArray WebServer::takeMessages(WebUser &user) const
     return QJsonDocument(list).toJson(QJsonDocument::Compact);
 }
 
-void WebServer::openStream(WebUser &user, QTcpSocket *socket)
+void WebServer::openStream(WebUser &user, QTcpSocket *http)
 {
-    socket->write("HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nCache-Control: no-store\r\n"
-                  "X-Content-Type-Options: nosniff\r\nConnection: keep-alive\r\n\r\n");
+    // Every socket of the web port is one of ours: from now on written at
+    // once and read once a tick.
+    auto *socket = static_cast<TlsSocket *>(http);
+    socket->becomeStream();
+    QByteArray head("HTTP/1.1 200 OK\r\nContent-Type: text/event-stream\r\nCache-Control: no-store\r\n"
+                    "X-Content-Type-Options: nosniff\r\nConnection: keep-alive\r\n\r\n");
     // Where the line stands now; changes follow from the ticks.
     if (lastStatus_.isEmpty())
         lastStatus_ = QJsonDocument(statusJson(facts())).toJson(QJsonDocument::Compact);
     Stream s{socket, user.token, meJson(user), {}};
-    socket->write(sseEvent("status", lastStatus_));
-    socket->write(sseEvent("me", s.lastMe));
+    head += sseEvent("status", lastStatus_);
+    head += sseEvent("me", s.lastMe);
+    socket->write(head);
     ++user.streams;
     streams_.push_back(std::move(s));
 }
@@ -341,9 +349,16 @@ void WebServer::tick()
     if (!listener_)
         return;
     sessions_.collectMail();
-    // Streams whose browser left, or that stopped reading, go.
+    // Streams whose browser left, or that stopped reading, go. The event
+    // loop does not watch streams: a browser that left is found here, by a
+    // read of each every few seconds.
+    const bool look = now() - peersLookedAt_ >= LookAtPeersMs;
+    if (look)
+        peersLookedAt_ = now();
     for (auto it = streams_.begin(); it != streams_.end();) {
-        QTcpSocket *socket = it->socket;
+        TlsSocket *socket = it->socket;
+        if (socket && look)
+            socket->readNow();
         const bool gone = !socket || socket->state() != QAbstractSocket::ConnectedState;
         if (!gone && socket->bytesToWrite() > MaxStreamBacklog)
             socket->abort();

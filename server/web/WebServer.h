@@ -9,7 +9,6 @@
 #include <QByteArray>
 #include <QHostAddress>
 #include <QPointer>
-#include <QSslConfiguration>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -57,8 +56,8 @@ public:
     // Serves address:port over TLS; false with the system's reason. The
     // dialled side (null: every side) and the descriptor reserve are the
     // client port's.
-    bool start(const QHostAddress &address, int port, const QSslConfiguration &tls, state::DialledSide *dialled,
-               int descriptorReserve, std::int64_t handshakeMs, std::string *why);
+    bool start(const QHostAddress &address, int port, std::shared_ptr<const clientservice::TlsContext> tls,
+               state::DialledSide *dialled, int descriptorReserve, std::int64_t handshakeMs, std::string *why);
     // Every stream and login ends.
     void stop();
     bool isServing() const { return listener_ != nullptr; }
@@ -83,7 +82,7 @@ protected:
 private:
     struct Reply;
     struct Stream {
-        QPointer<QTcpSocket> socket;
+        QPointer<TlsSocket> socket;
         std::string token;
         QByteArray lastMe;
         // What this tick owes it, written at once.
@@ -112,6 +111,7 @@ private:
     bool metrics_ = true;
     std::uint64_t bytesDown_ = 0, bytesUp_ = 0;
     std::int64_t lastBeat_ = 0;
+    std::int64_t peersLookedAt_ = 0;
     // The month's cost and volume for the status and the metrics: read when
     // they moved, and at least once a minute, not on every tick.
     std::optional<std::int64_t> monthCost_;

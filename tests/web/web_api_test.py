@@ -238,6 +238,91 @@ class UsageFigures(unittest.TestCase):
                 server.stop()
 
 
+def raw_request(port, request, source='127.0.0.1', rcvbuf=None):
+    """A TLS connection from source with request sent; the socket."""
+    raw = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    if rcvbuf:
+        raw.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, rcvbuf)
+    raw.settimeout(10)
+    raw.bind((source, 0))
+    raw.connect(('127.0.0.1', port))
+    s = context().wrap_socket(raw)
+    s.sendall(request)
+    return s
+
+
+def read_answer(s):
+    """Status line, headers and the body of Content-Length."""
+    data = b''
+    while b'\r\n\r\n' not in data:
+        chunk = s.recv(65536)
+        if not chunk:
+            raise EOFError(data[:200])
+        data += chunk
+    head, body = data.split(b'\r\n\r\n', 1)
+    length = int(re.search(rb'(?i)content-length: *(\d+)', head).group(1))
+    while len(body) < length:
+        chunk = s.recv(65536)
+        if not chunk:
+            raise EOFError('%d of %d bytes' % (len(body), length))
+        body += chunk
+    return head, body
+
+
+class SlowReadersAndStreamsThatLeft(unittest.TestCase):
+    def test_a_large_answer_to_a_slow_reader_and_the_places_of_streams_that_left(self):
+        with tempfile.TemporaryDirectory() as d:
+            server = Server(d + '/base', BINARY).start()
+            server.stop()
+            today = time.strftime('%Y-%m-%d')
+            db = sqlite3.connect(server.base + '/config/log.db')
+            db.executemany('INSERT INTO usage (day, address, name, bytesdown, bytesup) VALUES (?, ?, ?, ?, ?)',
+                           [(today, '10.1.%d.%d' % (i // 250, i % 250), 'pc-%04d' % i, 1000 + i, i)
+                            for i in range(1500)])
+            db.commit()
+            db.close()
+            server.start()
+            try:
+                w = Web(server.web)
+                w.login()
+                token = w.token.encode()
+                # Some 100 KB in one answer, to a reader with a small window that
+                # reads only after another call was served.
+                slow = raw_request(server.web, b'GET /api/usage HTTP/1.1\r\nHost: x\r\nX-Velora-Token: ' + token +
+                                   b'\r\n\r\n', rcvbuf=4096)
+                self.assertEqual(w.call('GET', '/api/status')[0], 200)
+                head, body = read_answer(slow)
+                slow.close()
+                self.assertTrue(head.startswith(b'HTTP/1.1 200'), head)
+                computers = json.loads(body)['computers']
+                self.assertEqual(len(computers), 1500)
+                self.assertEqual(computers[0]['name'], 'pc-1499')
+
+                # One address fills its places with event streams; the next is refused.
+                events = b'GET /api/events HTTP/1.1\r\nHost: x\r\nX-Velora-Token: ' + token + b'\r\n\r\n'
+                streams = [raw_request(server.web, events, source='127.0.0.77') for _ in range(32)]
+                for s in streams:
+                    self.assertTrue(s.recv(4096).startswith(b'HTTP/1.1 200'))
+                status = b'GET /api/status HTTP/1.1\r\nHost: x\r\nX-Velora-Token: ' + token + b'\r\n\r\n'
+                with self.assertRaises((ssl.SSLError, ConnectionError, EOFError)):
+                    read_answer(raw_request(server.web, status, source='127.0.0.77'))
+                # The browsers leave without a word and nothing is sent to the
+                # streams: their places are free again within seconds.
+                for s in streams:
+                    s.close()
+                end = time.monotonic() + 10
+                while True:
+                    try:
+                        head, _ = read_answer(raw_request(server.web, status, source='127.0.0.77'))
+                        break
+                    except (ssl.SSLError, ConnectionError, EOFError):
+                        self.assertLess(time.monotonic(), end, 'the left streams still hold their places')
+                        time.sleep(0.2)
+                self.assertTrue(head.startswith(b'HTTP/1.1 200'), head)
+            finally:
+                server.stop()
+
+
 class MetricsSwitchedOff(unittest.TestCase):
     def test_metrics_off(self):
         with tempfile.TemporaryDirectory() as d:

@@ -2,54 +2,18 @@
 // bytes carried by hand: handshakes, records cut anywhere, what ends it.
 #include <gtest/gtest.h>
 
-#include <functional>
-
 #include <openssl/bio.h>
 #include <openssl/pem.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
 #include "server/clientservice/TlsChannel.h"
+#include "support/TestTlsContext.h"
 
 using velora::server::clientservice::TlsChannel;
-using velora::server::clientservice::TlsContext;
 using Outcome = TlsChannel::Outcome;
 
 namespace {
-
-QByteArray pemOf(const std::function<int(BIO *)> &write)
-{
-    BIO *b = BIO_new(BIO_s_mem());
-    write(b);
-    char *data = nullptr;
-    const long n = BIO_get_mem_data(b, &data);
-    QByteArray out(data, static_cast<qsizetype>(n));
-    BIO_free(b);
-    return out;
-}
-
-std::shared_ptr<TlsContext> makeContext()
-{
-    EVP_PKEY *key = EVP_EC_gen("P-256");
-    X509 *x = X509_new();
-    ASN1_INTEGER_set(X509_get_serialNumber(x), 1);
-    X509_gmtime_adj(X509_getm_notBefore(x), 0);
-    X509_gmtime_adj(X509_getm_notAfter(x), 3600);
-    X509_set_pubkey(x, key);
-    X509_NAME_add_entry_by_txt(X509_get_subject_name(x), "CN", MBSTRING_ASC,
-                               reinterpret_cast<const unsigned char *>("test"), -1, -1, 0);
-    X509_set_issuer_name(x, X509_get_subject_name(x));
-    X509_sign(x, key, EVP_sha256());
-    const QByteArray cert = pemOf([x](BIO *b) { return PEM_write_bio_X509(b, x); });
-    const QByteArray pkey =
-        pemOf([key](BIO *b) { return PEM_write_bio_PrivateKey(b, key, nullptr, nullptr, 0, nullptr, nullptr); });
-    X509_free(x);
-    EVP_PKEY_free(key);
-    std::string why;
-    auto context = TlsContext::fromPem(cert, pkey, &why);
-    EXPECT_TRUE(context) << why;
-    return context;
-}
 
 // A client on memory buffers; step() carries bytes both ways, the
 // client's to the server in pieces of `piece` bytes.
@@ -106,7 +70,7 @@ struct Client {
 
 TEST(TlsChannel, LinesBothWaysThroughRecordsCutAnywhere)
 {
-    const auto context = makeContext();
+    const auto context = velora::test::makeTlsContext();
     TlsChannel server(*context);
     Client client(server);
     // Due before the handshake is done: held, then sent.
@@ -133,7 +97,7 @@ TEST(TlsChannel, LinesBothWaysThroughRecordsCutAnywhere)
 
 TEST(TlsChannel, WhatIsNotSoundTlsEndsIt)
 {
-    const auto context = makeContext();
+    const auto context = velora::test::makeTlsContext();
     {
         TlsChannel server(*context);
         QByteArray plain;
