@@ -25,8 +25,8 @@ class TlsSocket : public QTcpSocket {
     Q_OBJECT
 public:
     // Takes a connected descriptor; on failure it is closed and the socket
-    // is unconnected. Never holds more than readAhead decrypted bytes
-    // unread: the rest waits in the kernel.
+    // is unconnected. Reads no more from the kernel while readAhead
+    // decrypted bytes wait to be read: the rest waits there.
     TlsSocket(qintptr descriptor, const clientservice::TlsContext &context, qint64 readAhead,
               QObject *parent = nullptr);
     ~TlsSocket() override;

@@ -114,8 +114,9 @@ TEST(TlsSocket, ARequestLongerThanTheReadAheadComesInPartsAndWhole)
         return got.size() >= request.size();
     }, 20000));
     EXPECT_TRUE(got == request);
-    // A read of the kernel adds at most a chunk (and a record) past the bound.
-    EXPECT_LE(most, 16 * 1024 + 16 * 1024 + 512);
+    // Past the bound: at most a chunk read from the kernel (and a record),
+    // and QIODevice's own buffer of a chunk.
+    EXPECT_LE(most, 16 * 1024 + 16 * 1024 + 16 * 1024 + 512);
     EXPECT_GT(most, 0);
 }
 
