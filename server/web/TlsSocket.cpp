@@ -86,7 +86,7 @@ TlsSocket::~TlsSocket()
 
 qint64 TlsSocket::bytesAvailable() const { return QIODevice::bytesAvailable() + decrypted_.size(); }
 
-qint64 TlsSocket::bytesToWrite() const { return backlog_.size() + unsent_.size(); }
+qint64 TlsSocket::bytesToWrite() const { return backlog_.size() - backlogSent_ + unsent_.size(); }
 
 void TlsSocket::readNow() { readPlain(); }
 
@@ -230,9 +230,9 @@ void TlsSocket::sendOut()
 
 void TlsSocket::sendBacklog()
 {
-    while (fd_ >= 0 && !backlog_.isEmpty()) {
-        const ssize_t n = ::send(fd_, backlog_.constData(), static_cast<std::size_t>(backlog_.size()),
-                                 MSG_DONTWAIT | MSG_NOSIGNAL);
+    while (fd_ >= 0 && backlogSent_ < backlog_.size()) {
+        const ssize_t n = ::send(fd_, backlog_.constData() + backlogSent_,
+                                 static_cast<std::size_t>(backlog_.size() - backlogSent_), MSG_DONTWAIT | MSG_NOSIGNAL);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && wouldBlock(errno))
@@ -241,9 +241,11 @@ void TlsSocket::sendBacklog()
             abort();
             return;
         }
-        backlog_.remove(0, n);
+        // Moved past, not removed: a large answer is not copied down on every send.
+        backlogSent_ += n;
     }
     backlog_.clear();
+    backlogSent_ = 0;
     if (writeNotifier_)
         writeNotifier_->setEnabled(false);
     if (state() == QAbstractSocket::ClosingState)
@@ -262,7 +264,7 @@ void TlsSocket::disconnectFromHost()
         ended();
         return;
     }
-    if (backlog_.size() > ClosingBacklog) {
+    if (backlog_.size() - backlogSent_ > ClosingBacklog) {
         abort();
         return;
     }
@@ -284,6 +286,7 @@ void TlsSocket::abort()
 {
     unsent_.clear();
     backlog_.clear();
+    backlogSent_ = 0;
     decrypted_.clear();
     ended();
 }

@@ -78,8 +78,9 @@ private:
     QByteArray decrypted_;
     // Written, not yet encrypted.
     QByteArray unsent_;
-    // Encrypted, not taken by the kernel yet.
+    // Encrypted, not taken by the kernel yet: from backlogSent_ on.
     QByteArray backlog_;
+    qsizetype backlogSent_ = 0;
     qint64 readAhead_;
     // Reading stopped at readAhead with more in the kernel.
     bool full_ = false;
