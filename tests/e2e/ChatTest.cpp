@@ -27,6 +27,7 @@
 #include "support/FakeSoundPlayer.h"
 #include "support/RawWireClient.h"
 #include "support/ScriptedPrompter.h"
+#include "support/SocketQueues.h"
 #include "support/TestFiles.h"
 #include "support/Wait.h"
 #include "widgets/ChatHistory.h"
@@ -151,16 +152,27 @@ struct Office {
             return done();
         }, ms);
     }
+    // Nothing in flight: what the server's sessions and the peers wrote has
+    // left Qt's buffers and been read at the other end.
+    bool quiet()
+    {
+        for (auto &p : peers) {
+            p->pump();
+            if (p->c.socket.bytesToWrite() > 0)
+                return false;
+        }
+        for (const auto *s : core->clients().transport().sessions())
+            if (s->queuedBytes() > 0)
+                return false;
+        return tcpQueuesEmpty();
+    }
     // What must not happen would come with the next ticks' push lines: drive
     // that many ticks directly, each read by every socket, unless it happens.
     void settle(const std::function<bool()> &mustNotHappen)
     {
         for (int tick = 0; tick < 8 && !mustNotHappen(); ++tick) {
             core->Timer1Timer();
-            QCoreApplication::processEvents();
-            QCoreApplication::processEvents();
-            for (auto &p : peers)
-                p->pump();
+            QVERIFY2(waitFor([&] { return quiet(); }), "bytes still in flight after a tick");
         }
     }
     // Everybody is in the list: the server's record, the window client and the peers.

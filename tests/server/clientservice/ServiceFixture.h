@@ -138,7 +138,7 @@ struct ServiceFixture : ::testing::Test {
     // peer's bytes, and every peer has what its session was given for it.
     void settle()
     {
-        waitFor([this] {
+        const bool settled = waitFor([this] {
             for (const auto &p : peers) {
                 const Session *s = sessionOf(*p);
                 if (!s || s->isClosing())
@@ -149,6 +149,7 @@ struct ServiceFixture : ::testing::Test {
             }
             return true;
         });
+        EXPECT_TRUE(settled) << "bytes still in flight";
     }
     const Session *sessionOf(const Peer &p) const
     {
